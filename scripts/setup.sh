@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test the project:
+# the mingw-w64 cross compiler, 32-bit Wine, an X server for the dialogs,
+# Japanese fonts, GoogleTest sources, Google Benchmark and CLI11.
+# Idempotent, and quick (one dpkg query) when everything is there.
+set -euo pipefail
+
+packages=(
+  cmake make g++ python3
+  g++-mingw-w64-i686 wine wine32:i386
+  xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
+  googletest libbenchmark-dev libcli11-dev
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}" >&2
+if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

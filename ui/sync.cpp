@@ -1,0 +1,52 @@
+#include "ui/sync.h"
+
+#include "ui/last_error.h"
+
+MutexCreateResult NamedMutex::Create(const char* name) {
+  Close();
+  handle_ = CreateMutexA(nullptr, TRUE, name);
+  if (handle_ == nullptr) return MutexCreateFailed;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return MutexAlreadyExists;
+  return MutexCreated;
+}
+
+DWORD NamedMutex::Wait() {
+  if (handle_ == nullptr) return static_cast<DWORD>(-1);
+  return WaitForSingleObject(handle_, INFINITE);
+}
+
+void NamedMutex::Close() {
+  if (handle_ == nullptr) return;
+  PreserveLastError keep;
+  ReleaseMutex(handle_);
+  CloseHandle(handle_);
+  handle_ = nullptr;
+}
+
+EventObject::EventObject() : handle_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+EventObject::~EventObject() {
+  if (handle_ != nullptr) {
+    PreserveLastError keep;
+    CloseHandle(handle_);
+  }
+}
+
+void EventObject::Set() {
+  if (handle_ != nullptr) SetEvent(handle_);
+}
+
+void EventObject::Reset() {
+  if (handle_ != nullptr) ResetEvent(handle_);
+}
+
+WaitResult EventObject::Wait(int timeoutMs) {
+  if (handle_ == nullptr) return WaitNoHandle;
+  const DWORD result = WaitForSingleObject(handle_, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+  switch (result) {
+    case WAIT_OBJECT_0: return WaitSignaled;
+    case WAIT_ABANDONED: return WaitAbandoned;
+    case WAIT_TIMEOUT: return WaitTimedOut;
+    default: return WaitFailed;
+  }
+}

@@ -1,0 +1,71 @@
+// Owners of the two kinds of kernel synchronisation object the launcher uses:
+// a named mutex (the single-instance guard, the wait on the installer) and an
+// unnamed auto-reset event (the gate between the progress dialog and the
+// extraction worker). Each holds one handle, tests it before every call and
+// maps the platform's results onto small integer codes. Neither is copyable.
+#pragma once
+
+#include <windows.h>
+
+enum MutexCreateResult {
+  MutexCreated = 0,        // new mutex, owned by the caller
+  MutexAlreadyExists = 1,  // handle to an existing mutex, not owned
+  MutexCreateFailed = 2,   // no handle held
+};
+
+enum WaitResult {
+  WaitSignaled = 0,   // WAIT_OBJECT_0
+  WaitAbandoned = 1,  // WAIT_ABANDONED
+  WaitTimedOut = 2,   // WAIT_TIMEOUT
+  WaitFailed = 3,     // anything else, WAIT_FAILED included
+  WaitNoHandle = 4,   // no call made: the object holds no handle
+};
+
+class NamedMutex {
+ public:
+  NamedMutex() = default;
+  ~NamedMutex() { Close(); }
+  NamedMutex(const NamedMutex&) = delete;
+  NamedMutex& operator=(const NamedMutex&) = delete;
+
+  // Closes any mutex held from an earlier Create, then creates or opens the
+  // named mutex asking for initial ownership.
+  MutexCreateResult Create(const char* name);
+
+  // Waits without a time limit. Returns the platform's result (WAIT_OBJECT_0
+  // or WAIT_ABANDONED both leave the caller owning the mutex), or -1 at once
+  // when no handle is held.
+  DWORD Wait();
+
+  // Releases (a failure to release, when the caller does not own the mutex,
+  // is ignored) and closes the handle. Nothing when none is held. Leaves the
+  // thread's last error as it was.
+  void Close();
+
+  HANDLE Handle() const { return handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+class EventObject {
+ public:
+  // Creates an unnamed, auto-reset, non-signalled event. A failed creation
+  // leaves the handle null: Set and Reset then do nothing and Wait returns
+  // WaitNoHandle, so a waiter is never held.
+  EventObject();
+  virtual ~EventObject();
+  EventObject(const EventObject&) = delete;
+  EventObject& operator=(const EventObject&) = delete;
+
+  virtual void Set();
+  virtual void Reset();
+  // A negative timeout waits without limit. A Signaled result has consumed
+  // the signal (auto-reset); a thread that only passes sets it again.
+  virtual WaitResult Wait(int timeoutMs);
+
+  HANDLE Handle() const { return handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
