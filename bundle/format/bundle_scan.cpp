@@ -1,0 +1,98 @@
+#include "bundle/format/bundle_scan.h"
+
+#include <cstring>
+
+namespace bundle {
+
+static_assert(sizeof(BundleEntry) == 3 * sizeof(int32_t) + MAX_NAME_LENGTH,
+              "BundleEntry is a plain record without padding");
+
+int32_t MemorySource::ReadAt(uint32_t position, void* buffer, int32_t count) {
+  if (count < 0) return -1;
+  if (position >= size_) return 0;
+  uint32_t available = size_ - position;
+  uint32_t n = uint32_t(count) < available ? uint32_t(count) : available;
+  std::memcpy(buffer, data_ + position, n);
+  return int32_t(n);
+}
+
+namespace {
+
+ScanDiagnosis Problem(ScanStatus status, const char* reason, int64_t position) {
+  ScanDiagnosis d;
+  d.status = status;
+  d.reason = reason;
+  d.position = position < 0 ? 0 : uint32_t(position);
+  return d;
+}
+
+bool ReadExactly(ByteSource& source, int64_t position, void* buffer, int32_t count) {
+  return source.ReadAt(uint32_t(position), buffer, count) == count;
+}
+
+}  // namespace
+
+// Invariant of the loop: marker is the position where the layout puts a
+// marker (the end of the file minus four, then four bytes before each data
+// block found), and 0 <= marker <= size - 4. It falls by at least one record's
+// minimum length (13 bytes) per round, so the loop ends.
+ScanDiagnosis ScanBundle(ByteSource& source, std::vector<BundleEntry>& entries) {
+  entries.clear();
+  entries.shrink_to_fit();
+
+  const uint32_t size = source.Size();
+  if (size < 4) return Problem(ScanStatus::NoBundle, "file is shorter than a marker", 0);
+  if (size > MAX_FILE_SIZE) return Problem(ScanStatus::NoBundle, "file is 2 GiB or larger", 0);
+
+  int64_t marker = int64_t(size) - 4;
+  for (;;) {
+    // The marker and, when there is room, the two integers before it.
+    uint8_t trailer[RECORD_TRAILER_SIZE];
+    const bool roomForTrailer = marker >= 8;
+    if (roomForTrailer ? !ReadExactly(source, marker - 8, trailer, RECORD_TRAILER_SIZE)
+                       : !ReadExactly(source, marker, trailer + 8, 4)) {
+      return Problem(ScanStatus::Damaged, "read failed", marker);
+    }
+    const int32_t value = int32_t(LoadLe32(trailer + 8));
+    if (value == START_MARKER) return ScanDiagnosis();
+    if (value != ENTRY_MARKER) {
+      if (entries.empty()) {
+        return Problem(ScanStatus::NoBundle, "no entry marker or start marker at the end of the file", marker);
+      }
+      return Problem(ScanStatus::Damaged, "no marker before the data of the entry", marker);
+    }
+    if (!roomForTrailer) return Problem(ScanStatus::Damaged, "entry marker too near the start of the file", marker);
+
+    const int64_t nameLength = int32_t(LoadLe32(trailer));
+    const int64_t dataSize = int32_t(LoadLe32(trailer + 4));
+    if (nameLength < 1 || nameLength > MAX_NAME_LENGTH) {
+      return Problem(ScanStatus::Damaged, "name length out of range", marker - 8);
+    }
+    const int64_t nameStart = marker - 8 - nameLength;
+    // Four bytes for the start marker at least must precede any data.
+    if (nameStart < 4) return Problem(ScanStatus::Damaged, "name reaches before the start marker", marker - 8);
+    const int64_t dataStart = nameStart - dataSize;
+    if (dataSize < 0 || dataStart < 4) {
+      return Problem(ScanStatus::Damaged, "data size reaches before the start marker", marker - 4);
+    }
+    if (entries.size() >= size_t(MAX_ENTRY_COUNT)) {
+      return Problem(ScanStatus::Damaged, "too many entries", marker);
+    }
+
+    BundleEntry entry;
+    std::memset(&entry, 0, sizeof entry);
+    if (!ReadExactly(source, nameStart, entry.name, int32_t(nameLength))) {
+      return Problem(ScanStatus::Damaged, "read failed", nameStart);
+    }
+    if (entry.name[nameLength - 1] != '\0') {
+      return Problem(ScanStatus::Damaged, "name is not NUL-terminated", nameStart);
+    }
+    entry.dataStart = int32_t(dataStart);
+    entry.dataEnd = int32_t(nameStart);
+    entry.dataSize = int32_t(dataSize);
+    entries.push_back(entry);
+    marker = dataStart - 4;
+  }
+}
+
+}  // namespace bundle

@@ -1,0 +1,79 @@
+// Compressed blocks: a 20-byte header and an LZSS stream, every stream byte
+// XORed with a key from the header.
+//
+//   offset  0  13 bytes  signature "compress v1.0", no NUL
+//          13   2 bytes  zero, not examined
+//          15   1 byte   key
+//          16   4 bytes  decoded size D, unsigned little-endian
+//          20   rest     the LZSS stream, XORed with the key
+//
+// The stream is a sequence of groups: a flag byte, then up to eight items,
+// flag bits used from the least significant upward. Bit 1: a literal byte.
+// Bit 0: two bytes b1, b2 naming the absolute ring position
+// b1 + 256 * (b2 >> 4) and the length (b2 & 15) + 3. The ring holds 4096
+// bytes, all zero at the start; the write position starts at 4078; every
+// output byte is stored there and the position advances modulo 4096. A
+// reference copies byte by byte, so one that overlaps the write position
+// repeats what it has just produced. There is no end code: decoding stops the
+// moment D bytes are out, even inside a reference.
+//
+// No Windows calls; the launcher's decoder, the host tools, the tests and the
+// fuzzers all run this code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace bundle {
+
+constexpr char BLOCK_SIGNATURE[] = "compress v1.0";
+constexpr uint32_t BLOCK_SIGNATURE_LENGTH = 13;
+constexpr uint32_t BLOCK_KEY_OFFSET = 15;
+constexpr uint32_t BLOCK_DECODED_SIZE_OFFSET = 16;
+constexpr uint32_t BLOCK_HEADER_SIZE = 20;
+
+constexpr uint32_t RING_SIZE = 4096;
+constexpr uint32_t RING_MASK = RING_SIZE - 1;
+constexpr uint32_t RING_START = 4078;
+constexpr uint32_t MIN_MATCH = 3;
+constexpr uint32_t MAX_MATCH = 18;
+// The launcher allocates its ring with 17 spare bytes that are never addressed.
+constexpr uint32_t RING_ALLOCATION_SIZE = RING_SIZE + MAX_MATCH - 1;
+
+// True when block holds at least a whole header (length >= 20) and its first
+// 13 bytes are the signature, byte for byte (so case-sensitive; a NUL among
+// them fails). Reads nothing when length is short.
+bool HasBlockSignature(const void* block, size_t length);
+
+struct BlockHeader {
+  uint8_t key;
+  uint32_t decodedSize;
+};
+// The key and D of a block for which HasBlockSignature is true.
+BlockHeader ReadBlockHeader(const void* block);
+
+// XORs length bytes in place with key.
+void XorBytes(void* data, size_t length, uint8_t key);
+
+enum class LzssStatus {
+  Complete,   // exactly decodedSize bytes were produced
+  Truncated,  // the stream ended first; produced < decodedSize
+};
+
+struct LzssResult {
+  LzssStatus status;
+  size_t produced;  // output bytes written, at most decodedSize
+  size_t consumed;  // stream bytes read; less than streamLength means the
+                    // stream carries bytes that decoding never reached
+};
+
+// Decodes an unscrambled stream of streamLength bytes into output, which holds
+// decodedSize bytes. ring is RING_SIZE bytes of working memory that the caller
+// owns; the decoder zero-fills it itself. Reads no stream byte at or past
+// streamLength and writes no output byte at or past decodedSize; D = 0 reads
+// and writes nothing. The result is exact to the byte-by-byte definition
+// above for every input, however damaged.
+LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t* stream,
+                            size_t streamLength, uint8_t* ring);
+
+}  // namespace bundle
