@@ -1,0 +1,218 @@
+#include "extract/progress_dialog.h"
+
+#include <commctrl.h>
+
+#include "extract/extraction_job.h"
+#include "extract/message_table.h"
+#include "launcher/launcher.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+const char* UiText(int32_t id) { return GetText(LanguageIndex, id); }
+
+// Waits for a thread to end while delivering the messages other threads send
+// to this thread's windows. The worker reports with SendMessageA, so a plain
+// wait on the dialog's thread would hold a worker that is still reporting,
+// and with it this thread, for ever. Posted messages stay queued.
+void WaitDeliveringSentMessages(HANDLE thread) {
+  for (;;) {
+    DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (result != WAIT_OBJECT_0 + 1) return;  // ended, or the wait itself failed
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+// The progress control's class must exist before the template is
+// instantiated, else the dialog cannot be created at all.
+void RegisterProgressClass() {
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_PROGRESS_CLASS;
+  InitCommonControlsEx(&controls);
+}
+
+}  // namespace
+
+DialogControl::~DialogControl() {
+  if (graphicsObject != nullptr) DeleteObject(graphicsObject);
+}
+
+bool DialogControl::Bind(HWND dialog) {
+  window = GetDlgItem(dialog, id);
+  return window != nullptr;
+}
+
+ProgressDialog::ProgressDialog()
+    : statusText(IDC_STATUS_TEXT),
+      progressBar(IDC_PROGRESS_BAR),
+      cancelButton(IDC_CANCEL_BUTTON),
+      progressPosition(0),
+      destinationFolder(),
+      workerThread(nullptr),
+      workerThreadId(0),
+      cancelled(false),
+      progressMax(10),
+      progressMin(0),
+      progressStep(1) {
+  SetTemplate(MAKEINTRESOURCEA(IDD_PROGRESS), nullptr);
+  RegisterProgressClass();
+}
+
+ProgressDialog::~ProgressDialog() {
+  // Only a dialog ended some other way than by the worker's last message can
+  // get here with the worker alive: stop it as if the user had confirmed a
+  // cancel, and let it finish its removal before the object goes.
+  if (workerThread != nullptr) {
+    cancelled = true;
+    gate.Set();
+    WaitDeliveringSentMessages(workerThread);
+    CloseHandle(workerThread);
+    workerThread = nullptr;
+    workerThreadId = 0;
+  }
+  for (char* path : writtenFiles) delete[] path;
+  writtenFiles.clear();
+}
+
+BOOL ProgressDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  int result;
+  switch (message) {
+    case WM_INITDIALOG:
+      result = OnInitDialog(message, wParam, lParam);
+      break;
+    case WM_COMMAND:
+      result = OnCommand(message, wParam, lParam);
+      break;
+    case WM_JOB_STEP:
+      result = OnJobStep(message, wParam, lParam);
+      break;
+    case WM_JOB_STEP_BACK:
+      result = OnJobStepBack(message, wParam, lParam);
+      break;
+    case WM_JOB_FINISHED:
+      result = OnJobFinished(message, wParam, lParam);
+      break;
+    case WM_JOB_FAILED:
+      result = OnJobFailed(message, wParam, lParam);
+      break;
+    case WM_CLOSE:
+      // A close request while the worker runs is a confirmed cancel: the
+      // worker stops at its next gate and removes what it wrote, and the
+      // dialog ends on the worker's last message as always. Ending here
+      // would leave the worker running against an object the launcher is
+      // about to destroy.
+      if (workerThread != nullptr) {
+        if (!cancelled) MarkCancelled();
+        gate.Set();
+        return FALSE;
+      }
+      return Dialog::HandleDialogMessage(message, wParam, lParam);
+    default:
+      return Dialog::HandleDialogMessage(message, wParam, lParam);
+  }
+  return result != 0 ? TRUE : FALSE;
+}
+
+int ProgressDialog::OnInitDialog(UINT, WPARAM, LPARAM) {
+  RefreshRect();
+  CenterOnDesktop();
+  BindControls();
+  if (windowHandle != nullptr) SetWindowTextA(windowHandle, UiText(TEXT_DIALOG_TITLE));
+  gate.Set();
+  cancelled = false;
+  if (!StartExtraction(*this)) {
+    MessageBoxA(nullptr, GetErrorText(LanguageIndex, ERROR_TEXT_START_FAILED), UiText(TEXT_SETUP_CAPTION),
+                MB_OK | MB_ICONERROR);
+    End(0);
+  }
+  return 0;
+}
+
+int ProgressDialog::OnCommand(UINT, WPARAM wParam, LPARAM) {
+  if (LOWORD(wParam) != IDC_CANCEL_BUTTON) return 0;
+  if (cancelled) return 0;
+  // Hold the worker at its next entry boundary while the user decides.
+  gate.Reset();
+  int answer = MessageBoxA(windowHandle, UiText(TEXT_CANCEL_QUESTION), UiText(TEXT_SETUP_CAPTION), MB_OKCANCEL);
+  if (answer != IDCANCEL) MarkCancelled();  // IDOK, or no box at all
+  gate.Set();
+  return 0;
+}
+
+int ProgressDialog::OnJobStep(UINT, WPARAM, LPARAM) {
+  // Clamped at the maximum, so a step larger than what is left cannot carry
+  // the position past it.
+  if (progressPosition < progressMax) {
+    progressPosition = progressMax - progressPosition < progressStep ? progressMax : progressPosition + progressStep;
+  }
+  if (progressBar.Handle() != nullptr) PostMessageA(progressBar.Handle(), PBM_SETPOS, progressPosition, 0);
+  return 0;
+}
+
+int ProgressDialog::OnJobStepBack(UINT, WPARAM wParam, LPARAM) {
+  if (wParam == 1) {
+    progressPosition = progressMin;
+  } else if (progressPosition > progressMin) {
+    // Clamped at the minimum: an unsigned subtraction must not wrap.
+    progressPosition = progressPosition - progressMin < progressStep ? progressMin : progressPosition - progressStep;
+  }
+  if (progressBar.Handle() != nullptr) PostMessageA(progressBar.Handle(), PBM_SETPOS, progressPosition, 0);
+  return 0;
+}
+
+int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
+  if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
+  if (workerThread != nullptr) {
+    // The worker posts this message as its last act, so it ends at once.
+    WaitDeliveringSentMessages(workerThread);
+    CloseHandle(workerThread);
+    workerThread = nullptr;
+    workerThreadId = 0;
+  }
+  if (progressBar.Handle() != nullptr) {
+    SendMessageA(progressBar.Handle(), PBM_SETPOS, cancelled ? progressMin : progressMax, 0);
+  }
+  Sleep(500);  // the final position stays on screen for a moment
+  End(cancelled ? 0 : 1);
+  return 0;
+}
+
+int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
+  // No owner: the dialog stays enabled behind the box.
+  MessageBoxA(nullptr, GetErrorText(LanguageIndex, wParam == 1 ? ERROR_TEXT_DISK_FULL : ERROR_TEXT_INSTALL_FAILED),
+              UiText(TEXT_SETUP_CAPTION), MB_OK | MB_ICONERROR);
+  gate.Set();
+  if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
+  if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_REMOVING));
+  return 0;
+}
+
+void ProgressDialog::MarkCancelled() {
+  cancelled = true;
+  if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
+  if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_REMOVING));
+}
+
+void ProgressDialog::BindControls() {
+  cancelButton.Bind(windowHandle);
+  statusText.Bind(windowHandle);
+  progressBar.Bind(windowHandle);
+  if (cancelButton.Handle() != nullptr) SetWindowTextA(cancelButton.Handle(), UiText(TEXT_CANCEL_BUTTON));
+  if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_PREPARING));
+  if (windowHandle != nullptr) {
+    PostMessageA(windowHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancelButton.Handle()), TRUE);
+  }
+  ResetProgressBar();
+}
+
+void ProgressDialog::ResetProgressBar() {
+  HWND bar = progressBar.Handle();
+  if (bar != nullptr) {
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(progressMin, progressMax));
+    SendMessageA(bar, PBM_SETSTEP, progressStep, 0);
+    SendMessageA(bar, PBM_SETPOS, 0, 0);
+  }
+  progressPosition = 0;
+}

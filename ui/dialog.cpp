@@ -1,0 +1,104 @@
+#include "ui/dialog.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "launcher/launcher.h"
+
+namespace {
+
+// The platform's integer-resource form: a "name" below 0x10000 is an id.
+bool IsResourceId(const char* name) { return reinterpret_cast<uintptr_t>(name) < 0x10000; }
+
+}  // namespace
+
+Dialog::Dialog() : ownerWindow(nullptr), templateName(nullptr) {}
+
+Dialog::~Dialog() {
+  Dialog::End(0);
+  if (!IsResourceId(templateName)) delete[] templateName;
+}
+
+int Dialog::OnClose(UINT, WPARAM, LPARAM) {
+  End(0);
+  return 1;
+}
+
+int Dialog::OnDestroy(UINT, WPARAM, LPARAM) {
+  if (windowHandle != nullptr) {
+    ShowWindow(windowHandle, SW_HIDE);
+    SetWindowLongA(windowHandle, GWL_STYLE, static_cast<LONG>(WS_POPUP));
+    SetWindowPos(windowHandle, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+  }
+  // No quit message: the thread's loop outlives a dialog.
+  windowHandle = nullptr;
+  return 1;
+}
+
+INT_PTR Dialog::End(INT_PTR result) {
+  if (windowHandle == nullptr) return 1;
+  return EndDialog(windowHandle, result);
+}
+
+BOOL Dialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY:
+      return OnDestroy(message, wParam, lParam) != 0 ? TRUE : FALSE;
+    case WM_CLOSE:
+      return OnClose(message, wParam, lParam) != 0 ? TRUE : FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+BOOL Dialog::IsAvailable() { return TRUE; }
+
+void Dialog::SetTemplate(const char* name, HWND owner) {
+  if (windowHandle != nullptr) return;
+  const char* stored = name;
+  if (!IsResourceId(name)) {
+    size_t size = std::strlen(name) + 1;
+    char* copy = new (std::nothrow) char[size];
+    if (copy == nullptr) return;
+    std::memcpy(copy, name, size);
+    stored = copy;
+  }
+  ownerWindow = owner;
+  if (!IsResourceId(templateName)) delete[] templateName;
+  templateName = stored;
+}
+
+void Dialog::SetOwner(HWND owner) {
+  if (windowHandle != nullptr) return;
+  ownerWindow = owner;
+}
+
+INT_PTR Dialog::RunModal() {
+  return DialogBoxParamA(ModuleInstance(), templateName, ownerWindow, DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+bool Dialog::CreateModeless() {
+  if (windowHandle != nullptr) return false;
+  HWND window =
+      CreateDialogParamA(ModuleInstance(), templateName, ownerWindow, DialogProc, reinterpret_cast<LPARAM>(this));
+  if (window == nullptr) return false;
+  windowHandle = window;
+  return true;
+}
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Dialog* object;
+  if (message == WM_INITDIALOG) {
+    object = reinterpret_cast<Dialog*>(lParam);
+    if (object == nullptr) return FALSE;
+    SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(object));
+    object->windowHandle = window;
+    // Keep the template's size; only the position comes from the object.
+    object->MoveTo(object->x, object->y, false);
+  } else {
+    object = reinterpret_cast<Dialog*>(GetWindowLongA(window, GWL_USERDATA));
+    if (object == nullptr) return FALSE;
+  }
+  return object->HandleDialogMessage(message, wParam, lParam);
+}
