@@ -1,8 +1,14 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "extract/progress_dialog.h"
 #include "launcher/launcher.h"
+#include "ui/sync.h"
 
 namespace {
 HINSTANCE g_moduleInstance = nullptr;
-}
+}  // namespace
 
 int32_t LanguageIndex = 0;
 
@@ -12,7 +18,80 @@ HINSTANCE ModuleInstance() {
 
 void SetModuleInstance(HINSTANCE instance) { g_moduleInstance = instance; }
 
-int RunLauncher(HINSTANCE instance, const char*) {
+bool RunProcessAndWait(const char* program, const char* arguments, int showState) {
+  char commandLine[520];
+  const int written = arguments != nullptr
+                          ? snprintf(commandLine, sizeof commandLine, "%s %s", program, arguments)
+                          : snprintf(commandLine, sizeof commandLine, "%s", program);
+  // A command line that does not fit would start the program with cut
+  // arguments; refuse instead.
+  if (written < 0 || static_cast<size_t>(written) >= sizeof commandLine) return false;
+
+  STARTUPINFOA startup = {};
+  static_assert(sizeof startup == 68, "the start-up information of 32-bit Windows");
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(showState);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+// The launcher's whole life, in the order of its steps. Nothing is reported
+// and the exit code is 0 whatever happens.
+int RunLauncher(HINSTANCE instance, const char* commandLine) {
+  // 1. 2. The instance handle for windows and the bundle reader; the interface
+  // language, chosen before the single-instance test.
   SetModuleInstance(instance);
+  ChooseLanguage(commandLine != nullptr ? commandLine : "");
+
+  // 3. One copy at a time: any result but Created ends the program silently.
+  NamedMutex launcherMutex;
+  if (launcherMutex.Create(LAUNCHER_MUTEX_NAME) != MutexCreated) {
+    launcherMutex.Close();
+    return 0;
+  }
+
+  // 4. 5. The dialog object lives until after the removal: its destination
+  // folder and gate are used throughout.
+  ProgressDialog dialog;
+  char tempFolder[PATH_CAPACITY];
+  const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);
+  // Without a temporary folder (the call failed, or its answer does not fit)
+  // there is nowhere to extract to: end without extracting, as a refused copy
+  // does. The buffer is never used unfilled.
+  if (tempLength == 0 || tempLength >= sizeof tempFolder || !AppendBackslash(tempFolder, sizeof tempFolder)) {
+    return 0;
+  }
+
+  // 6. 7. Extract under the destination folder while the dialog shows
+  // progress. Its result is not needed: a failed or cancelled job has removed
+  // what it wrote, the installer with it, so step 9 then starts nothing.
+  dialog.SetDestinationFolder(tempFolder);
+  dialog.RunModal();
+
+  // 8. 9. Start the installer that was written and wait for its process.
+  char installerPath[PATH_CAPACITY];
+  dialog.GetDestinationFolder(installerPath, sizeof installerPath);
+  if (AppendPath(installerPath, sizeof installerPath, EntryTable[0].folderPrefix) &&
+      AppendPath(installerPath, sizeof installerPath, EntryTable[0].fileName)) {
+    RunProcessAndWait(installerPath, nullptr, SW_SHOWNORMAL);
+  }
+
+  // 10. Hold the installer's mutex during the removal: created here, or, while
+  // the installer or a program it started still holds it, acquired by waiting
+  // (an abandoned mutex ends the wait too). A failed creation waits not at all.
+  NamedMutex installerMutex;
+  if (installerMutex.Create(INSTALLER_MUTEX_NAME) != MutexCreated) installerMutex.Wait();
+
+  // 11. - 14.
+  RemoveExtractedFiles(dialog.destinationFolder);
+  launcherMutex.Close();
+  installerMutex.Close();
   return 0;
 }

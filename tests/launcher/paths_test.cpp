@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "launcher/paths.h"
+
+namespace {
+
+// 表 in code page 932 is 0x95 0x5C: its trail byte is the backslash's code.
+const char kHyo[] = "\x95\x5C";
+
+TEST(AppendBackslashTest, RunsUnderCodePage932) { ASSERT_EQ(932u, GetACP()); }
+
+TEST(AppendBackslashTest, AppendsOnlyWhenTheLastCharacterIsNotABackslash) {
+  char path[PATH_CAPACITY] = "C:\\Temp";
+  ASSERT_TRUE(AppendBackslash(path, sizeof path));
+  EXPECT_STREQ("C:\\Temp\\", path);
+  ASSERT_TRUE(AppendBackslash(path, sizeof path));
+  EXPECT_STREQ("C:\\Temp\\", path);
+
+  char empty[PATH_CAPACITY] = "";
+  ASSERT_TRUE(AppendBackslash(empty, sizeof empty));
+  EXPECT_STREQ("\\", empty);
+}
+
+TEST(AppendBackslashTest, TrailByte5CIsNotTakenForABackslash) {
+  char path[PATH_CAPACITY];
+  snprintf(path, sizeof path, "C:\\x\\%s", kHyo);
+  ASSERT_TRUE(AppendBackslash(path, sizeof path));
+  EXPECT_EQ(std::string("C:\\x\\") + kHyo + "\\", path);
+
+  const std::string noSlashAfter = std::string("C:\\x\\") + kHyo;
+  EXPECT_EQ(noSlashAfter.c_str() + 4, FindLastBackslash(noSlashAfter.c_str()));
+}
+
+TEST(AppendBackslashTest, NeverWritesPastCapacity) {
+  char buffer[16];
+  memset(buffer, '#', sizeof buffer);
+  memcpy(buffer, "C:\\abcdefghijk", 15);  // 14 characters and the NUL fill 15 of 16 bytes
+  ASSERT_TRUE(AppendBackslash(buffer, 16));
+  EXPECT_STREQ("C:\\abcdefghijk\\", buffer);
+  buffer[14] = 'z';  // now 15 characters: no room for another byte
+  EXPECT_FALSE(AppendBackslash(buffer, 16));
+  EXPECT_STREQ("C:\\abcdefghijkz", buffer);
+}
+
+TEST(CopyPathTest, CutsOnlyBetweenCharacters) {
+  char buffer[8];
+  // "ab" + 表 + 表: a cut after 7 bytes would split the second 表.
+  const std::string text = std::string("ab") + kHyo + kHyo + "c";
+  EXPECT_FALSE(CopyPath(buffer, sizeof buffer, text.c_str()));
+  EXPECT_EQ(std::string("ab") + kHyo + kHyo, buffer);
+  char small[6];
+  EXPECT_FALSE(CopyPath(small, sizeof small, text.c_str()));
+  EXPECT_EQ(std::string("ab") + kHyo, small) << "the second 表 does not fit whole and is left out";
+  EXPECT_TRUE(AppendPath(buffer, sizeof buffer, ""));
+  EXPECT_FALSE(AppendPath(buffer, sizeof buffer, "x"));
+}
+
+}  // namespace

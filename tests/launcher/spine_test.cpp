@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "child_modes.h"
+#include "extract/progress_dialog.h"
+#include "launcher/launcher.h"
+#include "ui/sync.h"
+#include "win32_test_support.h"
+
+using testing_support::FileExists;
+using testing_support::FolderExists;
+using testing_support::ScratchFolder;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+std::string EntryPath(const std::string& base, int row) {
+  return base + EntryTable[row].folderPrefix + EntryTable[row].fileName;
+}
+
+void WriteAllEntries(const std::string& base) {
+  CreateDirectoryA((base + "ZEQXPC").c_str(), nullptr);
+  for (int row = 0; row < ENTRY_COUNT; ++row) WriteFileBytes(EntryPath(base, row), "entry");
+}
+
+TEST(EntryTableTest, TenRowsThenAnEmptyRow) {
+  EXPECT_STREQ("i_autorun.exe", EntryTable[0].fileName);
+  EXPECT_STREQ("readme_traial.txt", EntryTable[6].fileName);
+  EXPECT_EQ(ENTRY_EXTRACT | ENTRY_READ_ONLY, EntryTable[6].flags);
+  int streamed = 0;
+  for (int row = 0; row < ENTRY_COUNT; ++row) {
+    EXPECT_STREQ("ZEQXPC\\", EntryTable[row].folderPrefix);
+    EXPECT_TRUE(EntryTable[row].flags & ENTRY_EXTRACT);
+    if (EntryTable[row].flags & ENTRY_STREAMED) ++streamed;
+  }
+  EXPECT_EQ(4, streamed);
+  EXPECT_STREQ("", EntryTable[ENTRY_COUNT].fileName);
+  EXPECT_STREQ("", EntryTable[ENTRY_COUNT].folderPrefix);
+}
+
+TEST(RemoveExtractedFilesTest, DeletesAllTenReadOnlyIncludedAndTheSubFolder) {
+  ScratchFolder base("rm_all");
+  WriteAllEntries(base.Path());
+  SetFileAttributesA(EntryPath(base.Path(), 6).c_str(), FILE_ATTRIBUTE_READONLY);
+  RemoveExtractedFiles(base.Path().c_str());
+  for (int row = 0; row < ENTRY_COUNT; ++row) EXPECT_FALSE(FileExists(EntryPath(base.Path(), row))) << row;
+  EXPECT_FALSE(FolderExists(base.Path() + "ZEQXPC"));
+  EXPECT_TRUE(FolderExists(base.Path())) << "the base folder itself stays";
+}
+
+TEST(RemoveExtractedFilesTest, ExtraFileKeepsTheSubFolder) {
+  ScratchFolder base("rm_extra");
+  WriteAllEntries(base.Path());
+  WriteFileBytes(base.Path() + "ZEQXPC\\installer.log", "log");
+  RemoveExtractedFiles(base.Path().c_str());
+  for (int row = 0; row < ENTRY_COUNT; ++row) EXPECT_FALSE(FileExists(EntryPath(base.Path(), row))) << row;
+  EXPECT_TRUE(FileExists(base.Path() + "ZEQXPC\\installer.log"));
+}
+
+TEST(RemoveExtractedFilesTest, NothingPresentIsQuietAndSoIsAnOverlongBase) {
+  ScratchFolder base("rm_none");
+  RemoveExtractedFiles(base.Path().c_str());
+  EXPECT_TRUE(FolderExists(base.Path()));
+
+  // A base so long that no row fits: every row is skipped, nothing is cut
+  // into some other file's name.
+  const std::string longBase = base.Path() + std::string(240, 'x') + "\\";
+  RemoveExtractedFiles(longBase.c_str());
+}
+
+TEST(DestinationFolderTest, OrdinaryFolderGetsABackslashOnly) {
+  ProgressDialog dialog;
+  dialog.SetDestinationFolder("C:\\Temp");
+  char folder[PATH_CAPACITY];
+  EXPECT_EQ(8u, dialog.GetDestinationFolder(folder, sizeof folder));
+  EXPECT_STREQ("C:\\Temp\\", folder);
+}
+
+TEST(DestinationFolderTest, DriveRootGetsItsOwnFolder) {
+  ProgressDialog dialog;
+  dialog.SetDestinationFolder("D:\\");
+  char folder[PATH_CAPACITY];
+  dialog.GetDestinationFolder(folder, sizeof folder);
+  EXPECT_STREQ("D:\\ZEPHRAQUEST_DEMO_B\\", folder);
+  dialog.SetDestinationFolder("T:");
+  dialog.GetDestinationFolder(folder, sizeof folder);
+  EXPECT_STREQ("T:\\ZEPHRAQUEST_DEMO_B\\", folder);
+}
+
+TEST(DestinationFolderTest, GetReportsTheLengthButCopiesOnlyWhenItFits) {
+  ProgressDialog dialog;
+  dialog.SetDestinationFolder("C:\\Temp\\");
+  char small[8] = "unused";
+  EXPECT_EQ(8u, dialog.GetDestinationFolder(small, sizeof small));
+  EXPECT_STREQ("unused", small);
+}
+
+TEST(RunProcessAndWaitTest, WaitsForTheProcessToEnd) {
+  ScratchFolder folder("run");
+  const std::string marker = folder.Path() + "marker.txt";
+  const std::string program = testing_support::OwnProgramPath();
+  const std::string arguments = "--child touch " + marker + " 300";
+  ASSERT_TRUE(RunProcessAndWait(program.c_str(), arguments.c_str(), SW_SHOWNORMAL));
+  EXPECT_TRUE(FileExists(marker)) << "returned before the child finished";
+}
+
+TEST(RunProcessAndWaitTest, MissingProgramIsReportedAsNotStarted) {
+  ScratchFolder folder("run_missing");
+  EXPECT_FALSE(RunProcessAndWait((folder.Path() + "i_autorun.exe").c_str(), nullptr, SW_SHOWNORMAL));
+}
+
+const std::string kLauncher = testing_support::WindowsPathOf(LAUNCHER_EXE_UNIX_PATH);
+
+// Both cases would show the progress dialog (and wait for a person to answer
+// its error box, since the bare launcher carries no bundle) if the launcher
+// went on: ending in time is the proof that it did not.
+TEST(LauncherProcessTest, SecondCopyExitsAtOnceWithZero) {
+  NamedMutex first;
+  ASSERT_EQ(MutexCreated, first.Create(LAUNCHER_MUTEX_NAME)) << "another launcher is running on this prefix";
+  EXPECT_EQ(0, testing_support::RunAndWait("\"" + kLauncher + "\"", 20000));
+}
+
+TEST(LauncherProcessTest, TemporaryFolderTooLongEndsWithoutExtracting) {
+  // GetTempPathA reads TMP first; this one does not fit the 260-byte buffer.
+  std::string environment = "TMP=C:\\" + std::string(300, 'y');
+  environment += '\0';
+  environment += "TEMP=C:\\" + std::string(300, 'y');
+  environment += '\0';
+  environment += '\0';
+  EXPECT_EQ(0, testing_support::RunAndWait("\"" + kLauncher + "\"", 20000, environment.c_str()));
+  // The single-instance mutex was released on the way out.
+  NamedMutex probe;
+  EXPECT_EQ(MutexCreated, probe.Create(LAUNCHER_MUTEX_NAME));
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+// Helpers for Windows test programs that run under Wine: temporary folders
+// with real files, Unix paths seen from Windows, and child processes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testing_support {
+
+// A fresh, empty folder under the Windows temporary folder, removed with all
+// its contents (read-only files included) when the object goes.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& tag);
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  // The folder's path with a trailing backslash.
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Removes a folder tree; read-only marks are cleared first.
+void RemoveTree(const std::string& path);
+
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+
+// A Unix path (as CMake knows build outputs) as Wine's Z: drive shows it.
+std::string WindowsPathOf(const std::string& unixPath);
+
+// Starts a program and waits up to timeoutMs for it to end. Returns its exit
+// code, or -1 when it could not start and -2 when it did not end in time (it
+// is then terminated).
+long RunAndWait(const std::string& commandLine, DWORD timeoutMs, const char* environment = nullptr);
+
+// The full path of the running test program.
+std::string OwnProgramPath();
+
+}  // namespace testing_support
