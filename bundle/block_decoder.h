@@ -1,0 +1,63 @@
+// Compressed blocks of the bundle (layout in bundle/format/lzss.h) and the
+// private heap their decoded bytes live in.
+//
+// Decoded output and the decoder's ring come from one private heap that exists
+// exactly while blocks allocated from it are alive: the first allocation
+// creates it, the release of the last one destroys it, so each decoded entry's
+// memory goes back to the system at once. For one DecodeBlock the live count
+// goes 1 (output), 2 (ring), 1 (ring released) and the caller's
+// PrivateHeapFree of the output destroys the heap. The heap state is
+// process-wide and unlocked: one thread decodes at a time.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// True when the block's first 13 bytes are "compress v1.0" byte for byte.
+// Reads up to 13 bytes: a caller whose buffer may be shorter than a block
+// header uses the overload with a length instead.
+bool IsCompressedBlock(const void* block);
+// The same test, false for a block shorter than the 20-byte header (nothing is
+// read then) or a null block.
+bool IsCompressedBlock(const void* block, uint32_t length);
+
+// Decodes the block of length bytes into a new private-heap buffer of the
+// decoded size D, which the caller releases with PrivateHeapFree. On success
+// the block is left XORed with its key, header included: the caller's buffer
+// is spent. Returns null when:
+//   - the block is null, shorter than its header or lacks the signature:
+//     decodedSize receives 0 and the block is untouched;
+//   - the output cannot be allocated: decodedSize receives D, block untouched;
+//   - the ring cannot be allocated, or the stream ends before D bytes are
+//     decoded (a damaged block): decodedSize receives D, the block is XORed.
+// D = 0 decodes to an empty (non-null) buffer. Stream bytes left over after D
+// bytes are ignored.
+void* DecodeBlock(void* block, uint32_t length, uint32_t* decodedSize);
+
+// Decodes an unscrambled stream of streamLength bytes into the decodedSize
+// bytes at output, with a ring taken from the private heap and released
+// before it returns. True when exactly decodedSize bytes were produced; false
+// when the ring cannot be allocated (nothing is written) or the stream ends
+// first (what was decoded stays in output). Never reads past streamLength.
+bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize);
+
+// A zero-filled block of size bytes from the private heap, creating the heap
+// when none exists; null when the heap cannot be created or the allocation
+// fails (a heap created for it is destroyed again).
+void* PrivateHeapAlloc(uint32_t size);
+// Releases a block from PrivateHeapAlloc; destroys the heap with the last one.
+// Does nothing for null or while no block is alive. Leaves GetLastError() as
+// it was.
+void PrivateHeapFree(void* pointer);
+
+// For tests.
+namespace private_heap_testing {
+// Blocks alive in the private heap.
+int32_t LiveCount();
+// The private heap, or null while none exists.
+HANDLE Heap();
+// After `successes` more successful allocations, every allocation fails as a
+// failed HeapAlloc would, until this is called with a negative value.
+void FailAllocationAfter(int32_t successes);
+}  // namespace private_heap_testing
