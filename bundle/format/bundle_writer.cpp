@@ -1,0 +1,76 @@
+#include "bundle/format/bundle_writer.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "bundle/format/bundle_layout.h"
+
+namespace bundle {
+
+namespace {
+
+bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsTrailByte(uint8_t c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
+
+}  // namespace
+
+const char* CheckEntryName(const std::string& name) {
+  if (name.empty()) return "name is empty";
+  if (name.size() > size_t(MAX_NAME_LENGTH - 1)) return "name is longer than 259 bytes";
+  if (name == "." || name == "..") return "name is not a file name";
+  for (size_t i = 0; i < name.size(); ++i) {
+    const uint8_t c = uint8_t(name[i]);
+    if (IsLeadByte(c)) {
+      if (i + 1 >= name.size() || !IsTrailByte(uint8_t(name[i + 1]))) {
+        return "name is not valid code page 932 text";
+      }
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == '/') return "name contains a path separator";
+    if (c < 0x20 || c == 0x7F) return "name contains a control character";
+    if (std::strchr(":*?\"<>|", c) != nullptr) return "name contains a character Windows file names cannot hold";
+  }
+  const char last = name.back();
+  if (last == '.' || last == ' ') return "name ends with a dot or a space";
+  return nullptr;
+}
+
+std::vector<uint8_t> StartMarkerBytes() {
+  std::vector<uint8_t> bytes(4);
+  StoreLe32(bytes.data(), uint32_t(START_MARKER));
+  return bytes;
+}
+
+std::vector<uint8_t> RecordTrailerBytes(const std::string& name, uint32_t dataSize) {
+  const uint32_t nameLength = uint32_t(name.size() + 1);
+  std::vector<uint8_t> bytes(nameLength + RECORD_TRAILER_SIZE, 0);
+  std::memcpy(bytes.data(), name.data(), name.size());
+  StoreLe32(&bytes[nameLength], nameLength);
+  StoreLe32(&bytes[nameLength + 4], dataSize);
+  StoreLe32(&bytes[nameLength + 8], uint32_t(ENTRY_MARKER));
+  return bytes;
+}
+
+std::vector<uint8_t> BuildBundle(const std::vector<BundleInput>& inputs) {
+  uint64_t total = 4;
+  for (const BundleInput& input : inputs) {
+    if (const char* problem = CheckEntryName(input.name)) {
+      throw std::invalid_argument(std::string(problem) + ": \"" + input.name + "\"");
+    }
+    total += RecordSize(input.name, input.data.size());
+  }
+  if (total > MAX_FILE_SIZE) throw std::invalid_argument("bundle of 2 GiB or more");
+  if (inputs.size() > size_t(MAX_ENTRY_COUNT)) throw std::invalid_argument("more entries than a scan reads");
+
+  std::vector<uint8_t> bundle = StartMarkerBytes();
+  bundle.reserve(size_t(total));
+  for (const BundleInput& input : inputs) {
+    bundle.insert(bundle.end(), input.data.begin(), input.data.end());
+    const std::vector<uint8_t> trailer = RecordTrailerBytes(input.name, uint32_t(input.data.size()));
+    bundle.insert(bundle.end(), trailer.begin(), trailer.end());
+  }
+  return bundle;
+}
+
+}  // namespace bundle
