@@ -1,0 +1,33 @@
+// The interface and error texts the launcher shows, by language row and id.
+// Every text is a constant NUL-terminated string in code page 932 with LF line
+// breaks (the licence agreement, id 136, uses CR LF), passed unchanged to the
+// ANSI calls. The strings live for the whole run; nobody frees them.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t UI_TEXT_COUNT = 137;    // interface ids 0 .. 136
+constexpr int32_t ERROR_TEXT_COUNT = 9;   // error ids 0 .. 8
+
+// The interface ids the progress dialog uses.
+enum UiTextId : int32_t {
+  TEXT_PREPARING = 1,        // status while the entries are written
+  TEXT_SETUP_CAPTION = 2,    // caption of every message box
+  TEXT_DIALOG_TITLE = 6,
+  TEXT_CANCEL_QUESTION = 24,
+  TEXT_REMOVING = 25,        // status while a stopped installation is undone
+  TEXT_CANCEL_BUTTON = 44,
+};
+
+// The error ids the progress dialog uses.
+enum ErrorTextId : int32_t {
+  ERROR_TEXT_START_FAILED = 2,    // the worker thread could not be started
+  ERROR_TEXT_INSTALL_FAILED = 3,  // a write failed for any cause but a full disk
+  ERROR_TEXT_DISK_FULL = 7,
+};
+
+// The text of (language, id): constant time, no allocation, safe from any
+// thread. A language outside 0 .. LanguageCount - 1 or an id outside the
+// table gives an empty text; nothing outside the tables is read.
+const char* GetText(int32_t language, int32_t id);
+const char* GetErrorText(int32_t language, int32_t id);
