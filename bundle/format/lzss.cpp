@@ -18,46 +18,165 @@ BlockHeader ReadBlockHeader(const void* block) {
 
 void XorBytes(void* data, size_t length, uint8_t key) {
   uint8_t* bytes = static_cast<uint8_t*>(data);
-  for (size_t i = 0; i < length; ++i) bytes[i] ^= key;
+  // Whole words first: several times faster than bytes on a block of
+  // megabytes, and the compiler vectorises it.
+  uint64_t wide = 0x0101010101010101ull * key;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, bytes + i, 8);
+    w ^= wide;
+    std::memcpy(bytes + i, &w, 8);
+  }
+  for (; i < length; ++i) bytes[i] ^= key;
 }
+
+// How the decoder works.
+//
+// Ring position x, read while output byte o is produced, holds the output
+// byte produced last at a position j < o with (RING_START + j) mod 4096 == x,
+// or zero when there is none. For a reference to position q read at output o
+// that byte is output[o - d] with d = (RING_START + o - q) mod 4096, taken as
+// 4096 when 0, or zero when o - d < 0; and d stays the same for every byte of
+// the reference, because q and o advance together. So once 4096 bytes are
+// out, every reference is a plain copy from d bytes back in the output, byte
+// by byte when it overlaps itself (d < m).
+//
+// The decoder therefore runs in three modes over one flag state:
+//   1. Ring mode, for the first 4096 output bytes (the whole of a smaller
+//      output): the definition itself, through the caller's zero-filled ring,
+//      checking every byte of input and output.
+//   2. Fast mode, whole groups: entered at a group boundary while at least
+//      FAST_INPUT_MARGIN stream bytes and FAST_OUTPUT_MARGIN output bytes are
+//      left, so no item of the group needs a check. A group of eight literals
+//      moves as one 8-byte copy; a reference at a distance of 8 or more moves
+//      as three 8-byte copies (24 bytes: up to 6 past its end, rewritten by
+//      what follows), which is exact because every 8-byte source piece then
+//      ends before the piece being written starts; shorter distances copy byte
+//      by byte.
+//   3. Checked mode, one item at a time, copying from the output: the ends of
+//      the stream and the output, and the items up to the next group boundary.
+
+namespace {
+
+constexpr size_t FAST_INPUT_MARGIN = 1 + 8 * 2;
+constexpr size_t FAST_OUTPUT_MARGIN = 8 * MAX_MATCH + (24 - MAX_MATCH);
+
+inline void Copy8(uint8_t* to, const uint8_t* from) {
+  uint64_t w;
+  std::memcpy(&w, from, 8);
+  std::memcpy(to, &w, 8);
+}
+
+// The distance back in the output of ring position q read at output position o.
+inline size_t Distance(size_t o, uint32_t q) { return ((RING_START + o - q - 1) & RING_MASK) + 1; }
+
+}  // namespace
 
 LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t* stream,
                             size_t streamLength, uint8_t* ring) {
   std::memset(ring, 0, RING_SIZE);
-  size_t in = 0;
-  uint32_t out = 0;
-  uint32_t r = RING_START;
+  const uint8_t* in = stream;
+  const uint8_t* const inEnd = stream + streamLength;
+  uint8_t* out = output;
+  uint8_t* const outEnd = output + decodedSize;
+  // The flag byte of the current group with 0xFF00 above it; the ones count
+  // the group's items as they shift out. Bit 9 clear: the group is used up.
   unsigned flags = 0;
-  while (out < decodedSize) {
+
+  // 1. Ring mode.
+  uint32_t r = RING_START;
+  while (out != outEnd && size_t(out - output) < RING_SIZE) {
     flags >>= 1;
     if ((flags & 0x100) == 0) {
-      if (in >= streamLength) break;
-      flags = stream[in++] | 0xFF00u;
+      if (in == inEnd) goto done;
+      flags = *in++ | 0xFF00u;
     }
     if (flags & 1) {
-      if (in >= streamLength) break;
-      uint8_t c = stream[in++];
-      output[out++] = c;
+      if (in == inEnd) goto done;
+      const uint8_t c = *in++;
+      *out++ = c;
       ring[r] = c;
       r = (r + 1) & RING_MASK;
     } else {
-      if (streamLength - in < 2) break;
-      uint32_t b1 = stream[in], b2 = stream[in + 1];
+      if (inEnd - in < 2) goto done;
+      const uint32_t q = in[0] | uint32_t(in[1] & 0xF0) << 4;
+      const uint32_t m = (in[1] & 15) + MIN_MATCH;
       in += 2;
-      uint32_t q = b1 | (b2 >> 4) << 8;
-      uint32_t m = (b2 & 15) + MIN_MATCH;
-      for (uint32_t k = 0; k < m && out < decodedSize; ++k) {
-        uint8_t c = ring[(q + k) & RING_MASK];
-        output[out++] = c;
+      for (uint32_t k = 0; k < m; ++k) {
+        const uint8_t c = ring[(q + k) & RING_MASK];
+        *out++ = c;
+        if (out == outEnd) goto done;
         ring[r] = c;
         r = (r + 1) & RING_MASK;
       }
     }
   }
+
+  while (out != outEnd) {
+    // 2. Fast mode.
+    if ((flags & 0x200) == 0) {
+      const uint8_t* in_ = in;
+      uint8_t* out_ = out;
+      while (size_t(inEnd - in_) >= FAST_INPUT_MARGIN && size_t(outEnd - out_) >= FAST_OUTPUT_MARGIN) {
+        unsigned f = *in_++;
+        if (f == 0xFF) {
+          Copy8(out_, in_);
+          in_ += 8;
+          out_ += 8;
+          continue;
+        }
+        for (int k = 0; k < 8; ++k, f >>= 1) {
+          if (f & 1) {
+            *out_++ = *in_++;
+          } else {
+            const uint32_t q = in_[0] | uint32_t(in_[1] & 0xF0) << 4;
+            const uint32_t m = (in_[1] & 15) + MIN_MATCH;
+            in_ += 2;
+            const size_t d = Distance(size_t(out_ - output), q);
+            const uint8_t* from = out_ - d;
+            if (d >= 8) {
+              Copy8(out_, from);
+              Copy8(out_ + 8, from + 8);
+              Copy8(out_ + 16, from + 16);
+            } else {
+              for (uint32_t j = 0; j < m; ++j) out_[j] = from[j];
+            }
+            out_ += m;
+          }
+        }
+      }
+      in = in_;
+      out = out_;
+      if (out == outEnd) break;
+    }
+
+    // 3. Checked mode: one item.
+    flags >>= 1;
+    if ((flags & 0x100) == 0) {
+      if (in == inEnd) goto done;
+      flags = *in++ | 0xFF00u;
+    }
+    if (flags & 1) {
+      if (in == inEnd) goto done;
+      *out++ = *in++;
+    } else {
+      if (inEnd - in < 2) goto done;
+      const uint32_t q = in[0] | uint32_t(in[1] & 0xF0) << 4;
+      size_t m = (in[1] & 15) + MIN_MATCH;
+      in += 2;
+      const uint8_t* from = out - Distance(size_t(out - output), q);
+      if (m > size_t(outEnd - out)) m = size_t(outEnd - out);
+      for (size_t j = 0; j < m; ++j) out[j] = from[j];
+      out += m;
+    }
+  }
+
+done:
   LzssResult result;
-  result.status = out == decodedSize ? LzssStatus::Complete : LzssStatus::Truncated;
-  result.produced = out;
-  result.consumed = in;
+  result.produced = size_t(out - output);
+  result.status = out == outEnd ? LzssStatus::Complete : LzssStatus::Truncated;
+  result.consumed = size_t(in - stream);
   return result;
 }
 

@@ -71,8 +71,9 @@ struct LzssResult {
 // decodedSize bytes. ring is RING_SIZE bytes of working memory that the caller
 // owns; the decoder zero-fills it itself. Reads no stream byte at or past
 // streamLength and writes no output byte at or past decodedSize; D = 0 reads
-// and writes nothing. The result is exact to the byte-by-byte definition
-// above for every input, however damaged.
+// and writes nothing. The first `produced` output bytes are exact to the
+// byte-by-byte definition above for every input, however damaged; when the
+// stream ends early the bytes after them are unspecified.
 LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t* stream,
                             size_t streamLength, uint8_t* ring);
 

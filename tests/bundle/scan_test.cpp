@@ -1,0 +1,270 @@
+// The backward scan over bytes in memory: listing, and hostile files that must
+// end cleanly without a read outside the file.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bundle/format/bundle_scan.h"
+#include "lzss_test_codec.h"
+
+using bundle::BundleEntry;
+using bundle::ScanStatus;
+using test_codec::MakeBundle;
+
+namespace {
+
+// Memory that fails the test on any read outside it, and counts reads.
+class CheckedSource : public bundle::ByteSource {
+ public:
+  explicit CheckedSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  uint32_t Size() override { return uint32_t(bytes_.size()); }
+  int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
+    EXPECT_GE(count, 0);
+    EXPECT_LE(uint64_t(position) + uint64_t(count), bytes_.size()) << "read past the end at " << position;
+    ++reads;
+    bytesRead += count;
+    if (uint64_t(position) + uint64_t(count) > bytes_.size()) return -1;
+    std::memcpy(buffer, bytes_.data() + position, size_t(count));
+    return count;
+  }
+  int reads = 0;
+  int64_t bytesRead = 0;
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+struct Scan {
+  bundle::ScanDiagnosis diagnosis;
+  std::vector<BundleEntry> entries;
+  int reads = 0;
+};
+
+Scan ScanBytes(const std::vector<uint8_t>& bytes) {
+  CheckedSource source(bytes);
+  Scan scan;
+  scan.diagnosis = bundle::ScanBundle(source, scan.entries);
+  scan.reads = source.reads;
+  return scan;
+}
+
+std::vector<std::string> Names(const std::vector<BundleEntry>& entries) {
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.name);
+  return names;
+}
+
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) { bundle::StoreLe32(bytes.data() + at, value); }
+
+const std::string IMAGE = "MZ\x90 an executable image";
+
+}  // namespace
+
+TEST(BundleScan, ListsEntriesFromTheLastStoredToTheFirst) {
+  const auto file = MakeBundle(IMAGE, {{"a.exe", "first"}, {"b.txt", "second!"}, {"c.dat", "3"}});
+  const Scan scan = ScanBytes(file);
+  ASSERT_EQ(scan.diagnosis.status, ScanStatus::Ok);
+  EXPECT_EQ(Names(scan.entries), (std::vector<std::string>{"c.dat", "b.txt", "a.exe"}));
+
+  const BundleEntry& a = scan.entries[2];
+  EXPECT_EQ(a.dataStart, int32_t(IMAGE.size() + 4));
+  EXPECT_EQ(a.dataSize, 5);
+  EXPECT_EQ(a.dataEnd, a.dataStart + 5);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data()) + a.dataStart, size_t(a.dataSize)), "first");
+  const BundleEntry& c = scan.entries[0];
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data()) + c.dataStart, size_t(c.dataSize)), "3");
+  // The name array is the stored name and zeros after it.
+  for (size_t i = std::strlen(c.name); i < sizeof c.name; ++i) ASSERT_EQ(c.name[i], 0);
+}
+
+TEST(BundleScan, KeepsDuplicatesWithTheLaterOneFirst) {
+  const Scan scan = ScanBytes(MakeBundle(IMAGE, {{"x", "old"}, {"y", "-"}, {"x", "new"}}));
+  ASSERT_EQ(scan.diagnosis.status, ScanStatus::Ok);
+  ASSERT_EQ(Names(scan.entries), (std::vector<std::string>{"x", "y", "x"}));
+  EXPECT_GT(scan.entries[0].dataStart, scan.entries[2].dataStart);
+}
+
+TEST(BundleScan, EdgesOfAWellFormedBundle) {
+  // Only the start marker: an empty list, one read.
+  Scan scan = ScanBytes(MakeBundle(IMAGE, {}));
+  EXPECT_EQ(scan.diagnosis.status, ScanStatus::Ok);
+  EXPECT_TRUE(scan.entries.empty());
+  EXPECT_EQ(scan.reads, 1);
+
+  // An entry of no bytes.
+  scan = ScanBytes(MakeBundle(IMAGE, {{"empty", ""}, {"next", "n"}}));
+  ASSERT_EQ(scan.diagnosis.status, ScanStatus::Ok);
+  ASSERT_EQ(scan.entries.size(), 2u);
+  EXPECT_EQ(scan.entries[1].dataSize, 0);
+  EXPECT_EQ(scan.entries[1].dataStart, scan.entries[1].dataEnd);
+
+  // No image at all: the start marker at position 0.
+  scan = ScanBytes(MakeBundle("", {{"only", "data"}}));
+  EXPECT_EQ(scan.diagnosis.status, ScanStatus::Ok);
+  EXPECT_EQ(Names(scan.entries), (std::vector<std::string>{"only"}));
+
+  // The longest name.
+  const std::string longName(bundle::MAX_NAME_LENGTH - 1, 'n');
+  scan = ScanBytes(MakeBundle(IMAGE, {{longName, "d"}}));
+  ASSERT_EQ(scan.diagnosis.status, ScanStatus::Ok);
+  EXPECT_EQ(Names(scan.entries), (std::vector<std::string>{longName}));
+}
+
+TEST(BundleScan, ReadsDoNotGrowWithTheEntriesDataSize) {
+  auto countFor = [](size_t dataSize) {
+    const std::string data(dataSize, '\xB9');  // marker-like bytes in the data
+    CheckedSource source(MakeBundle(IMAGE, {{"a", data}, {"b", data}, {"c", data}}));
+    std::vector<BundleEntry> entries;
+    EXPECT_EQ(bundle::ScanBundle(source, entries).status, ScanStatus::Ok);
+    return std::make_pair(source.reads, source.bytesRead);
+  };
+  const auto small = countFor(10);
+  const auto large = countFor(1 << 20);
+  EXPECT_EQ(small, large);
+  // One trailer and one name per entry, one start marker.
+  EXPECT_EQ(small.first, 3 * 2 + 1);
+}
+
+// The launcher's scan steps back one byte at a time until it meets a marker,
+// jumping over each entry it finds. On a well-formed bundle the three windows
+// read just before an entry's data can never hold a marker, so checking only
+// the place where the layout puts the marker lists exactly the same entries.
+// This pins that down on bundles whose data and names are full of marker
+// bytes.
+TEST(BundleScan, ListsWhatTheByteSteppingScanListsOnWellFormedBundles) {
+  auto steppingScan = [](const std::vector<uint8_t>& f) {
+    std::vector<std::string> names;
+    int64_t p = int64_t(f.size()) - 4;
+    while (p > 0) {
+      const int32_t w = int32_t(bundle::LoadLe32(f.data() + p));
+      if (w == bundle::ENTRY_MARKER) {
+        const int64_t s = int32_t(bundle::LoadLe32(f.data() + p - 4));
+        const int64_t l = int32_t(bundle::LoadLe32(f.data() + p - 8));
+        names.emplace_back(reinterpret_cast<const char*>(f.data()) + p - 8 - l);
+        p = p - 8 - l - s;
+      }
+      p -= 1;
+      if (w == bundle::START_MARKER) break;
+    }
+    return names;
+  };
+  test_codec::Random rng(7);
+  const char alphabet[] = {'\xB9', '\xBA', '\x07', '\0', 'a'};
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    const uint32_t count = rng.Below(6);
+    for (uint32_t i = 0; i < count; ++i) {
+      std::string name, data;
+      for (uint32_t k = 1 + rng.Below(6); k > 0; --k) name.push_back(alphabet[rng.Below(3)] | 0x40);
+      for (uint32_t k = rng.Below(12); k > 0; --k) data.push_back(alphabet[rng.Below(5)]);
+      entries.emplace_back(name, data);
+    }
+    std::string image;
+    for (uint32_t k = 1 + rng.Below(8); k > 0; --k) image.push_back(alphabet[rng.Below(5)]);
+    const auto file = MakeBundle(image, entries);
+    const Scan scan = ScanBytes(file);
+    ASSERT_EQ(scan.diagnosis.status, ScanStatus::Ok) << scan.diagnosis.reason;
+    ASSERT_EQ(Names(scan.entries), steppingScan(file)) << "round " << round;
+  }
+}
+
+// Files that are no bundle, or a damaged one: each scan ends with the stated
+// status, reads only inside the file (CheckedSource fails the test otherwise)
+// and, for a damaged one, keeps only records read before the damage.
+TEST(BundleScan, HostileFilesEndCleanly) {
+  const auto good = MakeBundle(IMAGE, {{"a.exe", "first"}, {"b.txt", "second"}});
+  const size_t end = good.size();
+  // Offsets from the end of the last record: its marker, data size, name length.
+  const size_t lastMarker = end - 4, lastSize = end - 8, lastNameLength = end - 12;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    ScanStatus status;
+  };
+  std::vector<Case> cases;
+  for (size_t n = 0; n < 4; ++n) cases.push_back({"shorter than a marker", std::vector<uint8_t>(n, 0xBA), ScanStatus::NoBundle});
+  cases.push_back({"an executable without bundle", std::vector<uint8_t>(IMAGE.begin(), IMAGE.end()), ScanStatus::NoBundle});
+  {
+    auto b = good;
+    b.push_back(0);  // one byte after the last record
+    cases.push_back({"no trailing entry marker", b, ScanStatus::NoBundle});
+  }
+  for (uint32_t bad : {0u, 261u, 0xFFFFFFFFu, 0x80000000u, 100000u}) {
+    auto b = good;
+    Put32(b, lastNameLength, bad);
+    cases.push_back({"name length out of range", b, ScanStatus::Damaged});
+  }
+  for (uint32_t bad : {uint32_t(end), 0x7FFFFFFFu, 0xFFFFFFFFu, 0x80000000u, uint32_t(end - 12 - 6 - 3)}) {
+    auto b = good;
+    Put32(b, lastSize, bad);
+    cases.push_back({"data size reaching before the start marker", b, ScanStatus::Damaged});
+  }
+  {
+    auto b = good;
+    Put32(b, lastNameLength, uint32_t(end - 12 - 2));  // name starting at position 2
+    cases.push_back({"name before the start marker", b, ScanStatus::Damaged});
+  }
+  {
+    auto b = good;
+    b[lastNameLength - 1] = 'x';  // the NUL of "b.txt"
+    cases.push_back({"name without its NUL", b, ScanStatus::Damaged});
+  }
+  {
+    auto b = good;
+    Put32(b, lastSize, 5);  // one byte short: the marker before the data is missed
+    cases.push_back({"no marker before the data", b, ScanStatus::Damaged});
+  }
+  {
+    std::vector<uint8_t> b(12, 0);
+    Put32(b, 8, bundle::ENTRY_MARKER);
+    Put32(b, 4, 0);
+    Put32(b, 0, 1);
+    cases.push_back({"trailer without room for a start marker", b, ScanStatus::Damaged});
+    b.erase(b.begin(), b.begin() + 4);
+    cases.push_back({"entry marker within the first 8 bytes", b, ScanStatus::Damaged});
+  }
+  {
+    // The last window is the start marker of an 8-byte file that is all
+    // markers: an empty, complete bundle.
+    std::vector<uint8_t> b(8);
+    Put32(b, 0, bundle::ENTRY_MARKER);
+    Put32(b, 4, bundle::START_MARKER);
+    cases.push_back({"start marker last", b, ScanStatus::Ok});
+  }
+  (void)lastMarker;
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Scan scan = ScanBytes(c.bytes);
+    EXPECT_EQ(scan.diagnosis.status, c.status) << scan.diagnosis.reason;
+    if (c.status == ScanStatus::Ok) continue;
+    EXPECT_STRNE(scan.diagnosis.reason, "");
+    EXPECT_LE(scan.diagnosis.position, c.bytes.size());
+    // Whatever was found before the damage is the later record, intact.
+    for (const auto& e : scan.entries) EXPECT_STREQ(e.name, "b.txt");
+  }
+}
+
+TEST(BundleScan, StopsAtTheEntryLimit) {
+  std::vector<std::pair<std::string, std::string>> entries(size_t(bundle::MAX_ENTRY_COUNT) + 1, {"", ""});
+  Scan scan = ScanBytes(MakeBundle("", entries));
+  EXPECT_EQ(scan.diagnosis.status, ScanStatus::Damaged);
+  EXPECT_EQ(scan.entries.size(), size_t(bundle::MAX_ENTRY_COUNT));
+  entries.pop_back();
+  scan = ScanBytes(MakeBundle("", entries));
+  EXPECT_EQ(scan.diagnosis.status, ScanStatus::Ok);
+}
+
+TEST(BundleScan, AFailedReadEndsTheScan) {
+  class FailingSource : public bundle::ByteSource {
+   public:
+    uint32_t Size() override { return 1000; }
+    int32_t ReadAt(uint32_t, void*, int32_t) override { return -2; }
+  } source;
+  std::vector<BundleEntry> entries;
+  EXPECT_EQ(bundle::ScanBundle(source, entries).status, ScanStatus::Damaged);
+  EXPECT_TRUE(entries.empty());
+}
