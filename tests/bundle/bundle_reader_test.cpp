@@ -1,0 +1,168 @@
+// BundleReader over real bundle files in a scratch folder.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bundle/bundle_reader.h"
+#include "lzss_test_codec.h"
+#include "win32_test_support.h"
+
+using testing_support::FileExists;
+using testing_support::ReadFileBytes;
+using testing_support::ScratchFolder;
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+class BundleReaderTest : public ::testing::Test {
+ protected:
+  BundleReaderTest() : folder("reader") {}
+
+  // Writes a bundle behind a small image and returns its path.
+  std::string Write(const Entries& entries, const std::string& file = "bundle.exe") {
+    const std::vector<uint8_t> bytes = test_codec::MakeBundle("MZ image bytes", entries);
+    const std::string path = folder.Path() + file;
+    testing_support::WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
+    return path;
+  }
+
+  std::string Read(BundleReader& reader, const std::string& name) {
+    std::string data(size_t(reader.EntrySize(name)), '\0');
+    int32_t got = -1;
+    if (!reader.ReadEntry(name, &data[0], int32_t(data.size()), &got)) return "<failed>";
+    EXPECT_EQ(got, int32_t(data.size()));
+    return data;
+  }
+
+  static std::vector<std::string> Names(const BundleReader& reader) {
+    std::vector<std::string> names;
+    for (const BundleEntry& e : reader.Entries()) names.push_back(e.name);
+    return names;
+  }
+
+  ScratchFolder folder;
+};
+
+std::string Pattern(size_t size) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = char(i * 131 + i / 4096);
+  return s;
+}
+
+}  // namespace
+
+TEST_F(BundleReaderTest, ListsInReverseFileOrderAndTheSameListTwice) {
+  BundleReader reader(Write({{"A", "a"}, {"B", "bb"}, {"C", "ccc"}}).c_str());
+  EXPECT_TRUE(reader.ListEntries());
+  EXPECT_EQ(Names(reader), (std::vector<std::string>{"C", "B", "A"}));
+  EXPECT_TRUE(reader.ListEntries());
+  EXPECT_EQ(Names(reader), (std::vector<std::string>{"C", "B", "A"}));
+}
+
+TEST_F(BundleReaderTest, LookupsListFirstAndTakeTheLaterOfTwoNames) {
+  BundleReader reader(Write({{"setup.exe", "old"}, {"readme.txt", "r"}, {"setup.exe", "newer"}}).c_str());
+  EXPECT_EQ(reader.EntrySize("setup.exe"), 5);
+  EXPECT_EQ(Read(reader, "setup.exe"), "newer");
+  // Case-sensitive, whole names only.
+  EXPECT_EQ(reader.EntrySize("Setup.exe"), 0);
+  EXPECT_EQ(reader.EntrySize("setup"), 0);
+  char buffer[8];
+  EXPECT_FALSE(reader.ReadEntry("SETUP.EXE", buffer, sizeof buffer));
+  EXPECT_FALSE(reader.CopyEntryToFile("readme.TXT", folder.Path()));
+  EXPECT_FALSE(FileExists(folder.Path() + "readme.TXT"));
+}
+
+TEST_F(BundleReaderTest, FileEndingInTheStartMarkerHasNoEntries) {
+  BundleReader reader(Write({}).c_str());
+  EXPECT_TRUE(reader.ListEntries());
+  EXPECT_TRUE(reader.Entries().empty());
+  EXPECT_EQ(reader.EntrySize("x"), 0);
+}
+
+TEST_F(BundleReaderTest, ZeroSizeEntryThroughAllThreeOperations) {
+  BundleReader reader(Write({{"empty.dat", ""}, {"after", "x"}}).c_str());
+  EXPECT_EQ(reader.EntrySize("empty.dat"), 0);
+  int32_t got = -1;
+  char buffer[1] = {'k'};
+  EXPECT_TRUE(reader.ReadEntry("empty.dat", buffer, 0, &got));
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(buffer[0], 'k');
+  EXPECT_TRUE(reader.CopyEntryToFile("empty.dat", folder.Path()));
+  EXPECT_TRUE(FileExists(folder.Path() + "empty.dat"));
+  EXPECT_EQ(ReadFileBytes(folder.Path() + "empty.dat"), "");
+}
+
+TEST_F(BundleReaderTest, ReadEntryNeedsRoomForTheWholeEntry) {
+  const std::string data = Pattern(10000);  // three pieces
+  BundleReader reader(Write({{"big", data}, {"small", "s"}}).c_str());
+  std::string buffer(data.size() + 4, '#');
+  int32_t got = -1;
+  EXPECT_FALSE(reader.ReadEntry("big", &buffer[0], int32_t(data.size()) - 1, &got));
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(buffer, std::string(data.size() + 4, '#'));
+
+  EXPECT_TRUE(reader.ReadEntry("big", &buffer[0], int32_t(data.size()), &got));
+  EXPECT_EQ(got, int32_t(data.size()));
+  EXPECT_EQ(buffer.substr(0, data.size()), data);
+  EXPECT_EQ(buffer.substr(data.size()), "####");
+
+  // A larger capacity still copies only the entry's bytes.
+  std::string roomy(data.size() + 100, '#');
+  EXPECT_TRUE(reader.ReadEntry("big", &roomy[0], int32_t(roomy.size())));
+  EXPECT_EQ(roomy.substr(data.size()), std::string(100, '#'));
+}
+
+TEST_F(BundleReaderTest, CopyEntryToFileTakesAFolderOrAFullPath) {
+  const std::string data = Pattern(9000);
+  BundleReader reader(Write({{"game.dat", data}}).c_str());
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", folder.Path()));
+  EXPECT_EQ(ReadFileBytes(folder.Path() + "game.dat"), data);
+
+  // Any other destination is the file's path, whatever its name; an existing
+  // file is truncated.
+  const std::string other = folder.Path() + "renamed.bin";
+  testing_support::WriteFileBytes(other, std::string(20000, 'o'));
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", other));
+  EXPECT_EQ(ReadFileBytes(other), data);
+
+  // A folder that does not exist: false, also for an empty entry.
+  EXPECT_FALSE(reader.CopyEntryToFile("game.dat", folder.Path() + "none\\"));
+  BundleReader empty(Write({{"e", ""}}, "empty.exe").c_str());
+  EXPECT_FALSE(empty.CopyEntryToFile("e", folder.Path() + "none\\"));
+}
+
+TEST_F(BundleReaderTest, NoBundleOrADamagedOneGivesNoEntries) {
+  BundleReader missing((folder.Path() + "missing.exe").c_str());
+  EXPECT_FALSE(missing.ListEntries());
+  EXPECT_EQ(missing.LastScan().status, bundle::ScanStatus::NoBundle);
+  char buffer[4];
+  EXPECT_FALSE(missing.ReadEntry("A", buffer, 4));
+
+  const std::string tiny = folder.Path() + "tiny.exe";
+  testing_support::WriteFileBytes(tiny, "MZ");
+  BundleReader shortFile(tiny.c_str());
+  EXPECT_FALSE(shortFile.ListEntries());
+  EXPECT_TRUE(shortFile.Entries().empty());
+
+  // The later entry is sound, the earlier one's trailer points before the
+  // start marker: nothing is listed.
+  std::vector<uint8_t> bytes = test_codec::MakeBundle("MZ", {{"A", "aaaa"}, {"B", "b"}});
+  const size_t firstSize = 2 + 4 + 4 + 2 + 4;  // image, marker, data, name, name length
+  bundle::StoreLe32(bytes.data() + firstSize, 1000);
+  const std::string damaged = folder.Path() + "damaged.exe";
+  testing_support::WriteFileBytes(damaged, std::string(bytes.begin(), bytes.end()));
+  BundleReader reader(damaged.c_str());
+  EXPECT_EQ(reader.EntrySize("B"), 0);
+  EXPECT_EQ(reader.LastScan().status, bundle::ScanStatus::Damaged);
+  EXPECT_FALSE(reader.CopyEntryToFile("B", folder.Path()));
+}
+
+TEST_F(BundleReaderTest, OwnFileIsReadByDefault) {
+  // The test program carries no bundle: opened, listed, nothing found.
+  BundleReader reader;
+  EXPECT_FALSE(reader.ListEntries());
+  EXPECT_EQ(reader.LastScan().status, bundle::ScanStatus::NoBundle);
+  EXPECT_STRNE(reader.LastScan().reason, "file cannot be opened");
+}

@@ -1,0 +1,95 @@
+// FileAccess on real files in a scratch folder.
+#include <gtest/gtest.h>
+
+#include "bundle/file_access.h"
+#include "win32_test_support.h"
+
+using testing_support::ReadFileBytes;
+using testing_support::ScratchFolder;
+using testing_support::WriteFileBytes;
+
+TEST(FileAccess, NeverOpenedObjectMakesNoCalls) {
+  FileAccess file;
+  char buffer[4];
+  SetLastError(1234);
+  EXPECT_EQ(file.Read(buffer, 4), -1);
+  EXPECT_EQ(file.Write(buffer, 4), -1);
+  EXPECT_EQ(file.Seek(0, FILE_BEGIN), -1);
+  EXPECT_EQ(file.Size(), 0u);
+  EXPECT_EQ(file.Close(), 0);
+  EXPECT_EQ(file.Close(), 0);
+  EXPECT_EQ(GetLastError(), 1234u);
+}
+
+TEST(FileAccess, ReadsSeeksAndReportsTheEnd) {
+  ScratchFolder folder("fa_read");
+  const std::string path = folder.Path() + "data.bin";
+  WriteFileBytes(path, "0123456789");
+  FileAccess file;
+  ASSERT_EQ(file.Open(path.c_str(), FileAccess::ModeRead), 0);
+  EXPECT_EQ(file.Size(), 10u);
+  EXPECT_EQ(file.Seek(7, FILE_BEGIN), 7);
+  char buffer[8] = {};
+  EXPECT_EQ(file.Read(buffer, 8), 3);
+  EXPECT_STREQ(buffer, "789");
+  EXPECT_EQ(file.Read(buffer, 8), 0);
+
+  // A second reader is allowed, a writer is not.
+  FileAccess other;
+  EXPECT_EQ(other.Open(path.c_str(), FileAccess::ModeRead), 0);
+  FileAccess writer;
+  EXPECT_EQ(writer.Open(path.c_str(), FileAccess::ModeWrite), 2);
+
+  // A null path closes the open file and opens nothing.
+  EXPECT_EQ(file.Open(nullptr, FileAccess::ModeRead), 1);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.Read(buffer, 1), -1);
+}
+
+TEST(FileAccess, FailedOpenReachesThePlatformUntilClosed) {
+  ScratchFolder folder("fa_missing");
+  FileAccess file;
+  EXPECT_EQ(file.Open((folder.Path() + "missing.bin").c_str(), FileAccess::ModeRead), 2);
+  char buffer[4];
+  EXPECT_EQ(file.Read(buffer, 4), -2);
+  EXPECT_EQ(file.Write(buffer, 4), -1);
+  EXPECT_EQ(file.Size(), INVALID_FILE_SIZE);
+  EXPECT_EQ(file.Close(), 0);
+  EXPECT_EQ(file.Read(buffer, 4), -1);
+}
+
+TEST(FileAccess, WriteModeCreatesOrTruncates) {
+  ScratchFolder folder("fa_write");
+  const std::string path = folder.Path() + "out.bin";
+  WriteFileBytes(path, "a longer old content");
+  {
+    FileAccess file;
+    ASSERT_EQ(file.Open(path.c_str(), FileAccess::ModeWrite), 0);
+    EXPECT_EQ(file.Write("new", 3), 3);
+    // Others may read it meanwhile, not write it.
+    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    FileAccess writer;
+    EXPECT_EQ(writer.Open(path.c_str(), FileAccess::ModeWrite), 2);
+  }
+  EXPECT_EQ(ReadFileBytes(path), "new");
+}
+
+// The extraction job reports a full disk by the error of the failed write,
+// read after the files are closed.
+TEST(FileAccess, CloseKeepsTheLastError) {
+  ScratchFolder folder("fa_error");
+  FileAccess file;
+  ASSERT_EQ(file.Open((folder.Path() + "x.bin").c_str(), FileAccess::ModeWrite), 0);
+  SetLastError(ERROR_DISK_FULL);
+  EXPECT_EQ(file.Close(), 0);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+  {
+    FileAccess destroyed;
+    destroyed.Open((folder.Path() + "y.bin").c_str(), FileAccess::ModeWrite);
+    SetLastError(ERROR_DISK_FULL);
+  }
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+}
