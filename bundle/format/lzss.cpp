@@ -48,19 +48,26 @@ void XorBytes(void* data, size_t length, uint8_t key) {
 //      checking every byte of input and output.
 //   2. Fast mode, whole groups: entered at a group boundary while at least
 //      FAST_INPUT_MARGIN stream bytes and FAST_OUTPUT_MARGIN output bytes are
-//      left, so no item of the group needs a check. A group of eight literals
-//      moves as one 8-byte copy; a reference at a distance of 8 or more moves
-//      as three 8-byte copies (24 bytes: up to 6 past its end, rewritten by
-//      what follows), which is exact because every 8-byte source piece then
-//      ends before the piece being written starts; shorter distances copy byte
-//      by byte.
+//      left, so no item of the group needs a check. Every item is a copy of
+//      24 bytes as three 8-byte pieces, of which the item keeps its length
+//      (the bytes past it are rewritten by what follows): a literal copies
+//      from the stream and keeps 1, a reference copies from d bytes back in
+//      the output and keeps m. Pieces are exact for d >= 8, because each
+//      8-byte source piece then ends before the piece being written starts.
+//      For d < 8 the first 8 bytes go one at a time and the rest copy from
+//      the smallest whole number of periods d back that is 8 or more, which
+//      holds the same bytes. A flag byte of 0xFF (eight literals) moves as
+//      one 8-byte copy.
 //   3. Checked mode, one item at a time, copying from the output: the ends of
 //      the stream and the output, and the items up to the next group boundary.
 
 namespace {
 
-constexpr size_t FAST_INPUT_MARGIN = 1 + 8 * 2;
+constexpr size_t FAST_INPUT_MARGIN = 1 + 8 * 2 + 24;
 constexpr size_t FAST_OUTPUT_MARGIN = 8 * MAX_MATCH + (24 - MAX_MATCH);
+
+// For a distance d from 1 to 7, the smallest multiple of d that is 8 or more.
+constexpr uint8_t PERIOD_OF_AT_LEAST_8[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 
 inline void Copy8(uint8_t* to, const uint8_t* from) {
   uint64_t w;
@@ -127,23 +134,32 @@ LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t
           continue;
         }
         for (int k = 0; k < 8; ++k, f >>= 1) {
-          if (f & 1) {
-            *out_++ = *in_++;
+          // Literal and reference take the same road, without a branch on
+          // the flag bit (which text makes unpredictable): a literal is a
+          // copy of one byte from the stream.
+          // Selected by masks: compilers turn the obvious conditional
+          // expressions back into a branch.
+          const size_t literal = f & 1;
+          const size_t all = size_t(0) - literal;  // all ones for a literal
+          const uint32_t q = in_[0] | uint32_t(in_[1] & 0xF0) << 4;
+          const size_t d = Distance(size_t(out_ - output), q) | (all & 8);
+          const size_t m = (((in_[1] & 15) + MIN_MATCH) & ~all) | literal;
+          const uint8_t* from = reinterpret_cast<const uint8_t*>(
+              (reinterpret_cast<uintptr_t>(in_) & all) | (reinterpret_cast<uintptr_t>(out_ - d) & ~all));
+          if (d >= 8) {
+            Copy8(out_, from);
+            Copy8(out_ + 8, from + 8);
+            Copy8(out_ + 16, from + 16);
           } else {
-            const uint32_t q = in_[0] | uint32_t(in_[1] & 0xF0) << 4;
-            const uint32_t m = (in_[1] & 15) + MIN_MATCH;
-            in_ += 2;
-            const size_t d = Distance(size_t(out_ - output), q);
-            const uint8_t* from = out_ - d;
-            if (d >= 8) {
-              Copy8(out_, from);
-              Copy8(out_ + 8, from + 8);
-              Copy8(out_ + 16, from + 16);
-            } else {
-              for (uint32_t j = 0; j < m; ++j) out_[j] = from[j];
-            }
-            out_ += m;
+            // A short period d: its first 8 bytes one at a time, then the
+            // pattern from a whole number of periods back, at least 8.
+            for (size_t j = 0; j < 8; ++j) out_[j] = from[j];
+            const size_t period = PERIOD_OF_AT_LEAST_8[d];
+            Copy8(out_ + 8, out_ + 8 - period);
+            Copy8(out_ + 16, out_ + 16 - period);
           }
+          out_ += m;
+          in_ += 2 - literal;
         }
       }
       in = in_;

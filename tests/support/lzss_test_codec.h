@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -184,30 +185,43 @@ class Random {
   uint64_t state_;
 };
 
-// Prose-like text: words from a vocabulary with a skewed frequency, spaces,
-// punctuation and line breaks.
+// Prose-like text: pseudo-words with a Zipf-like frequency (a few short words
+// very often, most words rarely) and a few likely successors each, so that
+// phrases recur as they do in a natural language; spaces, punctuation and line
+// breaks. Greedy LZSS takes it to about half its size, as it does English
+// prose.
 inline std::vector<uint8_t> MakeText(size_t size, uint64_t seed) {
   Random rng(seed);
+  const uint32_t vocabulary = 4000;
   std::vector<std::string> words;
-  for (int w = 0; w < 2000; ++w) {
+  for (uint32_t w = 0; w < vocabulary; ++w) {
     std::string s;
-    const uint32_t len = 2 + rng.Below(5) + rng.Below(5);
-    for (uint32_t k = 0; k < len; ++k) s.push_back(char("etaoinshrdlucmfwypvbgkjqxz"[rng.Below(rng.Below(2) ? 26 : 10)]));
+    // Frequent words are short.
+    const uint32_t len = 1 + rng.Below(2 + w / 400) + rng.Below(4);
+    for (uint32_t k = 0; k < len; ++k) s.push_back(char("etaoinshrdlucmfwypvbgkjqxz"[rng.Below(rng.Below(3) ? 12 : 26)]));
     words.push_back(s);
   }
+  // Log-uniform index: P(i) falls roughly as 1 / (i + 1).
+  auto zipf = [&] {
+    const double u = double(rng.Next()) / 4294967296.0;
+    const uint32_t i = uint32_t(std::exp(u * std::log(double(vocabulary) + 1.0))) - 1;
+    return i < vocabulary ? i : vocabulary - 1;
+  };
+  std::vector<uint32_t> successors(vocabulary * 4);
+  for (auto& next : successors) next = zipf();
   std::vector<uint8_t> out;
-  out.reserve(size + 32);
+  out.reserve(size + 64);
   int column = 0;
   bool capital = true;
+  uint32_t i = 0;
   while (out.size() < size) {
-    // Skewed choice: small indices far more often.
-    const uint32_t a = rng.Below(2000), b = rng.Below(2000);
-    std::string w = words[(uint64_t(a) * b) / 2000];
+    i = rng.Below(5) < 4 ? successors[i * 4 + rng.Below(4)] : zipf();
+    std::string w = words[i];
     if (capital) w[0] = char(w[0] - 32);
     capital = false;
     out.insert(out.end(), w.begin(), w.end());
     column += int(w.size()) + 1;
-    const uint32_t p = rng.Below(20);
+    const uint32_t p = rng.Below(16);
     if (p == 0) {
       out.push_back('.');
       capital = true;
