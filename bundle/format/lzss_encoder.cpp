@@ -1,6 +1,7 @@
 #include "bundle/format/lzss_encoder.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "bundle/format/bundle_layout.h"
@@ -11,20 +12,43 @@ namespace bundle {
 namespace {
 
 // Distances run from 1 to WINDOW; the trees and chains keep one node per
-// position of [pos - WINDOW, pos], hence CYCLE slots.
+// position of [pos - WINDOW, pos] in CYCLE slots (a power of two, so that a
+// slot is a mask away).
 constexpr uint32_t WINDOW = RING_SIZE;
-constexpr uint32_t CYCLE = WINDOW + 1;
+constexpr uint32_t CYCLE = 2 * WINDOW;
+static_assert(CYCLE > WINDOW && (CYCLE & (CYCLE - 1)) == 0, "slots of the window's positions stay apart");
 constexpr uint32_t NIL = 0xFFFFFFFFu;
 constexpr int HASH_BITS = 16;
 constexpr size_t PROGRESS_STEP = size_t(1) << 20;
 
+// Bytes after the data that comparisons eight at a time may read.
+constexpr size_t SLACK = 8;
+
 // The data behind WINDOW zero bytes, so that references into the ring's
-// initial zeros are plain matches. Buffer positions are data positions plus
-// WINDOW.
+// initial zeros are plain matches, and SLACK zeros after it. Buffer positions
+// are data positions plus WINDOW; the data ends at WINDOW + size.
 std::vector<uint8_t> PadInput(const uint8_t* data, size_t size) {
-  std::vector<uint8_t> padded(WINDOW + size, 0);
+  std::vector<uint8_t> padded(WINDOW + size + SLACK, 0);
   if (size > 0) std::copy(data, data + size, padded.begin() + WINDOW);
   return padded;
+}
+
+// Length of the common prefix of a and b, from known up to at most MAX_MATCH.
+// Reads up to MAX_MATCH + 7 bytes at each.
+inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t known) {
+  uint32_t length = known;
+  while (length < MAX_MATCH) {
+    uint64_t x, y;
+    std::memcpy(&x, a + length, 8);
+    std::memcpy(&y, b + length, 8);
+    const uint64_t difference = x ^ y;
+    if (difference != 0) {
+      length += uint32_t(__builtin_ctzll(difference)) / 8;  // little-endian: first differing byte
+      break;
+    }
+    length += 8;
+  }
+  return std::min(length, MAX_MATCH);
 }
 
 inline uint32_t Hash3(const uint8_t* p) {
@@ -38,41 +62,66 @@ inline uint32_t Hash3(const uint8_t* p) {
 // better.
 constexpr uint32_t FIRST_ZERO_NODE = RING_START;
 
-// Binary trees over the window, one per hash bucket of the first three bytes,
-// ordered by the MAX_MATCH bytes that start at each position. Each insertion
-// makes the new position the root and splits the old tree beneath it, so
-// every node is newer than all of its descendants: the first node found
+// Hash of the first keyLength bytes at p (at most 8; reads 8).
+inline uint32_t HashPrefix(const uint8_t* p, uint32_t keyLength) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  v &= ~uint64_t(0) >> (64 - 8 * keyLength);
+  return uint32_t((v * 0x9E3779B97F4A7C15ull) >> (64 - HASH_BITS));
+}
+
+// Binary trees over the window, one per hash bucket of the first TREE_KEY
+// bytes, ordered by the MAX_MATCH bytes that start at each position. Each
+// insertion makes the new position the root and splits the old tree beneath
+// it, so every node is newer than all of its descendants: the first node found
 // outside the window cuts off its whole subtree. The search path of an
 // insertion passes the new string's neighbours in sorted order, which hold the
-// longest match, so the match found is exact.
+// longest match, so a match of TREE_KEY bytes or more is found exactly.
+// Shorter matches come from hash chains of the first 3 .. TREE_KEY - 1 bytes,
+// newest position first: when the trees have none of TREE_KEY bytes, the
+// first position in the chain of k bytes whose bytes agree is a match of
+// exactly k. Longer keys make smaller trees: six bytes measured about half
+// again as fast as three or four on text and code (seven and eight, no
+// clearly better; each chain costs a little at every position).
 class TreeMatcher {
  public:
-  explicit TreeMatcher(const uint8_t* buffer)
-      : buffer_(buffer), head_(size_t(1) << HASH_BITS, NIL), son_(2 * CYCLE, NIL) {}
+  explicit TreeMatcher(const uint8_t* buffer) : buffer_(buffer), son_(2 * CYCLE, NIL) {
+    for (uint32_t k = MIN_MATCH; k <= TREE_KEY; ++k) head_[k].assign(size_t(1) << HASH_BITS, NIL);
+    for (uint32_t k = MIN_MATCH; k < TREE_KEY; ++k) prev_[k].assign(CYCLE, NIL);
+  }
 
   // Inserts pos, whose MAX_MATCH bytes must all lie in the buffer, and returns
   // the longest match of those bytes within the window (length 0 when shorter
   // than MIN_MATCH).
   LzssMatch Insert(uint32_t pos) {
     const uint8_t* current = buffer_ + pos;
-    const uint32_t h = Hash3(current);
-    uint32_t candidate = head_[h];
-    head_[h] = pos;
-    uint32_t* lessLink = &son_[2 * (pos % CYCLE)];         // gets the next smaller node
-    uint32_t* greaterLink = &son_[2 * (pos % CYCLE) + 1];  // gets the next greater node
-    uint32_t lessLength = 0, greaterLength = 0;
+    const uint32_t slot = pos & (CYCLE - 1);
     uint32_t bestLength = 0, bestDistance = 0;
+
+    uint32_t shorter[TREE_KEY];  // newest position of each chain, before pos
+    for (uint32_t k = MIN_MATCH; k < TREE_KEY; ++k) {
+      const uint32_t h = HashPrefix(current, k);
+      shorter[k] = head_[k][h];
+      prev_[k][slot] = shorter[k];
+      head_[k][h] = pos;
+    }
+
+    const uint32_t h = HashPrefix(current, TREE_KEY);
+    uint32_t candidate = head_[TREE_KEY][h];
+    head_[TREE_KEY][h] = pos;
+    uint32_t* lessLink = &son_[2 * slot];         // gets the next smaller node
+    uint32_t* greaterLink = &son_[2 * slot + 1];  // gets the next greater node
+    uint32_t lessLength = 0, greaterLength = 0;
     for (;;) {
       if (candidate == NIL || pos - candidate > WINDOW) {
         *lessLink = *greaterLink = NIL;
         break;
       }
-      uint32_t* pair = &son_[2 * (candidate % CYCLE)];
+      uint32_t* pair = &son_[2 * (candidate & (CYCLE - 1))];
       const uint8_t* other = buffer_ + candidate;
       // Every node below the links shares at least the smaller of the two
       // prefix lengths with the new string.
-      uint32_t length = std::min(lessLength, greaterLength);
-      while (length < MAX_MATCH && other[length] == current[length]) ++length;
+      const uint32_t length = CommonLength(other, current, std::min(lessLength, greaterLength));
       if (length > bestLength) {
         bestLength = length;
         bestDistance = pos - candidate;
@@ -95,6 +144,16 @@ class TreeMatcher {
         greaterLength = length;
       }
     }
+
+    for (uint32_t k = TREE_KEY - 1; bestLength < k && k >= MIN_MATCH; --k) {
+      for (uint32_t c = shorter[k]; c != NIL && pos - c <= WINDOW; c = prev_[k][c & (CYCLE - 1)]) {
+        if (std::memcmp(buffer_ + c, current, k) == 0) {
+          bestLength = k;
+          bestDistance = pos - c;
+          break;
+        }
+      }
+    }
     LzssMatch match;
     match.length = uint8_t(bestLength >= MIN_MATCH ? bestLength : 0);
     match.distance = uint16_t(bestLength >= MIN_MATCH ? bestDistance : 0);
@@ -102,9 +161,11 @@ class TreeMatcher {
   }
 
  private:
+  static constexpr uint32_t TREE_KEY = 6;
   const uint8_t* buffer_;
-  std::vector<uint32_t> head_;
   std::vector<uint32_t> son_;
+  std::vector<uint32_t> head_[TREE_KEY + 1];
+  std::vector<uint32_t> prev_[TREE_KEY];
 };
 
 // The longest match at buffer position pos by trying every distance, for the
@@ -136,7 +197,7 @@ LzssMatch SearchAll(const uint8_t* buffer, uint32_t pos, uint32_t end) {
 std::vector<LzssMatch> LongestMatches(const std::vector<uint8_t>& padded, size_t size,
                                       const LzssProgress& progress) {
   std::vector<LzssMatch> matches(size);
-  const uint32_t end = uint32_t(padded.size());
+  const uint32_t end = uint32_t(WINDOW + size);
   size_t treeCount = 0;  // positions searched by the trees; the rest by SearchAll
   if (size >= MAX_MATCH) {
     treeCount = size - MAX_MATCH + 1;
@@ -161,24 +222,25 @@ std::vector<LzssMatch> LongestMatches(const std::vector<uint8_t>& padded, size_t
 // (fewer items, same size).
 std::vector<LzssItem> OptimalParse(const std::vector<LzssMatch>& matches) {
   const size_t size = matches.size();
-  constexpr uint32_t SPAN = MAX_MATCH + 1;
+  constexpr uint32_t SPAN = 32;  // a power of two above MAX_MATCH
+  static_assert(SPAN > MAX_MATCH, "the ring holds every cost a step can reach");
   uint64_t cost[SPAN] = {};
   std::vector<uint8_t> step(size);  // 0: literal, else the reference length
   for (size_t i = size; i-- > 0;) {
     const uint32_t longest = matches[i].length;
-    uint64_t best = 9 + cost[(i + 1) % SPAN];
+    uint64_t best = 9 + cost[(i + 1) & (SPAN - 1)];
     uint8_t choice = 0;
     if (longest > 0) {
       const uint32_t shortest = std::min<uint32_t>(MIN_MATCH, longest);
       for (uint32_t length = longest; length >= shortest; --length) {
-        const uint64_t c = 17 + cost[(i + length) % SPAN];
+        const uint64_t c = 17 + cost[(i + length) & (SPAN - 1)];
         if (c < best || (c == best && choice == 0)) {
           best = c;
           choice = uint8_t(length);
         }
       }
     }
-    cost[i % SPAN] = best;
+    cost[i & (SPAN - 1)] = best;
     step[i] = choice;
   }
   std::vector<LzssItem> items;
@@ -201,7 +263,7 @@ class ChainMatcher {
   void Insert(uint32_t pos) {
     if (end_ - pos < 3) return;
     const uint32_t h = Hash3(buffer_ + pos);
-    prev_[pos % CYCLE] = head_[h];
+    prev_[pos & (CYCLE - 1)] = head_[h];
     head_[h] = pos;
   }
 
@@ -213,14 +275,13 @@ class ChainMatcher {
     const uint8_t* current = buffer_ + pos;
     const uint32_t h = Hash3(current);
     uint32_t candidate = head_[h];
-    prev_[pos % CYCLE] = candidate;
+    prev_[pos & (CYCLE - 1)] = candidate;
     head_[h] = pos;
     uint32_t bestLength = MIN_MATCH - 1;
     for (int depth = CHAIN_DEPTH; depth > 0 && candidate != NIL && pos - candidate <= WINDOW; --depth) {
       const uint8_t* other = buffer_ + candidate;
       if (other[bestLength] == current[bestLength]) {
-        uint32_t length = 0;
-        while (length < cap && other[length] == current[length]) ++length;
+        const uint32_t length = std::min(CommonLength(other, current, 0), cap);
         if (length > bestLength) {
           bestLength = length;
           match.length = uint8_t(length);
@@ -228,13 +289,13 @@ class ChainMatcher {
           if (length == cap) break;
         }
       }
-      candidate = prev_[candidate % CYCLE];
+      candidate = prev_[candidate & (CYCLE - 1)];
     }
     return match;
   }
 
  private:
-  static constexpr int CHAIN_DEPTH = 16;
+  static constexpr int CHAIN_DEPTH = 8;
   const uint8_t* buffer_;
   uint32_t end_;
   std::vector<uint32_t> head_;
@@ -245,7 +306,7 @@ class ChainMatcher {
 // next position starts a longer one.
 std::vector<LzssItem> FastParse(const std::vector<uint8_t>& padded, size_t size,
                                 const LzssProgress& progress) {
-  const uint32_t end = uint32_t(padded.size());
+  const uint32_t end = uint32_t(WINDOW + size);
   ChainMatcher chains(padded.data(), end);
   for (uint32_t pos = FIRST_ZERO_NODE; pos < WINDOW; ++pos) chains.Insert(pos);
   std::vector<LzssItem> items;
