@@ -1,0 +1,182 @@
+// extraction_job_host DEST REPORT [ask-at=K answer=ok|cancel] [fail-alloc=SIZE]
+//
+// Runs the extraction job the way the progress dialog does, against the
+// bundle appended to this program's own file, with DEST as the destination
+// folder. A message-only window stands in for the dialog: it records every
+// message it receives, one line each in REPORT, and answers as the dialog
+// would (the failure handler opens the gate). Test programs copy this host,
+// append a bundle and run the copy.
+//
+//   ask-at=K        the cancel question comes up while row K is being written
+//                   (when the worker creates that row's file) and is answered
+//                   300 ms after row K's step: the worker must be waiting at
+//                   the gate by then
+//   answer=ok       confirms (MarkCancelled, then the gate); answer=cancel
+//                   declines (the gate only)
+//   fail-alloc=SIZE the first SIZE-byte allocation on the worker thread fails
+//
+// REPORT lines: "step|back|failed|finished sent|posted WPARAM LPARAM", "ask",
+// "answer", "cancelled-at-failure 0|1", "unexpected MESSAGE", "open PATH"
+// (the worker opened PATH for writing), then
+// "ended 0|1" (the worker thread ended after its last message) and one
+// "written PATH" per path left in writtenFiles.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "extract/extraction_job.h"
+#include "extract/progress_dialog.h"
+#include "import_hook.h"
+#include "launcher/launcher.h"
+
+namespace {
+
+// The stand-in's own request from the worker's hook: "show the question now".
+constexpr UINT WM_HOST_ASK = WM_APP + 0x100;
+
+class HostedDialog : public ProgressDialog {
+ public:
+  void Attach(HWND window) { windowHandle = window; }
+};
+
+HostedDialog* dialog = nullptr;
+HWND host = nullptr;
+FILE* report = nullptr;
+int askAt = -1;
+bool confirm = true;
+size_t failAllocSize = 0;
+DWORD mainThread = 0;
+int steps = 0;
+const testing_support::ImportHook* createFileHook = nullptr;
+const testing_support::ImportHook* mallocHook = nullptr;
+
+CRITICAL_SECTION noting;
+
+// Both threads note (the worker only its file opens).
+void Note(const char* format, ...) {
+  EnterCriticalSection(&noting);
+  va_list arguments;
+  va_start(arguments, format);
+  vfprintf(report, format, arguments);
+  va_end(arguments);
+  fputc('\n', report);
+  fflush(report);
+  LeaveCriticalSection(&noting);
+}
+
+const char* Delivery() { return InSendMessage() ? "sent" : "posted"; }
+
+HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if (askAt >= 0 && GetCurrentThreadId() != mainThread && (access & GENERIC_WRITE)) {
+    const char* fileName = strrchr(name, '\\');
+    if (fileName != nullptr && strcmp(fileName + 1, EntryTable[askAt].fileName) == 0) {
+      SendMessageA(host, WM_HOST_ASK, 0, 0);
+    }
+  }
+  if (GetCurrentThreadId() != mainThread && (access & GENERIC_WRITE)) Note("open %s", name);
+  return createFileHook->Original<decltype(&CreateFileA)>()(name, access, share, security, disposition, flags,
+                                                             templateFile);
+}
+
+void* __cdecl FailingMalloc(size_t size) {
+  if (failAllocSize != 0 && size == failAllocSize && GetCurrentThreadId() != mainThread) {
+    failAllocSize = 0;  // once
+    return nullptr;
+  }
+  return mallocHook->Original<void*(__cdecl*)(size_t)>()(size);
+}
+
+LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_HOST_ASK:
+      dialog->gate.Reset();
+      Note("ask");
+      return 0;
+    case WM_JOB_STEP:
+      Note("step %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
+      if (++steps == askAt + 1) SetTimer(window, 1, 300, nullptr);
+      return 0;
+    case WM_TIMER:
+      KillTimer(window, 1);
+      Note("answer");
+      if (confirm) dialog->MarkCancelled();
+      dialog->gate.Set();
+      return 0;
+    case WM_JOB_STEP_BACK:
+      Note("back %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
+      return 0;
+    case WM_JOB_FAILED:
+      Note("failed %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
+      Note("cancelled-at-failure %d", dialog->cancelled ? 1 : 0);
+      dialog->gate.Set();
+      return 0;
+    case WM_JOB_FINISHED:
+      Note("finished %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
+      PostQuitMessage(0);
+      return 0;
+    default:
+      if (message >= WM_APP) Note("unexpected %#x", message);
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  report = fopen(argv[2], "wb");
+  if (report == nullptr) return 3;
+  InitializeCriticalSection(&noting);
+  for (int i = 3; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option.rfind("ask-at=", 0) == 0) askAt = atoi(option.c_str() + 7);
+    if (option == "answer=cancel") confirm = false;
+    if (option.rfind("fail-alloc=", 0) == 0) failAllocSize = strtoul(option.c_str() + 11, nullptr, 10);
+  }
+  mainThread = GetCurrentThreadId();
+  testing_support::ImportHook watchCreate("KERNEL32.dll", "CreateFileA",
+                                          reinterpret_cast<const void*>(&WatchingCreateFileA));
+  testing_support::ImportHook failMalloc("msvcrt.dll", "malloc", reinterpret_cast<const void*>(&FailingMalloc));
+  createFileHook = &watchCreate;
+  mallocHook = &failMalloc;
+  if (!watchCreate.Installed() || !failMalloc.Installed()) return 4;
+
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = HostProc;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "ExtractionJobHost";
+  RegisterClassA(&windowClass);
+  host = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                         windowClass.hInstance, nullptr);
+  if (host == nullptr) return 5;
+
+  // As the dialog's initialisation does it.
+  HostedDialog hosted;
+  dialog = &hosted;
+  hosted.Attach(host);
+  hosted.SetDestinationFolder(argv[1]);
+  hosted.gate.Set();
+  hosted.cancelled = false;
+  if (!StartExtraction(hosted)) {
+    Note("not-started %u", hosted.workerThreadId);
+    return 6;
+  }
+
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+
+  Note("ended %d", WaitForSingleObject(hosted.workerThread, 10000) == WAIT_OBJECT_0 ? 1 : 0);
+  CloseHandle(hosted.workerThread);
+  hosted.workerThread = nullptr;
+  hosted.workerThreadId = 0;
+  for (const char* path : hosted.writtenFiles) Note("written %s", path);
+  hosted.Attach(nullptr);
+  DestroyWindow(host);
+  fclose(report);
+  return 0;
+}
