@@ -16,7 +16,7 @@
 //   fail-alloc=SIZE the first SIZE-byte allocation on the worker thread fails
 //
 // REPORT lines: "step|back|failed|finished sent|posted WPARAM LPARAM", "ask",
-// "answer", "cancelled-at-failure 0|1", "unexpected MESSAGE", "open PATH"
+// "answer", "unexpected MESSAGE", "open PATH"
 // (the worker opened PATH for writing), then
 // "ended 0|1" (the worker thread ended after its last message) and one
 // "written PATH" per path left in writtenFiles.
@@ -112,7 +112,6 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case WM_JOB_FAILED:
       Note("failed %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
-      Note("cancelled-at-failure %d", dialog->cancelled ? 1 : 0);
       dialog->gate.Set();
       return 0;
     case WM_JOB_FINISHED:
