@@ -61,8 +61,9 @@ bool FindInstalledGameFolder(char* buffer, size_t capacity) {
   char keyName[sizeof UNINSTALL_KEY_FORMAT + sizeof GAME_UNINSTALL_NAME];
   wsprintfA(keyName, UNINSTALL_KEY_FORMAT, GAME_UNINSTALL_NAME);
 
-  // All-access rights, as the installed game's own tools open this key; where
-  // they are refused the game counts as not installed.
+  // Opened with all-access rights, not read-only ones: where those are
+  // refused (a user who may not change the machine's settings) the game counts
+  // as not installed and the language falls back to row 0.
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
     return false;
