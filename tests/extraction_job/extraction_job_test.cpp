@@ -187,8 +187,10 @@ DemoEntries SmallEntriesWithOneTooBig(int big) {
 TEST_F(ExtractionJobTest, DiskFullWhileAStreamedEntryIsWritten) {
   SKIP_WITHOUT_SMALL_DRIVES();
   const std::string destination = testing_support::SmallDrive("full-stream") + "dest\\";
-  const JobRun run = Run(testing_support::BundleInputsOf(SmallEntriesWithOneTooBig(5)), destination);
-  // The write's ERROR_DISK_FULL survived the route's clean-up: wParam 1.
+  const JobRun run =
+      Run(testing_support::BundleInputsOf(SmallEntriesWithOneTooBig(5)), destination, "clobber-errors");
+  // The write's ERROR_DISK_FULL survived the route's clean-up, although every
+  // release there replaced the thread's last error: wParam 1.
   EXPECT_EQ(run.trace, Repeat(STEP, 5) + std::vector<std::string>{FAILED_DISK_FULL} + Repeat(BACK, 6) +
                            std::vector<std::string>{FINISHED_STOPPED});
   EXPECT_TRUE(run.ended);
@@ -202,7 +204,8 @@ TEST_F(ExtractionJobTest, DiskFullWhileAStreamedEntryIsWritten) {
 TEST_F(ExtractionJobTest, DiskFullWhileAnInMemoryEntryIsWritten) {
   SKIP_WITHOUT_SMALL_DRIVES();
   const std::string destination = testing_support::SmallDrive("full-memory") + "dest\\";
-  const JobRun run = Run(testing_support::BundleInputsOf(SmallEntriesWithOneTooBig(4)), destination);
+  const JobRun run =
+      Run(testing_support::BundleInputsOf(SmallEntriesWithOneTooBig(4)), destination, "clobber-errors");
   EXPECT_EQ(run.trace, Repeat(STEP, 4) + std::vector<std::string>{FAILED_DISK_FULL} + Repeat(BACK, 5) +
                            std::vector<std::string>{FINISHED_STOPPED});
   EXPECT_EQ(run.opened, RowNames(0, 4));

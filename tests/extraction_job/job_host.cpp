@@ -14,6 +14,14 @@
 //   answer=ok       confirms (MarkCancelled, then the gate); answer=cancel
 //                   declines (the gate only)
 //   fail-alloc=SIZE the first SIZE-byte allocation on the worker thread fails
+//   clobber-errors  every platform release the worker makes (CloseHandle,
+//                   HeapFree, HeapDestroy) leaves ERROR_INVALID_HANDLE as the
+//                   last error, as the platform may after a success: an error
+//                   the job reports must have been kept across its clean-up.
+//                   The C runtime's free is left alone: it never touches the
+//                   last error, and the strings the reader takes by value are
+//                   freed by the caller after the call returns, out of any
+//                   routine's reach.
 //
 // REPORT lines: "step|back|failed|finished sent|posted WPARAM LPARAM", "ask",
 // "answer", "unexpected MESSAGE", "open PATH"
@@ -53,6 +61,10 @@ DWORD mainThread = 0;
 int steps = 0;
 const testing_support::ImportHook* createFileHook = nullptr;
 const testing_support::ImportHook* mallocHook = nullptr;
+bool clobberErrors = false;
+const testing_support::ImportHook* closeHook = nullptr;
+const testing_support::ImportHook* heapFreeHook = nullptr;
+const testing_support::ImportHook* heapDestroyHook = nullptr;
 
 CRITICAL_SECTION noting;
 
@@ -89,6 +101,28 @@ void* __cdecl FailingMalloc(size_t size) {
     return nullptr;
   }
   return mallocHook->Original<void*(__cdecl*)(size_t)>()(size);
+}
+
+void Clobber() {
+  if (clobberErrors && GetCurrentThreadId() != mainThread) SetLastError(ERROR_INVALID_HANDLE);
+}
+
+BOOL WINAPI ClobberingCloseHandle(HANDLE handle) {
+  const BOOL result = closeHook->Original<decltype(&CloseHandle)>()(handle);
+  Clobber();
+  return result;
+}
+
+BOOL WINAPI ClobberingHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
+  const BOOL result = heapFreeHook->Original<decltype(&HeapFree)>()(heap, flags, block);
+  Clobber();
+  return result;
+}
+
+BOOL WINAPI ClobberingHeapDestroy(HANDLE heap) {
+  const BOOL result = heapDestroyHook->Original<decltype(&HeapDestroy)>()(heap);
+  Clobber();
+  return result;
 }
 
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -136,6 +170,7 @@ int main(int argc, char** argv) {
     if (option.rfind("ask-at=", 0) == 0) askAt = atoi(option.c_str() + 7);
     if (option == "answer=cancel") confirm = false;
     if (option.rfind("fail-alloc=", 0) == 0) failAllocSize = strtoul(option.c_str() + 11, nullptr, 10);
+    if (option == "clobber-errors") clobberErrors = true;
   }
   mainThread = GetCurrentThreadId();
   testing_support::ImportHook watchCreate("KERNEL32.dll", "CreateFileA",
@@ -143,7 +178,19 @@ int main(int argc, char** argv) {
   testing_support::ImportHook failMalloc("msvcrt.dll", "malloc", reinterpret_cast<const void*>(&FailingMalloc));
   createFileHook = &watchCreate;
   mallocHook = &failMalloc;
-  if (!watchCreate.Installed() || !failMalloc.Installed()) return 4;
+  testing_support::ImportHook clobberClose("KERNEL32.dll", "CloseHandle",
+                                           reinterpret_cast<const void*>(&ClobberingCloseHandle));
+  testing_support::ImportHook clobberHeapFree("KERNEL32.dll", "HeapFree",
+                                              reinterpret_cast<const void*>(&ClobberingHeapFree));
+  testing_support::ImportHook clobberHeapDestroy("KERNEL32.dll", "HeapDestroy",
+                                                 reinterpret_cast<const void*>(&ClobberingHeapDestroy));
+  closeHook = &clobberClose;
+  heapFreeHook = &clobberHeapFree;
+  heapDestroyHook = &clobberHeapDestroy;
+  if (!watchCreate.Installed() || !failMalloc.Installed() || !clobberClose.Installed() ||
+      !clobberHeapFree.Installed() || !clobberHeapDestroy.Installed()) {
+    return 4;
+  }
 
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = HostProc;
