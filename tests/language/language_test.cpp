@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "import_hook.h"
 #include "launcher/launcher.h"
 
 namespace {
@@ -19,6 +20,60 @@ std::string UninstallKeyName() {
   return std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
          GAME_UNINSTALL_NAME;
 }
+
+// Watches the choice's registry opens and settings reads through the program's
+// import table; the calls themselves go on to the real functions.
+class CallWatch {
+ public:
+  CallWatch() {
+    current_ = this;
+    regOpen_ = new testing_support::ImportHook("ADVAPI32.dll", "RegOpenKeyExA",
+                                               reinterpret_cast<const void*>(&RegOpen));
+    profileRead_ = new testing_support::ImportHook("KERNEL32.dll", "GetPrivateProfileIntA",
+                                                   reinterpret_cast<const void*>(&ProfileRead));
+  }
+  ~CallWatch() {
+    delete profileRead_;
+    delete regOpen_;
+    current_ = nullptr;
+  }
+  CallWatch(const CallWatch&) = delete;
+  CallWatch& operator=(const CallWatch&) = delete;
+
+  bool Installed() const { return regOpen_->Installed() && profileRead_->Installed(); }
+
+  int regOpens = 0;
+  HKEY openedRoot = nullptr;
+  std::string openedKey;
+  REGSAM openedAccess = 0;
+  int profileReads = 0;
+  std::string readSection, readKey, readFile;
+  INT readDefault = -1;
+
+ private:
+  static LONG WINAPI RegOpen(HKEY root, LPCSTR name, DWORD options, REGSAM access, PHKEY result) {
+    CallWatch& w = *current_;
+    ++w.regOpens;
+    w.openedRoot = root;
+    w.openedKey = name != nullptr ? name : "";
+    w.openedAccess = access;
+    return w.regOpen_->Original<decltype(&RegOpenKeyExA)>()(root, name, options, access, result);
+  }
+  static UINT WINAPI ProfileRead(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+    CallWatch& w = *current_;
+    ++w.profileReads;
+    w.readSection = section;
+    w.readKey = key;
+    w.readDefault = fallback;
+    w.readFile = file;
+    return w.profileRead_->Original<decltype(&GetPrivateProfileIntA)>()(section, key, fallback, file);
+  }
+
+  static CallWatch* current_;
+  testing_support::ImportHook* regOpen_;
+  testing_support::ImportHook* profileRead_;
+};
+CallWatch* CallWatch::current_ = nullptr;
 
 class LanguageChoice : public ::testing::Test {
  protected:
@@ -129,6 +184,34 @@ TEST_F(LanguageChoice, NoUninstallKeyGivesZeroWithoutReadingSettings) {
     ChooseLanguage(line);
     EXPECT_EQ(LanguageIndex, 0) << "command line \"" << line << "\"";
   }
+}
+
+TEST_F(LanguageChoice, ChoiceReachesTheRegistryAndSettingsOnlyWhenNeeded) {
+  CallWatch watch;
+  ASSERT_TRUE(watch.Installed());
+
+  ChooseLanguage("setup.exe 0");
+  EXPECT_EQ(watch.regOpens, 0) << "the command line decides alone";
+
+  ChooseLanguage("");
+  EXPECT_EQ(watch.regOpens, 1);
+  EXPECT_EQ(watch.openedRoot, HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(watch.openedKey, UninstallKeyName());
+  EXPECT_EQ(watch.openedAccess, static_cast<REGSAM>(KEY_ALL_ACCESS));
+  EXPECT_EQ(watch.profileReads, 0) << "no key, no settings file read";
+
+  const std::string game = root_ + "watched\\";
+  MakeFolder(game);
+  WriteSettings(game, "language=5");
+  WriteUninstallString(game + "uninst.exe /x");
+  ChooseLanguage("\x82\xA0");
+  EXPECT_EQ(watch.regOpens, 2);
+  EXPECT_EQ(watch.profileReads, 1);
+  EXPECT_EQ(watch.readFile, game + SETTINGS_FILE_NAME);
+  EXPECT_EQ(watch.readSection, "zephraQX");
+  EXPECT_EQ(watch.readKey, "language");
+  EXPECT_EQ(watch.readDefault, 0);
+  EXPECT_EQ(LanguageIndex, 0);
 }
 
 TEST_F(LanguageChoice, SettingValuesMapThroughTheGameLanguageCodes) {
