@@ -1,0 +1,304 @@
+#include "inspect.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "bundle/format/bundle_layout.h"
+#include "bundle/format/bundle_scan.h"
+#include "bundle/format/bundle_writer.h"
+#include "bundle/format/lzss.h"
+
+namespace bundletool {
+
+namespace {
+
+// One entry as the launcher treats it.
+struct EntryView {
+  bundle::BundleEntry record;
+  std::string name;       // stored bytes, code page 932
+  bool block = false;     // starts with a whole block header
+  uint8_t key = 0;
+  uint32_t decodedSize = 0;
+  int shadowedBy = -1;    // index of the earlier-listed entry of the same name
+};
+
+struct ScannedBundle {
+  bundle::ScanDiagnosis diagnosis;
+  std::vector<EntryView> entries;
+  uint64_t programLength = 0;
+};
+
+ScannedBundle Scan(InputFile& file) {
+  ScannedBundle scanned;
+  std::vector<bundle::BundleEntry> records;
+  scanned.diagnosis = bundle::ScanBundle(file, records);
+  std::map<std::string, int> firstIndex;
+  for (const bundle::BundleEntry& record : records) {
+    EntryView view;
+    view.record = record;
+    view.name = record.name;
+    uint8_t header[bundle::BLOCK_HEADER_SIZE];
+    if (record.dataSize >= int32_t(bundle::BLOCK_HEADER_SIZE)) {
+      file.ReadExactly(uint64_t(record.dataStart), header, sizeof header);
+      if (bundle::HasBlockSignature(header, sizeof header)) {
+        const bundle::BlockHeader h = bundle::ReadBlockHeader(header);
+        view.block = true;
+        view.key = h.key;
+        view.decodedSize = h.decodedSize;
+      }
+    }
+    auto [it, inserted] = firstIndex.emplace(view.name, int(scanned.entries.size()));
+    if (!inserted) view.shadowedBy = it->second;
+    scanned.entries.push_back(view);
+  }
+  if (scanned.diagnosis.status == bundle::ScanStatus::Ok) {
+    scanned.programLength = records.empty() ? file.FullSize() - 4 : uint64_t(records.back().dataStart) - 4;
+  }
+  return scanned;
+}
+
+std::string DiagnosisText(const bundle::ScanDiagnosis& d) {
+  if (d.status == bundle::ScanStatus::NoBundle) return std::string("carries no bundle (") + d.reason + ")";
+  return std::string("bundle is damaged: ") + d.reason + " at position " + std::to_string(d.position);
+}
+
+// Decoding of one block, with what went wrong.
+struct Decoded {
+  bool ok = false;
+  std::string problem;
+  size_t trailingBytes = 0;  // stream bytes after the point where D was reached
+  std::vector<uint8_t> bytes;
+};
+
+Decoded DecodeBlock(InputFile& file, const EntryView& entry) {
+  Decoded result;
+  std::vector<uint8_t> data(size_t(entry.record.dataSize));
+  file.ReadExactly(uint64_t(entry.record.dataStart), data.data(), data.size());
+  const size_t streamLength = data.size() - bundle::BLOCK_HEADER_SIZE;
+  // A flag byte and eight references, 17 stream bytes, give at most 144
+  // output bytes: a larger D cannot be reached, so no output of that size is
+  // allocated for it.
+  const uint64_t reachable = (uint64_t(streamLength) + 16) / 17 * 144;
+  if (entry.decodedSize > reachable) {
+    result.problem = "decoded size " + std::to_string(entry.decodedSize) + " is more than a stream of " +
+                     std::to_string(streamLength) + " bytes can give (truncated block)";
+    return result;
+  }
+  uint8_t* stream = data.data() + bundle::BLOCK_HEADER_SIZE;
+  bundle::XorBytes(stream, streamLength, entry.key);
+  result.bytes.resize(entry.decodedSize);
+  uint8_t ring[bundle::RING_SIZE];
+  const bundle::LzssResult r = bundle::LzssDecodeStream(result.bytes.data(), entry.decodedSize, stream, streamLength, ring);
+  if (r.status != bundle::LzssStatus::Complete) {
+    result.problem = "compressed stream ends after " + std::to_string(r.produced) + " of " +
+                     std::to_string(entry.decodedSize) + " bytes (truncated block)";
+    result.bytes.clear();
+    return result;
+  }
+  result.ok = true;
+  result.trailingBytes = streamLength - r.consumed;
+  return result;
+}
+
+std::string Ratio(uint64_t part, uint64_t whole) {
+  if (whole == 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", 100.0 * double(part) / double(whole));
+  return text;
+}
+
+std::string Pad(const std::string& s, size_t width) { return s.size() >= width ? s : s + std::string(width - s.size(), ' '); }
+std::string PadLeft(const std::string& s, size_t width) {
+  return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+}
+
+}  // namespace
+
+int RunList(const std::string& path, Console& console) {
+  InputFile file(path);
+  const ScannedBundle scanned = Scan(file);
+  if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
+    console.err << "bundletool: " << path << ": " << DiagnosisText(scanned.diagnosis) << "\n";
+    return 1;
+  }
+  size_t nameWidth = 4;
+  for (const EntryView& e : scanned.entries) nameWidth = std::max(nameWidth, DisplayName(e.name).size());
+  console.out << path << ": " << scanned.entries.size() << " entr" << (scanned.entries.size() == 1 ? "y" : "ies");
+  if (scanned.diagnosis.status == bundle::ScanStatus::Ok) {
+    console.out << " behind a program of " << scanned.programLength << " bytes";
+  }
+  console.out << ", in the launcher's order (stored last first)\n";
+  console.out << PadLeft("#", 3) << "  " << Pad("name", nameWidth) << "  " << Pad("kind", 10) << "  " << PadLeft("stored", 10)
+              << "  " << PadLeft("decoded", 10) << "  " << PadLeft("ratio", 6) << "  key\n";
+  for (size_t i = 0; i < scanned.entries.size(); ++i) {
+    const EntryView& e = scanned.entries[i];
+    const uint64_t decoded = e.block ? e.decodedSize : uint64_t(e.record.dataSize);
+    char key[8];
+    std::snprintf(key, sizeof key, "0x%02X", e.key);
+    console.out << PadLeft(std::to_string(i + 1), 3) << "  " << Pad(DisplayName(e.name), nameWidth) << "  "
+                << Pad(e.block ? "compressed" : "stored", 10) << "  " << PadLeft(std::to_string(e.record.dataSize), 10)
+                << "  " << PadLeft(std::to_string(decoded), 10) << "  "
+                << PadLeft(e.block ? Ratio(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
+                << (e.block ? key : "-");
+    if (e.shadowedBy >= 0) console.out << "  shadowed by #" << e.shadowedBy + 1;
+    console.out << "\n";
+  }
+  if (scanned.diagnosis.status != bundle::ScanStatus::Ok) {
+    console.err << "bundletool: " << path << ": " << DiagnosisText(scanned.diagnosis) << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int RunExtract(const std::string& path, const std::string& folder, const std::vector<std::string>& names,
+               Console& console) {
+  InputFile file(path);
+  const ScannedBundle scanned = Scan(file);
+  if (scanned.diagnosis.status != bundle::ScanStatus::Ok) throw ToolError(path, DiagnosisText(scanned.diagnosis));
+
+  // The entries to write, each the one the launcher's lookup finds.
+  std::vector<const EntryView*> chosen;
+  int failures = 0;
+  if (names.empty()) {
+    for (const EntryView& e : scanned.entries) {
+      if (e.shadowedBy < 0) chosen.push_back(&e);
+    }
+  } else {
+    for (const std::string& name : names) {
+      std::string stored;
+      const EntryView* found = nullptr;
+      if (Utf8ToCp932(name, stored)) {
+        for (const EntryView& e : scanned.entries) {
+          if (e.name == stored) {
+            found = &e;
+            break;
+          }
+        }
+      }
+      if (found) {
+        chosen.push_back(found);
+      } else {
+        console.err << "bundletool: " << path << ": no entry named \"" << name << "\"\n";
+        ++failures;
+      }
+    }
+  }
+
+  if (!chosen.empty() && ::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+    throw ToolError(folder, "cannot create the folder: " + SystemProblem(errno));
+  }
+  Progress progress(console);
+  for (const EntryView* e : chosen) {
+    const std::string shown = DisplayName(e->name);
+    std::string hostName;
+    const char* problem = bundle::CheckEntryName(e->name);
+    if (!problem && !Cp932ToUtf8(e->name, hostName)) problem = "name is not valid code page 932 text";
+    if (problem) {
+      console.err << "bundletool: " << path << ": entry \"" << shown << "\" not written: " << problem << "\n";
+      ++failures;
+      continue;
+    }
+    const std::string target = (folder.empty() || folder.back() == '/' ? folder : folder + "/") + hostName;
+    try {
+      RefuseOverwritingInput(target, {path});
+      OutputFile output(target);
+      uint64_t written;
+      if (e->block) {
+        Decoded decoded = DecodeBlock(file, *e);
+        if (!decoded.ok) throw ToolError(path, "entry \"" + shown + "\" not written: " + decoded.problem);
+        output.Write(decoded.bytes.data(), decoded.bytes.size());
+        written = decoded.bytes.size();
+      } else {
+        const uint64_t size = uint64_t(e->record.dataSize);
+        std::vector<uint8_t> buffer(size_t(std::min<uint64_t>(size, uint64_t(1) << 20)));
+        for (uint64_t done = 0; done < size;) {
+          const size_t n = size_t(std::min<uint64_t>(size - done, buffer.size()));
+          file.ReadExactly(uint64_t(e->record.dataStart) + done, buffer.data(), n);
+          output.Write(buffer.data(), n);
+          done += n;
+          progress.Show(shown, done, size);
+        }
+        written = size;
+      }
+      output.Commit(0644);
+      progress.Finish();
+      console.out << target << "  " << written << " bytes" << (e->block ? " (decoded)" : "") << "\n";
+    } catch (const ToolError& error) {
+      progress.Finish();
+      console.err << "bundletool: " << error.what() << "\n";
+      ++failures;
+    }
+  }
+  return failures == 0 ? 0 : 1;
+}
+
+int RunVerify(const std::string& path, Console& console) {
+  InputFile file(path);
+  const ScannedBundle scanned = Scan(file);
+  int problems = 0, warnings = 0;
+  const auto report = [&](const char* level, const std::string& what, const std::string& text) {
+    console.out << "  " << Pad(level, 8) << " " << what << ": " << text << "\n";
+  };
+  if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
+    console.err << "bundletool: " << path << ": " << DiagnosisText(scanned.diagnosis) << "\n";
+    return 1;
+  }
+  console.out << path << ": " << scanned.entries.size() << " entr" << (scanned.entries.size() == 1 ? "y" : "ies") << "\n";
+  for (size_t i = 0; i < scanned.entries.size(); ++i) {
+    const EntryView& e = scanned.entries[i];
+    const std::string what = "#" + std::to_string(i + 1) + " " + DisplayName(e.name);
+    bool clean = true;
+    if (const char* problem = bundle::CheckEntryName(e.name)) {
+      report("DAMAGED", what, std::string("the launcher cannot write this name: ") + problem);
+      ++problems;
+      clean = false;
+    }
+    if (e.shadowedBy >= 0) {
+      report("warning", what, "shadowed by #" + std::to_string(e.shadowedBy + 1) +
+                                  " of the same name, stored later; the launcher never reads it");
+      ++warnings;
+      clean = false;
+    }
+    if (e.block) {
+      const Decoded decoded = DecodeBlock(file, e);
+      if (!decoded.ok) {
+        report("DAMAGED", what, decoded.problem);
+        ++problems;
+        clean = false;
+      } else if (decoded.trailingBytes > 0) {
+        report("warning", what, std::to_string(decoded.trailingBytes) +
+                                    " bytes after the end of the stream, which the launcher ignores");
+        ++warnings;
+        clean = false;
+      }
+      if (clean) {
+        report("ok", what, "compressed, " + std::to_string(e.record.dataSize) + " -> " + std::to_string(e.decodedSize) +
+                               " bytes");
+      }
+    } else {
+      if (e.record.dataSize >= int32_t(bundle::BLOCK_SIGNATURE_LENGTH) && e.record.dataSize < int32_t(bundle::BLOCK_HEADER_SIZE)) {
+        char head[bundle::BLOCK_SIGNATURE_LENGTH];
+        file.ReadExactly(uint64_t(e.record.dataStart), head, sizeof head);
+        if (std::memcmp(head, bundle::BLOCK_SIGNATURE, sizeof head) == 0) {
+          report("warning", what, "starts with the block signature but is shorter than a block header; written unchanged");
+          ++warnings;
+          clean = false;
+        }
+      }
+      if (clean) report("ok", what, "stored, " + std::to_string(e.record.dataSize) + " bytes");
+    }
+  }
+  if (scanned.diagnosis.status != bundle::ScanStatus::Ok) {
+    console.out << "  DAMAGED  " << DiagnosisText(scanned.diagnosis) << "\n";
+    ++problems;
+  }
+  console.out << (problems ? "damaged: " : "ok: ") << scanned.entries.size() << " entries, " << problems << " problem"
+              << (problems == 1 ? "" : "s") << ", " << warnings << " warning" << (warnings == 1 ? "" : "s") << "\n";
+  return problems ? 1 : 0;
+}
+
+}  // namespace bundletool

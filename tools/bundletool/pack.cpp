@@ -1,0 +1,193 @@
+#include "pack.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "bundle/format/bundle_layout.h"
+#include "bundle/format/bundle_scan.h"
+#include "bundle/format/bundle_writer.h"
+#include "bundle/format/lzss.h"
+
+namespace bundletool {
+
+namespace {
+
+constexpr size_t COPY_CHUNK = size_t(1) << 20;
+
+// The file and words that point a message at an entry: the manifest and its
+// line, or the entry's source for a command-line entry.
+ToolError EntryError(const PackEntry& entry, const std::string& problem) {
+  if (!entry.origin.empty()) return ToolError(entry.origin, "line " + std::to_string(entry.line) + ": " + problem);
+  return ToolError(entry.source, problem);
+}
+
+struct PreparedEntry {
+  const PackEntry* entry;
+  std::string storedName;  // code page 932
+  std::unique_ptr<InputFile> source;
+};
+
+// Where the stub's program ends: its whole length, or the start marker of the
+// bundle it already carries when that is to be replaced.
+uint64_t ProgramLength(InputFile& stub, bool replace) {
+  std::vector<bundle::BundleEntry> found;
+  const bundle::ScanDiagnosis diagnosis = bundle::ScanBundle(stub, found);
+  if (diagnosis.status == bundle::ScanStatus::NoBundle) return stub.FullSize();
+  if (diagnosis.status == bundle::ScanStatus::Damaged) {
+    throw ToolError(stub.Path(), std::string("ends in a damaged bundle (") + diagnosis.reason + " at position " +
+                                     std::to_string(diagnosis.position) +
+                                     "), so where the program ends is unknown; start from the bare launcher");
+  }
+  if (!replace) {
+    throw ToolError(stub.Path(), "already carries a bundle of " + std::to_string(found.size()) +
+                                     " entries; use --replace to replace it, or start from the bare launcher");
+  }
+  return found.empty() ? stub.FullSize() - 4 : uint64_t(found.back().dataStart) - 4;
+}
+
+void CheckTotal(const std::string& output, uint64_t total) {
+  if (total > bundle::MAX_FILE_SIZE) {
+    throw ToolError(output, "the launcher with its bundle would be " + std::to_string(total) +
+                                " bytes; it must stay below 2 GiB (" + std::to_string(uint64_t(bundle::MAX_FILE_SIZE) + 1) +
+                                " bytes)");
+  }
+}
+
+void CopyRange(InputFile& from, uint64_t start, uint64_t length, OutputFile& to, Progress* progress,
+               const std::string& label) {
+  std::vector<uint8_t> buffer(size_t(std::min<uint64_t>(length, COPY_CHUNK)));
+  for (uint64_t done = 0; done < length;) {
+    const size_t n = size_t(std::min<uint64_t>(length - done, buffer.size()));
+    from.ReadExactly(start + done, buffer.data(), n);
+    to.Write(buffer.data(), n);
+    done += n;
+    if (progress) progress->Show(label, done, length);
+  }
+}
+
+std::string Percent(uint64_t part, uint64_t whole) {
+  if (whole == 0) return "-";
+  std::ostringstream s;
+  s.setf(std::ios::fixed);
+  s.precision(1);
+  s << 100.0 * double(part) / double(whole) << "%";
+  return s.str();
+}
+
+}  // namespace
+
+void RunPack(const PackOptions& options, Console& console) {
+  // 1. Names: convertible, acceptable, and unique unless asked otherwise.
+  std::vector<PreparedEntry> prepared;
+  std::map<std::string, const PackEntry*> seen;
+  for (const PackEntry& entry : options.entries) {
+    PreparedEntry p{&entry, {}, nullptr};
+    if (!Utf8ToCp932(entry.name, p.storedName)) {
+      throw EntryError(entry, "entry name \"" + entry.name + "\" cannot be written in code page 932");
+    }
+    if (const char* problem = bundle::CheckEntryName(p.storedName)) {
+      throw EntryError(entry, "entry name \"" + entry.name + "\": " + problem);
+    }
+    auto [it, inserted] = seen.emplace(p.storedName, &entry);
+    if (!inserted && !options.allowDuplicates) {
+      throw EntryError(entry, "entry name \"" + entry.name +
+                                  "\" is given twice; the launcher would only ever see the later one "
+                                  "(--allow-duplicates permits it)");
+    }
+    prepared.push_back(std::move(p));
+  }
+  if (prepared.size() > size_t(bundle::MAX_ENTRY_COUNT)) {
+    throw ToolError(options.output, "more entries than the launcher's scan reads");
+  }
+
+  // 2. Inputs: the output is none of them; every one opens; the stub's
+  // program is found; the sizes known so far fit.
+  std::vector<std::string> inputs = options.otherInputs;
+  inputs.push_back(options.stub);
+  for (const PackEntry& entry : options.entries) inputs.push_back(entry.source);
+  RefuseOverwritingInput(options.output, inputs);
+
+  InputFile stub(options.stub);
+  struct stat stubStat;
+  const unsigned mode = ::stat(options.stub.c_str(), &stubStat) == 0 ? unsigned(stubStat.st_mode & 0777) : 0755u;
+  const uint64_t programLength = ProgramLength(stub, options.replace);
+  uint64_t lowestTotal = programLength + 4;
+  for (PreparedEntry& p : prepared) {
+    try {
+      p.source = std::make_unique<InputFile>(p.entry->source);
+    } catch (const ToolError& e) {
+      if (p.entry->origin.empty()) throw;
+      throw ToolError(e.File(), e.Problem() + " (" + p.entry->origin + " line " + std::to_string(p.entry->line) + ")");
+    }
+    const uint64_t stored = p.entry->compressed ? bundle::BLOCK_HEADER_SIZE : p.source->FullSize();
+    lowestTotal += bundle::RecordSize(p.storedName, stored);
+    if (p.entry->compressed && p.source->FullSize() > bundle::MAX_FILE_SIZE) {
+      throw ToolError(p.entry->source, "is 2 GiB or larger; too large for a compressed block");
+    }
+  }
+  CheckTotal(options.output, lowestTotal);
+
+  // 3. The output, record by record.
+  OutputFile output(options.output);
+  Progress progress(console);
+  CopyRange(stub, 0, programLength, output, nullptr, "");
+  const std::vector<uint8_t> marker = bundle::StartMarkerBytes();
+  output.Write(marker.data(), marker.size());
+
+  std::ostringstream report;
+  for (size_t index = 0; index < prepared.size(); ++index) {
+    PreparedEntry& p = prepared[index];
+    const std::string label = "[" + std::to_string(index + 1) + "/" + std::to_string(prepared.size()) + "] " + p.entry->name;
+    const uint64_t sourceSize = p.source->FullSize();
+    uint64_t storedSize;
+    if (p.entry->compressed) {
+      std::vector<uint8_t> data(static_cast<size_t>(sourceSize));
+      p.source->ReadExactly(0, data.data(), data.size());
+      std::vector<uint8_t> block = bundle::BuildCompressedBlock(
+          data.data(), data.size(), options.key, options.level,
+          [&](size_t done, size_t total) { progress.Show(label, done, total); });
+      // The block must give back the file exactly, as the launcher decodes it.
+      {
+        std::vector<uint8_t> stream(block.begin() + bundle::BLOCK_HEADER_SIZE, block.end());
+        bundle::XorBytes(stream.data(), stream.size(), options.key);
+        std::vector<uint8_t> decoded(data.size());
+        uint8_t ring[bundle::RING_SIZE];
+        const bundle::LzssResult r = bundle::LzssDecodeStream(decoded.data(), uint32_t(decoded.size()),
+                                                              stream.data(), stream.size(), ring);
+        if (r.status != bundle::LzssStatus::Complete || decoded != data) {
+          throw ToolError(p.entry->source, "the encoded block does not decode to this file (an encoder fault)");
+        }
+      }
+      storedSize = block.size();
+      CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
+      output.Write(block.data(), block.size());
+    } else {
+      storedSize = sourceSize;
+      CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
+      CopyRange(*p.source, 0, sourceSize, output, &progress, label);
+      uint8_t extra;
+      if (p.source->ReadAt(uint32_t(std::min<uint64_t>(sourceSize, 0xFFFFFFFFu)), &extra, 1) != 0) {
+        throw ToolError(p.entry->source, "file grew while being read");
+      }
+    }
+    const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(p.storedName, uint32_t(storedSize));
+    output.Write(trailer.data(), trailer.size());
+    report << "  " << p.entry->name << "  " << (p.entry->compressed ? "compressed" : "stored") << "  " << sourceSize
+           << " -> " << storedSize << " bytes";
+    if (p.entry->compressed) report << " (" << Percent(storedSize, sourceSize) << ")";
+    report << "\n";
+  }
+  progress.Finish();
+  const uint64_t total = output.Written();
+  output.Commit(mode);
+  console.out << "packed " << prepared.size() << " entr" << (prepared.size() == 1 ? "y" : "ies") << " into "
+              << options.output << ": " << total << " bytes, of which the bundle takes " << total - programLength
+              << "\n"
+              << report.str();
+}
+
+}  // namespace bundletool

@@ -1,0 +1,31 @@
+// pack: a launcher with a bundle, from the bare launcher and the entries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bundle/format/lzss_encoder.h"
+#include "manifest.h"
+#include "support.h"
+
+namespace bundletool {
+
+struct PackOptions {
+  std::string stub;    // the bare launcher
+  std::string output;  // the launcher with its bundle; written whole or not at all
+  std::vector<PackEntry> entries;         // in bundle order
+  std::vector<std::string> otherInputs;   // further inputs never to overwrite (the manifest)
+  uint8_t key = bundle::DEFAULT_BLOCK_KEY;
+  bundle::LzssLevel level = bundle::LzssLevel::Optimal;
+  bool replace = false;          // a stub that already carries a bundle loses it
+  bool allowDuplicates = false;  // a name may be stored twice (the later one wins)
+};
+
+// Writes options.output: the stub's program, the start marker, then one
+// record per entry, compressed entries as blocks. Every name, source and size
+// is checked before the output is created; every block is decoded again and
+// compared with its source before it is written. Throws ToolError.
+void RunPack(const PackOptions& options, Console& console);
+
+}  // namespace bundletool

@@ -1,0 +1,117 @@
+// What the bundle tool's commands share: failures that name their file, input
+// files, outputs that appear whole or not at all, name conversion to and from
+// code page 932, and progress on a terminal.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bundle/format/bundle_scan.h"
+
+namespace bundletool {
+
+// A failure to report as "bundletool: FILE: PROBLEM" with exit code 1.
+class ToolError : public std::runtime_error {
+ public:
+  ToolError(const std::string& file, const std::string& problem)
+      : std::runtime_error(file + ": " + problem), file_(file), problem_(problem) {}
+  const std::string& File() const { return file_; }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  std::string file_;
+  std::string problem_;
+};
+
+// Where a command writes: its report, its warnings and errors, and whether a
+// progress line may be drawn (only when err is a terminal).
+struct Console {
+  std::ostream& out;
+  std::ostream& err;
+  bool progress = false;
+};
+
+// The text of errno value error, for messages.
+std::string SystemProblem(int error);
+
+// A file opened for reading, and a ByteSource for the bundle scan.
+class InputFile : public bundle::ByteSource {
+ public:
+  explicit InputFile(const std::string& path);  // throws ToolError
+  ~InputFile() override;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  const std::string& Path() const { return path_; }
+  uint64_t FullSize() const { return size_; }
+  // The scan's view: the size, or 0xFFFFFFFF for a file of 4 GiB or more,
+  // which the scan then refuses as too large.
+  uint32_t Size() override { return size_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(size_); }
+  int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override;
+  // Reads exactly count bytes at position; throws ToolError otherwise.
+  void ReadExactly(uint64_t position, void* buffer, size_t count);
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+// Reads a whole file; throws ToolError.
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+
+// An output that replaces path only when complete: the bytes go to a
+// temporary file in the same folder, which Commit renames over path. Without
+// Commit (a failure, an exception, an interrupt) the temporary file is removed
+// and path stays as it was.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path);  // throws ToolError
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(const void* data, size_t size);  // throws ToolError naming path
+  uint64_t Written() const { return written_; }
+  // Flushes, gives the file the permission bits mode and renames it over path.
+  void Commit(unsigned mode = 0644);
+
+ private:
+  void Discard();
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  uint64_t written_ = 0;
+};
+
+// Throws ToolError when output names the same file as one of inputs (also
+// through another path or a link), so that no input is ever overwritten.
+void RefuseOverwritingInput(const std::string& output, const std::vector<std::string>& inputs);
+
+// Conversions of names between UTF-8 (the host's text) and code page 932 (the
+// bundle's). False when the text cannot be converted.
+bool Utf8ToCp932(const std::string& utf8, std::string& cp932);
+bool Cp932ToUtf8(const std::string& cp932, std::string& utf8);
+// A stored name for display: its UTF-8 form, or its bytes with \xNN escapes.
+std::string DisplayName(const std::string& cp932);
+
+// One progress line, redrawn in place on a terminal; silent otherwise.
+class Progress {
+ public:
+  explicit Progress(Console& console) : console_(console) {}
+  ~Progress() { Finish(); }
+  void Show(const std::string& label, uint64_t done, uint64_t total);
+  void Finish();
+
+ private:
+  Console& console_;
+  bool drawn_ = false;
+  int lastPercent_ = -1;
+  std::string lastLabel_;
+};
+
+}  // namespace bundletool
