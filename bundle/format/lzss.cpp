@@ -135,17 +135,18 @@ LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t
         }
         for (int k = 0; k < 8; ++k, f >>= 1) {
           // Literal and reference take the same road, without a branch on
-          // the flag bit (which text makes unpredictable): a literal is a
-          // copy of one byte from the stream.
-          // Selected by masks: compilers turn the obvious conditional
-          // expressions back into a branch.
+          // the flag bit, which text makes unpredictable. The choices are
+          // made with masks: compilers turn conditional expressions back
+          // into a branch. For a literal, d and the reference's source are
+          // computed from bytes that are no reference, and not used.
           const size_t literal = f & 1;
           const size_t all = size_t(0) - literal;  // all ones for a literal
           const uint32_t q = in_[0] | uint32_t(in_[1] & 0xF0) << 4;
           const size_t d = Distance(size_t(out_ - output), q) | (all & 8);
           const size_t m = (((in_[1] & 15) + MIN_MATCH) & ~all) | literal;
-          const uint8_t* from = reinterpret_cast<const uint8_t*>(
-              (reinterpret_cast<uintptr_t>(in_) & all) | (reinterpret_cast<uintptr_t>(out_ - d) & ~all));
+          const uintptr_t back = reinterpret_cast<uintptr_t>(out_) - d;
+          const uint8_t* from =
+              reinterpret_cast<const uint8_t*>((reinterpret_cast<uintptr_t>(in_) & all) | (back & ~all));
           if (d >= 8) {
             Copy8(out_, from);
             Copy8(out_ + 8, from + 8);
