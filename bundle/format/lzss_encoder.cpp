@@ -397,7 +397,7 @@ std::vector<uint8_t> LzssEncode(const uint8_t* data, size_t size, LzssLevel leve
 
 std::vector<uint8_t> BuildCompressedBlock(const uint8_t* data, size_t size, uint8_t key,
                                           LzssLevel level, const LzssProgress& progress) {
-  if (uint64_t(size) > 0xFFFFFFFFull) throw std::invalid_argument("block data of 4 GiB or more");
+  if ((uint64_t(size) >> 32) != 0) throw std::invalid_argument("block data of 4 GiB or more");
   const std::vector<uint8_t> stream = LzssEncode(data, size, level, progress);
   std::vector<uint8_t> block(BLOCK_HEADER_SIZE + stream.size(), 0);
   std::copy(BLOCK_SIGNATURE, BLOCK_SIGNATURE + BLOCK_SIGNATURE_LENGTH, block.begin());
