@@ -213,6 +213,16 @@ TEST_F(ExtractionJobTest, DiskFullWhileAnInMemoryEntryIsWritten) {
   testing_support::RemoveTree(destination);
 }
 
+TEST_F(ExtractionJobTest, FolderThatCannotBeMadeFailsTheFirstRowAsAFileThatCannotBeCreated) {
+  SKIP_WITHOUT_SMALL_DRIVES();
+  const std::string destination = testing_support::SmallDrive("readonly") + "dest\\";
+  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), destination);
+  EXPECT_EQ(run.trace, std::vector<std::string>{FAILED_OTHER} + Repeat(BACK, 1) +
+                           std::vector<std::string>{FINISHED_STOPPED});
+  EXPECT_EQ(run.opened, RowNames(0, 0));
+  EXPECT_TRUE(run.ended);
+}
+
 TEST_F(ExtractionJobTest, CancelConfirmedWhileARowIsWrittenStopsAfterThatRow) {
   const std::string folder = scratch_.Path() + "ZEQXPC\\";
   const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch_.Path(), "ask-at=3 answer=ok");
