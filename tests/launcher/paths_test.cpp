@@ -47,8 +47,8 @@ TEST(AppendBackslashTest, NeverWritesPastCapacity) {
 }
 
 TEST(CopyPathTest, CutsOnlyBetweenCharacters) {
-  char buffer[8];
-  // "ab" + 表 + 表: a cut after 7 bytes would split the second 表.
+  char buffer[7];
+  // "ab" + 表 + 表 + "c" needs 8 bytes with its NUL: the "c" is cut.
   const std::string text = std::string("ab") + kHyo + kHyo + "c";
   EXPECT_FALSE(CopyPath(buffer, sizeof buffer, text.c_str()));
   EXPECT_EQ(std::string("ab") + kHyo + kHyo, buffer);
