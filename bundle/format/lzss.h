@@ -73,7 +73,7 @@ struct LzssResult {
 // streamLength and writes no output byte at or past decodedSize; D = 0 reads
 // and writes nothing. The first `produced` output bytes are exact to the
 // byte-by-byte definition above for every input, however damaged; when the
-// stream ends early the bytes after them are unspecified.
+// stream ends early the bytes after them may hold anything.
 LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t* stream,
                             size_t streamLength, uint8_t* ring);
 
