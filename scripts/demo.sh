@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# The whole journey on this machine: installs what is missing, builds both
+# trees, makes the demo payload, packs it behind the launcher and runs the
+# launcher under Wine inside a virtual desktop (on Xvfb when there is no
+# display), taking screenshots while it runs. Then reports what happened:
+# the entries written, the installer's start, the removal, the exit code.
+#
+# Everything lands in <build>/demo: payload/ (the ten files and their sums),
+# zephra_trial.exe (the launcher with its bundle), shots/ (screenshots),
+# report.txt (what the stand-in installer found), wine/ (the demo's own Wine
+# prefix, so the test prefix keeps its settings).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZEPHRA_BUILD:-$top/build}
+demo=$build/demo
+
+"$top/scripts/setup.sh"
+"$top/scripts/build.sh"
+
+echo "== demo payload"
+python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$demo/payload"
+"$build/host/bundletool" pack -q --stub "$build/win32/launcher.exe" \
+  -m "$top/tools/bundletool/shipped.manifest" --base "$demo/payload" -o "$demo/zephra_trial.exe"
+"$build/host/bundletool" list "$demo/zephra_trial.exe"
+
+echo "== running the launcher under Wine"
+. "$top/scripts/xvfb-env.sh"
+zephra_start_xvfb
+export WINEPREFIX=$demo/wine WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=ja_JP.UTF-8 2>/dev/null || true
+"$top/scripts/wine-prefix" "$WINEPREFIX"
+trap 'wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
+# A virtual desktop draws window captions without a window manager.
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+temp_unix=$(winepath -u "$(wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')" 2>/dev/null)
+temp_unix=${temp_unix%/}
+rm -rf "$demo/shots" "$demo/report.txt" "$temp_unix/ZEQXPC"
+mkdir -p "$demo/shots"
+printf '[standin]\r\nreport=%s\r\nwindow_ms=4000\r\n' "$(winpath "$demo/report.txt")" > "$demo/standin.ini"
+export ZEPHRA_STANDIN_CONTROL=$(winpath "$demo/standin.ini")
+
+started=$(date +%s.%N)
+set +e
+timeout 300 wine "$demo/zephra_trial.exe" </dev/null >/dev/null 2>&1 &
+launcher=$!
+# Screenshots until the launcher ends; consecutive identical ones are dropped.
+n=0 last=
+while kill -0 $launcher 2>/dev/null; do
+  shot=$(printf '%s/shots/shot-%03d.png' "$demo" $n)
+  if import -window root "$shot" 2>/dev/null; then
+    sum=$(md5sum < "$shot")
+    if [ "$sum" = "$last" ]; then rm -f "$shot"; else last=$sum; n=$((n + 1)); fi
+  fi
+  sleep 0.2
+done
+wait $launcher
+code=$?
+set -e
+elapsed=$(echo "$(date +%s.%N) - $started" | bc 2>/dev/null || echo "?")
+
+echo "== what happened"
+python3 - "$demo" "$temp_unix" "$code" "$elapsed" <<'PY'
+import os, sys
+demo, temp, code, elapsed = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+expected = {}
+for line in open(os.path.join(demo, "payload", "SUMS"), encoding="ascii"):
+    name, size, crc = line.split()
+    expected[name] = (int(size), crc)
+report_path = os.path.join(demo, "report.txt")
+lines = open(report_path, encoding="cp932").read().splitlines() if os.path.exists(report_path) else []
+facts = {}
+for line in lines:
+    key, _, rest = line.partition(" ")
+    facts.setdefault(key, []).append(rest)
+
+print(f"launcher exit code: {code}" + ("" if code == 0 else "  (expected 0)"))
+if not lines:
+    print("installer started: no (it wrote no report)")
+else:
+    print(f"installer started: yes, as {facts['self'][0]}")
+    print(f"  command line: {facts['command_line'][0]}  (no arguments)")
+    print(f"  installer mutex: {facts['mutex'][0]}")
+good = 0
+for rest in facts.get("file", []):
+    parts = rest.split()
+    name = parts[0]
+    want = expected[name]
+    if parts[1] == "missing":
+        state = "missing"
+    else:
+        ok = (int(parts[1]), parts[2]) == want
+        good += ok
+        state = f"{int(parts[1]):>10} bytes  CRC {parts[2]}  " + ("matches the payload" if ok else f"DIFFERS (payload {want})")
+        if parts[3] == "readonly":
+            state += ", read-only"
+    print(f"  {name:<18} {state}")
+print(f"entries written: {good} of {len(expected)} as packed")
+left = os.path.join(temp, "ZEQXPC")
+if os.path.exists(left):
+    print(f"files removed: NO, {left} holds {sorted(os.listdir(left))}")
+else:
+    print(f"files removed: yes, {left} is gone")
+shots = sorted(f for f in os.listdir(os.path.join(demo, "shots")) if f.endswith(".png"))
+print(f"screenshots: {len(shots)} in {os.path.join(demo, 'shots')}")
+print(f"run time: {elapsed} s (the installer's window stays 4 s)")
+sys.exit(0 if code == 0 and good == len(expected) and not os.path.exists(left) else 1)
+PY

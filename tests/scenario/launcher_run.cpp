@@ -1,0 +1,233 @@
+#include "launcher_run.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mbstring.h>
+#include <fstream>
+#include <sstream>
+
+#include "extract/message_table.h"
+#include "installer/standin_report.h"
+#include "launcher/launcher.h"
+
+namespace scenario {
+
+namespace {
+
+bool StartsWithNoCase(const char* entry, const char* prefix) {
+  return _strnicmp(entry, prefix, std::strlen(prefix)) == 0;
+}
+
+// This process's environment with TMP, TEMP and the control variable
+// replaced, as a double-NUL-ended block.
+std::string EnvironmentFor(const RunOptions& options) {
+  std::string block;
+  char* all = GetEnvironmentStringsA();
+  for (const char* entry = all; entry && *entry; entry += std::strlen(entry) + 1) {
+    if (StartsWithNoCase(entry, "TMP=") || StartsWithNoCase(entry, "TEMP=") ||
+        StartsWithNoCase(entry, "ZEPHRA_STANDIN_CONTROL=")) {
+      continue;
+    }
+    block += entry;
+    block += '\0';
+  }
+  if (all) FreeEnvironmentStringsA(all);
+  block += "TMP=" + options.tempFolder + '\0';
+  block += "TEMP=" + options.tempFolder + '\0';
+  if (!options.controlFile.empty()) block += std::string(standin::CONTROL_VARIABLE) + "=" + options.controlFile + '\0';
+  block += '\0';
+  return block;
+}
+
+std::string WindowText(HWND window) {
+  char text[1024] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+std::string ClassOf(HWND window) {
+  char name[64] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+// The text of a message box: its static control that carries text.
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM found) {
+  std::string& text = *reinterpret_cast<std::string*>(found);
+  if (_stricmp(ClassOf(child).c_str(), "Static") == 0) {
+    const std::string line = WindowText(child);
+    if (!line.empty()) {
+      text = line;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+struct Scan {
+  DWORD processId;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectProcessWindows(HWND window, LPARAM scan) {
+  Scan& s = *reinterpret_cast<Scan*>(scan);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == s.processId && IsWindowVisible(window)) s.windows.push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
+InstallerReport ReadInstallerReport(const std::string& path) {
+  InstallerReport report;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return report;
+  report.present = true;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t space = line.find(' ');
+    const std::string key = line.substr(0, space);
+    const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    if (key == "self") report.self = rest;
+    if (key == "command_line") report.commandLine = rest;
+    if (key == "mutex") report.mutex = rest;
+    if (key == "child") report.child.push_back(rest);
+    if (key == "file") {
+      std::istringstream fields(rest);
+      std::string name, size, crc, mark;
+      fields >> name >> size >> crc >> mark;
+      InstallerReport::File file;
+      if (size != "missing") {
+        file.present = true;
+        file.size = std::stoull(size);
+        file.crc = crc;
+        file.readOnly = mark == "readonly";
+      }
+      report.files[name] = file;
+    }
+  }
+  return report;
+}
+
+LauncherProcess::~LauncherProcess() {
+  if (process_.hProcess) Wait();
+}
+
+bool LauncherProcess::Start(const std::string& program, const RunOptions& options) {
+  options_ = options;
+  std::string environment = EnvironmentFor(options);
+  std::string commandLine = "\"" + program + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, &environment[0], nullptr,
+                      &startup, &process_)) {
+    process_ = {};
+    return false;
+  }
+  CloseHandle(process_.hThread);
+  process_.hThread = nullptr;
+  watcher_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+  return true;
+}
+
+DWORD WINAPI LauncherProcess::Watch(void* self) {
+  LauncherProcess& run = *static_cast<LauncherProcess*>(self);
+  while (!run.stop_) {
+    run.WatchOnce();
+    Sleep(2);
+  }
+  return 0;
+}
+
+void LauncherProcess::WatchOnce() {
+  static const std::string dialogTitle = GetText(0, TEXT_DIALOG_TITLE);
+  static const std::string boxCaption = GetText(0, TEXT_SETUP_CAPTION);
+  Scan scan{process_.dwProcessId, {}};
+  EnumWindows(CollectProcessWindows, reinterpret_cast<LPARAM>(&scan));
+  for (HWND window : scan.windows) {
+    if (ClassOf(window) != "#32770") continue;
+    const std::string title = WindowText(window);
+    if (title == dialogTitle) {
+      outcome_.dialogSeen = true;
+      if (options_.cancel && !outcome_.cancelSent) {
+        // Posted: the dialog asks its question inside the command's handler.
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(1004, BN_CLICKED), 0);
+        outcome_.cancelSent = true;
+      }
+    } else if (title == boxCaption &&
+               std::find(answered_.begin(), answered_.end(), window) == answered_.end()) {
+      std::string text;
+      EnumChildWindows(window, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+      if (text.empty()) continue;  // not filled in yet: next round
+      answered_.push_back(window);
+      outcome_.boxes.push_back(text);
+      PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+  }
+}
+
+RunOutcome LauncherProcess::Wait() {
+  if (!process_.hProcess) return outcome_;
+  if (WaitForSingleObject(process_.hProcess, options_.timeoutMs) == WAIT_OBJECT_0) {
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    outcome_.exitCode = static_cast<long>(code);
+  } else {
+    TerminateProcess(process_.hProcess, 99);
+    WaitForSingleObject(process_.hProcess, 5000);
+    outcome_.exitCode = -2;
+  }
+  InterlockedExchange(&stop_, 1);
+  if (watcher_) {
+    WaitForSingleObject(watcher_, INFINITE);
+    CloseHandle(watcher_);
+    watcher_ = nullptr;
+  }
+  CloseHandle(process_.hProcess);
+  process_ = {};
+  return outcome_;
+}
+
+RunOutcome RunLauncher(const std::string& program, const RunOptions& options) {
+  LauncherProcess process;
+  if (!process.Start(program, options)) return RunOutcome{};
+  return process.Wait();
+}
+
+void WriteControl(const std::string& path, const std::string& keyValueLines) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << "[standin]\r\n" << keyValueLines;
+}
+
+bool WaitForFile(const std::string& path, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+std::vector<std::string> FolderItems(const std::string& folder) {
+  std::vector<std::string> items;
+  // Code-page aware: a folder name may end in a double-byte character whose
+  // second byte is 0x5C.
+  std::string pattern = folder;
+  const unsigned char* text = reinterpret_cast<const unsigned char*>(pattern.c_str());
+  const unsigned char* last = _mbsrchr(text, '\\');
+  if (!last || last[1] != 0) pattern += '\\';
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((pattern + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return items;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") items.push_back(name);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
+}  // namespace scenario

@@ -1,0 +1,84 @@
+// Running the real launcher, bundle appended, as its own process: with its
+// own temporary folder and the stand-in installer's control file in its
+// environment, a watcher that answers its message boxes (and presses its
+// cancel command when asked), and the installer's report read back.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace scenario {
+
+// What the stand-in installer reported (installer/standin_report.h).
+struct InstallerReport {
+  bool present = false;
+  std::string self;
+  std::string commandLine;
+  std::string mutex;
+  struct File {
+    bool present = false;
+    unsigned long long size = 0;
+    std::string crc;  // 8 upper-case hex digits
+    bool readOnly = false;
+  };
+  std::map<std::string, File> files;
+  std::vector<std::string> child;  // the child's lines, keyword "child" dropped
+};
+InstallerReport ReadInstallerReport(const std::string& path);
+
+struct RunOptions {
+  std::string tempFolder;     // the launcher's TMP and TEMP
+  std::string controlFile;    // ZEPHRA_STANDIN_CONTROL; none when empty
+  bool cancel = false;        // send the cancel command once the dialog shows
+  DWORD timeoutMs = 60000;
+};
+
+struct RunOutcome {
+  long exitCode = -1;  // -1 not started, -2 did not end in time (then killed)
+  bool dialogSeen = false;
+  bool cancelSent = false;
+  // Texts of the message boxes (caption "セットアップ") the watcher answered
+  // with OK, in the order they appeared.
+  std::vector<std::string> boxes;
+};
+
+// A launcher process with its watcher thread.
+class LauncherProcess {
+ public:
+  LauncherProcess() = default;
+  ~LauncherProcess();
+  LauncherProcess(const LauncherProcess&) = delete;
+  LauncherProcess& operator=(const LauncherProcess&) = delete;
+
+  bool Start(const std::string& program, const RunOptions& options);
+  // Waits for the end (up to the time limit) and returns what was seen.
+  RunOutcome Wait();
+
+ private:
+  static DWORD WINAPI Watch(void* self);
+  void WatchOnce();
+
+  RunOptions options_;
+  PROCESS_INFORMATION process_ = {};
+  HANDLE watcher_ = nullptr;
+  volatile LONG stop_ = 0;
+  RunOutcome outcome_;
+  std::vector<HWND> answered_;
+};
+
+// Starts the launcher and waits for its end.
+RunOutcome RunLauncher(const std::string& program, const RunOptions& options);
+
+// Writes a stand-in control file ([standin] section, key=value lines).
+void WriteControl(const std::string& path, const std::string& keyValueLines);
+
+// Waits until a file exists, up to timeoutMs. True when it does.
+bool WaitForFile(const std::string& path, DWORD timeoutMs);
+
+// Names of the items in a folder ("." and ".." left out), sorted.
+std::vector<std::string> FolderItems(const std::string& folder);
+
+}  // namespace scenario

@@ -1,0 +1,279 @@
+// The launcher end to end: each case starts the real launcher executable, a
+// bundle appended, as its own process under Wine, with its own temporary
+// folder, the stand-in installer in row 0 and small data entries. After each
+// run: exit code 0, and nothing left behind but what the removal is meant to
+// leave.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bundled_program.h"
+#include "extract/message_table.h"
+#include "installer/standin_report.h"
+#include "launcher/launcher.h"
+#include "launcher_run.h"
+#include "win32_test_support.h"
+
+using namespace testing_support;
+using scenario::FolderItems;
+using scenario::InstallerReport;
+using scenario::RunLauncher;
+using scenario::RunOptions;
+using scenario::RunOutcome;
+
+namespace {
+
+const std::string kLauncher = WindowsPathOf(LAUNCHER_UNIX_PATH);
+const std::string kInstaller = WindowsPathOf(INSTALLER_UNIX_PATH);
+const std::string kDrives = WindowsPathOf(DRIVES_UNIX_ROOT);
+
+std::string CrcOf(const Bytes& data) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", standin::Crc32(data.data(), data.size()));
+  return text;
+}
+
+// The child's lines after "started <id>".
+std::vector<std::string> ChildLines(const InstallerReport& report) {
+  if (report.child.empty()) return {};
+  return std::vector<std::string>(report.child.begin() + 1, report.child.end());
+}
+
+bool DriveMapped(const char* root) { return GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR; }
+
+class LauncherScenario : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    entries_ = MakeDemoEntries();
+    const std::string installer = ReadFileBytes(kInstaller);
+    ASSERT_FALSE(installer.empty()) << kInstaller;
+    entries_.contents[0].assign(installer.begin(), installer.end());
+    temp_ = scratch_.Path() + "temp\\";
+    CreateDirectoryA(temp_.c_str(), nullptr);
+    launcher_ = scratch_.Path() + "zephra_trial.exe";
+    control_ = scratch_.Path() + "standin.ini";
+    report_ = scratch_.Path() + "report.txt";
+  }
+
+  void Pack(const std::vector<bundle::BundleInput>& inputs) {
+    ASSERT_TRUE(WriteBundledCopy(kLauncher, launcher_, inputs)) << launcher_;
+  }
+  void PackAll() { Pack(BundleInputsOf(entries_)); }
+
+  // Runs the launcher with TMP = temp and a control file with these lines
+  // besides the report.
+  RunOutcome Run(const std::string& temp, const std::string& control = "", bool cancel = false) {
+    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
+    RunOptions options;
+    options.tempFolder = temp;
+    options.controlFile = control_;
+    options.cancel = cancel;
+    return RunLauncher(launcher_, options);
+  }
+
+  InstallerReport Report() { return scenario::ReadInstallerReport(report_); }
+
+  // The installer ran from folder (ends with a backslash), without
+  // arguments, owning its mutex, and found all ten entries as packed.
+  void ExpectInstallerSawEverything(const InstallerReport& report, const std::string& folder) {
+    ASSERT_TRUE(report.present) << "the installer did not run";
+    EXPECT_EQ(folder + "i_autorun.exe", report.self);
+    EXPECT_EQ(report.self, report.commandLine) << "started with arguments or quoted";
+    EXPECT_EQ("created", report.mutex);
+    for (int row = 0; row < ENTRY_COUNT; ++row) {
+      const std::string& name = entries_.names[row];
+      const auto found = report.files.find(name);
+      ASSERT_TRUE(found != report.files.end() && found->second.present) << name << " did not arrive";
+      const InstallerReport::File& file = found->second;
+      EXPECT_EQ(entries_.contents[row].size(), file.size) << name;
+      EXPECT_EQ(CrcOf(entries_.contents[row]), file.crc) << name;
+      EXPECT_EQ(name == "readme_traial.txt", file.readOnly) << name;
+    }
+  }
+
+  ScratchFolder scratch_{"scenario"};
+  DemoEntries entries_;
+  std::string temp_, launcher_, control_, report_;
+};
+
+TEST_F(LauncherScenario, FullRunWritesAllTenStartsTheInstallerAndRemovesEverything) {
+  PackAll();
+  const RunOutcome outcome = Run(temp_);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.dialogSeen);
+  EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+}
+
+TEST_F(LauncherScenario, SecondCopyStartedWhileTheFirstRunsExitsAtOnceAndTouchesNothing) {
+  PackAll();
+  scenario::WriteControl(control_, "report=" + report_ + "\r\nlinger_ms=3000\r\n");
+  scenario::LauncherProcess first;
+  ASSERT_TRUE(first.Start(launcher_, RunOptions{temp_, control_}));
+  ASSERT_TRUE(scenario::WaitForFile(report_, 30000)) << "the first copy's installer never started";
+
+  const std::string otherTemp = scratch_.Path() + "temp2\\";
+  CreateDirectoryA(otherTemp.c_str(), nullptr);
+  const DWORD start = GetTickCount();
+  RunOptions second{otherTemp, ""};
+  second.timeoutMs = 20000;
+  const RunOutcome refused = RunLauncher(launcher_, second);
+  EXPECT_EQ(0, refused.exitCode);
+  EXPECT_FALSE(refused.dialogSeen);
+  EXPECT_LT(GetTickCount() - start, 2900u) << "the second copy did not end before the first's installer";
+  EXPECT_TRUE(FolderItems(otherTemp).empty());
+
+  const RunOutcome outcome = first.Wait();
+  EXPECT_EQ(0, outcome.exitCode);
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+TEST_F(LauncherScenario, DriveRootTemporaryFolderGetsItsOwnFolderWhichRemainsEmpty) {
+  if (!DriveMapped("S:\\")) GTEST_SKIP() << "drive S: is not mapped (scenario_drives fixture)";
+  RemoveTree("S:\\ZEPHRAQUEST_DEMO_B");
+  PackAll();
+  const RunOutcome outcome = Run("S:\\");
+  EXPECT_EQ(0, outcome.exitCode);
+  ExpectInstallerSawEverything(Report(), "S:\\ZEPHRAQUEST_DEMO_B\\ZEQXPC\\");
+  EXPECT_EQ(std::vector<std::string>{"ZEPHRAQUEST_DEMO_B"}, FolderItems("S:\\"));
+  EXPECT_TRUE(FolderExists("S:\\ZEPHRAQUEST_DEMO_B"));
+  EXPECT_TRUE(FolderItems("S:\\ZEPHRAQUEST_DEMO_B\\").empty());
+  RemoveTree("S:\\ZEPHRAQUEST_DEMO_B");
+}
+
+TEST_F(LauncherScenario, TemporaryFolderEndingInATrailByte5CStillGetsItsBackslash) {
+  // "temp表": 表 is 0x95 0x5C in code page 932; TMP is given without a
+  // trailing backslash, so the last byte of the value is that 0x5C.
+  const std::string temp = scratch_.Path() + "temp\x95\x5C";
+  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr)) << "cannot create a folder with a Japanese name (LOCPATH?)";
+  PackAll();
+  const RunOutcome outcome = Run(temp);
+  EXPECT_EQ(0, outcome.exitCode);
+  ExpectInstallerSawEverything(Report(), temp + "\\ZEQXPC\\");
+  EXPECT_TRUE(FolderExists(temp));
+  EXPECT_TRUE(FolderItems(temp).empty());
+  // Nothing went to the parent, as it would if the 0x5C were taken for the
+  // folder's trailing backslash ("temp\x95" + "ZEQXPC").
+  EXPECT_EQ((std::vector<std::string>{"report.txt", "standin.ini", "temp", "temp\x95\x5C", "zephra_trial.exe"}),
+            FolderItems(scratch_.Path()));
+}
+
+TEST_F(LauncherScenario, ConfirmedCancelStartsNoInstallerAndLeavesNothing) {
+  // Large enough data entries that the command arrives while they are written.
+  for (int row = 5; row < ENTRY_COUNT; ++row) {
+    if (EntryTable[row].flags & ENTRY_STREAMED) entries_.contents[row] = DemoContent(6 << 20, row);
+  }
+  PackAll();
+  const RunOutcome outcome = Run(temp_, "", /*cancel=*/true);
+  EXPECT_EQ(0, outcome.exitCode);
+  ASSERT_TRUE(outcome.cancelSent);
+  ASSERT_EQ(1u, outcome.boxes.size());
+  EXPECT_EQ(GetText(0, TEXT_CANCEL_QUESTION), outcome.boxes[0]);
+  EXPECT_FALSE(Report().present) << "the installer ran after a confirmed cancel";
+  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+}
+
+TEST_F(LauncherScenario, MissingEntryIsReportedAndEverythingWrittenIsRemoved) {
+  Pack(BundleInputsOf(entries_, {8}));  // inst_se.dat: after the read-only read-me
+  const RunOutcome outcome = Run(temp_);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
+  EXPECT_FALSE(Report().present);
+  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+}
+
+TEST_F(LauncherScenario, DamagedBlockIsReportedAndEverythingWrittenIsRemoved) {
+  std::vector<bundle::BundleInput> inputs = BundleInputsOf(entries_);
+  Bytes& block = inputs[4].data;  // zephra.exe: its stream ends half-way
+  ASSERT_EQ("zephra.exe", inputs[4].name);
+  block.resize(block.size() / 2);
+  Pack(inputs);
+  const RunOutcome outcome = Run(temp_);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
+  EXPECT_FALSE(Report().present);
+  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+}
+
+TEST_F(LauncherScenario, FullDiskIsReportedAsSuchAndEverythingWrittenIsRemoved) {
+  if (!FileExists(kDrives + "\\u-mounted")) GTEST_SKIP() << "no 1 MiB file system on U: (mounting tmpfs needs root)";
+  RemoveTree("U:\\ZEPHRAQUEST_DEMO_B");
+  entries_.contents[7] = DemoContent(600000, 8);  // inst_bgm.dat no longer fits
+  PackAll();
+  const RunOutcome outcome = Run("U:\\");
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_DISK_FULL)}, outcome.boxes);
+  EXPECT_FALSE(Report().present);
+  EXPECT_EQ(std::vector<std::string>{"ZEPHRAQUEST_DEMO_B"}, FolderItems("U:\\"));
+  EXPECT_TRUE(FolderItems("U:\\ZEPHRAQUEST_DEMO_B\\").empty());
+  RemoveTree("U:\\ZEPHRAQUEST_DEMO_B");
+}
+
+TEST_F(LauncherScenario, ChildKeepingTheInstallerMutexIsWaitedForBeforeTheRemoval) {
+  PackAll();
+  const RunOutcome outcome = Run(temp_, "child_ms=1500\r\n");
+  EXPECT_EQ(0, outcome.exitCode);
+  const InstallerReport report = Report();
+  ExpectInstallerSawEverything(report, temp_ + "ZEQXPC\\");
+  // The child counted the files at the end of its hold: all ten were still
+  // there, so the launcher had not begun the removal.
+  EXPECT_EQ((std::vector<std::string>{"holds 1500", "present 10", "released"}), ChildLines(report));
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+TEST_F(LauncherScenario, AbandonedInstallerMutexEndsTheWait) {
+  PackAll();
+  // A child that ends holding the mutex: the launcher's wait ends abandoned.
+  RunOutcome outcome = Run(temp_, "child_ms=500\r\nchild_release=0\r\n");
+  EXPECT_EQ(0, outcome.exitCode);
+  InstallerReport report = Report();
+  ExpectInstallerSawEverything(report, temp_ + "ZEQXPC\\");
+  EXPECT_EQ((std::vector<std::string>{"holds 500", "present 10", "abandoned"}), ChildLines(report));
+  EXPECT_TRUE(FolderItems(temp_).empty());
+
+  // The installer itself ends without releasing it.
+  DeleteFileA(report_.c_str());
+  outcome = Run(temp_, "release=0\r\n");
+  EXPECT_EQ(0, outcome.exitCode);
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+TEST_F(LauncherScenario, ReadOnlyFilesLeftByAnEarlierRunAreReplacedAndRemoved) {
+  const std::string folder = temp_ + "ZEQXPC\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  for (const char* name : {"readme_traial.txt", "inst_se.dat", "zephra.exe"}) {
+    WriteFileBytes(folder + name, "left over from an earlier run");
+    SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+  PackAll();
+  const RunOutcome outcome = Run(temp_);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.boxes.empty());
+  ExpectInstallerSawEverything(Report(), folder);
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+TEST_F(LauncherScenario, FileStillOpenInAnotherProcessStaysWithItsFolder) {
+  PackAll();
+  scenario::WriteControl(control_, "report=" + report_ + "\r\nlinger_ms=1000\r\n");
+  scenario::LauncherProcess launcher;
+  ASSERT_TRUE(launcher.Start(launcher_, RunOptions{temp_, control_}));
+  ASSERT_TRUE(scenario::WaitForFile(report_, 30000));
+  // Held without delete sharing, as a program still reading it would.
+  const std::string held = temp_ + "ZEQXPC\\inst_se.dat";
+  HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  const RunOutcome outcome = launcher.Wait();
+  CloseHandle(file);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_EQ(std::vector<std::string>{"ZEQXPC"}, FolderItems(temp_));
+  EXPECT_EQ(std::vector<std::string>{"inst_se.dat"}, FolderItems(temp_ + "ZEQXPC\\"));
+}
+
+}  // namespace
