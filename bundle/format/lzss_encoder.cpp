@@ -21,8 +21,9 @@ constexpr uint32_t NIL = 0xFFFFFFFFu;
 constexpr int HASH_BITS = 16;
 constexpr size_t PROGRESS_STEP = size_t(1) << 20;
 
-// Bytes after the data that comparisons eight at a time may read.
-constexpr size_t SLACK = 8;
+// Bytes after the data that comparisons eight at a time may read: a compare
+// that starts within the data runs on to MAX_MATCH and reads whole words.
+constexpr size_t SLACK = MAX_MATCH + 8;
 
 // The data behind WINDOW zero bytes, so that references into the ring's
 // initial zeros are plain matches, and SLACK zeros after it. Buffer positions
