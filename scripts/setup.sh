@@ -6,22 +6,30 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ python3
+  cmake make g++ python3 locales
   g++-mingw-w64-i686 wine wine32:i386
   xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
   googletest libbenchmark-dev libcli11-dev
   clang libclang-rt-14-dev
 )
 
+if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
-echo "setup: installing ${missing[*]}" >&2
-if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
-dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Wine names Unix files through the C library's locale: without a real
+# ja_JP.UTF-8 it cannot create a file whose name holds a Japanese character,
+# even though LC_ALL=ja_JP.UTF-8 already gives the ANSI code page 932.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  echo "setup: compiling the ja_JP.UTF-8 locale" >&2
+  $sudo localedef -i ja_JP -c -f UTF-8 ja_JP.UTF-8
+fi
