@@ -18,6 +18,8 @@
 //   end-early    the dialog is ended by Dialog's End, the worker still running;
 //                the object is then destroyed
 //   start-fails  (no K) the worker thread cannot be created
+//   slow         (K is a time in ms) the worker pauses K ms before each entry,
+//                so that the dialog can be watched at work (scripts/screenshot.sh)
 //
 // REPORT lines, texts with their line breaks written as "\n":
 //   init X Y W H DESKTOPRIGHT DESKTOPBOTTOM     the dialog's rectangle when opened
@@ -189,7 +191,9 @@ DWORD WINAPI Answer(void*) {
 
 HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                   DWORD disposition, DWORD flags, HANDLE templateFile) {
-  if (triggerEntry > 0 && GetCurrentThreadId() != mainThread && (access & GENERIC_WRITE)) {
+  if (scenario == "slow" && GetCurrentThreadId() != mainThread && (access & GENERIC_WRITE)) {
+    Sleep(static_cast<DWORD>(triggerEntry));
+  } else if (triggerEntry > 0 && GetCurrentThreadId() != mainThread && (access & GENERIC_WRITE)) {
     const char* fileName = strrchr(name, '\\');
     if (fileName != nullptr && strcmp(fileName + 1, EntryTable[triggerEntry - 1].fileName) == 0) {
       if (scenario == "cancel-ok" || scenario == "cancel-no") {

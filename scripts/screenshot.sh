@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# screenshot.sh [OUTPUT.png]
+# Takes a picture of the progress dialog while it extracts the demo payload:
+# runs the dialog under Wine inside a virtual desktop (which draws window
+# captions) on a private Xvfb display, grabs the screen repeatedly, and keeps
+# a frame from the middle of the extraction, cropped to the dialog. Default
+# output: docs/progress-dialog.png.
+#
+# Here the whole payload is written in a fraction of a second, too quickly to
+# be caught part way, so the picture comes from the progress dialog's test
+# host (tests/progress_dialog/dialog_host.cpp) with the demo bundle appended:
+# the same dialog, template and worker as the launcher's, with a pause before
+# each entry.
+#
+# Uses the builds under $ZEPHRA_BUILD (default <repo>/build), building the
+# targets it needs; everything else lands in <build>/screenshot, with a Wine
+# prefix of its own so that the test prefix keeps its settings.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZEPHRA_BUILD:-$top/build}
+output=$(realpath -m "${1:-$top/docs/progress-dialog.png}")
+work=$build/screenshot
+
+for tool in Xvfb xdpyinfo import convert wine python3; do
+  command -v $tool >/dev/null || { echo "screenshot.sh: $tool is missing" >&2; exit 1; }
+done
+[ -f "$build/host/CMakeCache.txt" ] && [ -f "$build/win32/CMakeCache.txt" ] ||
+  { echo "screenshot.sh: no builds under $build (run scripts/build.sh)" >&2; exit 1; }
+cmake --build "$build/host" -j 2 --target bundletool >/dev/null
+cmake --build "$build/win32" -j 2 --target progress_dialog_host standin_installer standin_autorun standin_setup \
+  standin_unsetup standin_zephra >/dev/null
+
+rm -rf "$work/frames" "$work/payload" "$work/dest"
+mkdir -p "$work/frames"
+python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$work/payload" >/dev/null
+"$build/host/bundletool" pack -q --stub "$build/win32/tests/progress_dialog/progress_dialog_host.exe" \
+  -m "$top/tools/bundletool/shipped.manifest" --base "$work/payload" -o "$work/dialog_with_bundle.exe" >/dev/null
+
+. "$top/scripts/xvfb-env.sh"
+unset DISPLAY  # always a private display: nothing else may be on the picture
+zephra_start_xvfb
+export WINEPREFIX=$work/wine WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=ja_JP.UTF-8 2>/dev/null || true
+"$top/scripts/wine-prefix" "$WINEPREFIX"
+trap 'wineserver -k 2>/dev/null; kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
+
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+mkdir -p "$work/dest"
+timeout 300 wine explorer /desktop=shot,1024x768 "$work/dialog_with_bundle.exe" "$(winpath "$work/dest")\\" \
+  "$(winpath "$work/report.txt")" slow 400 </dev/null >/dev/null 2>&1 &
+dialog=$!
+n=0
+while kill -0 $dialog 2>/dev/null && [ $n -lt 600 ]; do
+  import -window root "$(printf '%s/frames/frame-%04d.png' "$work" $n)" 2>/dev/null && n=$((n + 1))
+  sleep 0.1
+done
+wait $dialog || true
+
+# Frames that show the dialog have many colours; the bare desktop has few.
+# Keep the middle one of those, which catches the bar part way.
+dialog_frames=()
+for frame in "$work"/frames/frame-*.png; do
+  [ -e "$frame" ] || continue
+  if [ "$(convert "$frame" -format %k info:)" -gt 8 ]; then dialog_frames+=("$frame"); fi
+done
+[ ${#dialog_frames[@]} -gt 0 ] || { echo "screenshot.sh: the dialog never showed" >&2; exit 1; }
+chosen=${dialog_frames[$(( ${#dialog_frames[@]} / 2 ))]}
+
+# Crop to the dialog: everything that differs from the desktop's colour.
+geometry=$(convert "$chosen" -trim -format '%wx%h%O' info:)
+background=$(convert "$chosen" -format '%[pixel:p{0,0}]' info:)
+mkdir -p "$(dirname "$output")"
+convert "$chosen" -crop "$geometry" +repage -bordercolor "$background" -border 12 -strip "$output"
+rm -rf "$work/dest"
+echo "$output: from $(basename "$chosen"), ${#dialog_frames[@]} of $n frames showed the dialog"
