@@ -30,12 +30,20 @@ export WINEPREFIX=$demo/wine WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="msc
 export LC_ALL=ja_JP.UTF-8 2>/dev/null || true
 "$top/scripts/wine-prefix" "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
-# A virtual desktop draws window captions without a window manager.
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+# A virtual desktop draws window captions without a window manager. The
+# desktop is made when the prefix's services start, so the first time the
+# setting is added the server is restarted to take it up.
+if ! grep -q '^"Desktop"="Default"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f </dev/null >/dev/null 2>&1
+  wineserver -k 2>/dev/null || true
+  sleep 1
+  "$top/scripts/wine-prefix" "$WINEPREFIX"
+fi
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-temp_unix=$(winepath -u "$(wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')" 2>/dev/null)
+temp_windows=$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')
+temp_unix=$(winepath -u "$temp_windows" 2>/dev/null)
 temp_unix=${temp_unix%/}
 rm -rf "$demo/shots" "$demo/report.txt" "$temp_unix/ZEQXPC"
 mkdir -p "$demo/shots"
@@ -54,7 +62,7 @@ while kill -0 $launcher 2>/dev/null; do
     sum=$(md5sum < "$shot")
     if [ "$sum" = "$last" ]; then rm -f "$shot"; else last=$sum; n=$((n + 1)); fi
   fi
-  sleep 0.2
+  sleep 0.1
 done
 wait $launcher
 code=$?
@@ -62,9 +70,9 @@ set -e
 elapsed=$(echo "$(date +%s.%N) - $started" | bc 2>/dev/null || echo "?")
 
 echo "== what happened"
-python3 - "$demo" "$temp_unix" "$code" "$elapsed" <<'PY'
+python3 - "$demo" "$temp_unix" "$code" "$elapsed" "$temp_windows" <<'PY'
 import os, sys
-demo, temp, code, elapsed = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+demo, temp, code, elapsed, temp_windows = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
 expected = {}
 for line in open(os.path.join(demo, "payload", "SUMS"), encoding="ascii"):
     name, size, crc = line.split()
@@ -99,10 +107,11 @@ for rest in facts.get("file", []):
     print(f"  {name:<18} {state}")
 print(f"entries written: {good} of {len(expected)} as packed")
 left = os.path.join(temp, "ZEQXPC")
+shown = temp_windows.rstrip("\\") + "\\ZEQXPC"
 if os.path.exists(left):
-    print(f"files removed: NO, {left} holds {sorted(os.listdir(left))}")
+    print(f"files removed: NO, {shown} holds {sorted(os.listdir(left))}")
 else:
-    print(f"files removed: yes, {left} is gone")
+    print(f"files removed: yes, {shown} is gone")
 shots = sorted(f for f in os.listdir(os.path.join(demo, "shots")) if f.endswith(".png"))
 print(f"screenshots: {len(shots)} in {os.path.join(demo, 'shots')}")
 print(f"run time: {elapsed} s (the installer's window stays 4 s)")
