@@ -111,10 +111,6 @@ std::string Ratio(uint64_t part, uint64_t whole) {
   return text;
 }
 
-std::string Pad(const std::string& s, size_t width) { return s.size() >= width ? s : s + std::string(width - s.size(), ' '); }
-std::string PadLeft(const std::string& s, size_t width) {
-  return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
-}
 
 }  // namespace
 
@@ -126,21 +122,21 @@ int RunList(const std::string& path, Console& console) {
     return 1;
   }
   size_t nameWidth = 4;
-  for (const EntryView& e : scanned.entries) nameWidth = std::max(nameWidth, DisplayName(e.name).size());
+  for (const EntryView& e : scanned.entries) nameWidth = std::max(nameWidth, DisplayWidth(DisplayName(e.name)));
   console.out << path << ": " << scanned.entries.size() << " entr" << (scanned.entries.size() == 1 ? "y" : "ies");
   if (scanned.diagnosis.status == bundle::ScanStatus::Ok) {
     console.out << " behind a program of " << scanned.programLength << " bytes";
   }
   console.out << ", in the launcher's order (stored last first)\n";
-  console.out << PadLeft("#", 3) << "  " << Pad("name", nameWidth) << "  " << Pad("kind", 10) << "  " << PadLeft("stored", 10)
+  console.out << PadLeft("#", 3) << "  " << PadRight("name", nameWidth) << "  " << PadRight("kind", 10) << "  " << PadLeft("stored", 10)
               << "  " << PadLeft("decoded", 10) << "  " << PadLeft("ratio", 6) << "  key\n";
   for (size_t i = 0; i < scanned.entries.size(); ++i) {
     const EntryView& e = scanned.entries[i];
     const uint64_t decoded = e.block ? e.decodedSize : uint64_t(e.record.dataSize);
     char key[8];
     std::snprintf(key, sizeof key, "0x%02X", e.key);
-    console.out << PadLeft(std::to_string(i + 1), 3) << "  " << Pad(DisplayName(e.name), nameWidth) << "  "
-                << Pad(e.block ? "compressed" : "stored", 10) << "  " << PadLeft(std::to_string(e.record.dataSize), 10)
+    console.out << PadLeft(std::to_string(i + 1), 3) << "  " << PadRight(DisplayName(e.name), nameWidth) << "  "
+                << PadRight(e.block ? "compressed" : "stored", 10) << "  " << PadLeft(std::to_string(e.record.dataSize), 10)
                 << "  " << PadLeft(std::to_string(decoded), 10) << "  "
                 << PadLeft(e.block ? Ratio(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
                 << (e.block ? key : "-");
@@ -241,7 +237,7 @@ int RunVerify(const std::string& path, Console& console) {
   const ScannedBundle scanned = Scan(file);
   int problems = 0, warnings = 0;
   const auto report = [&](const char* level, const std::string& what, const std::string& text) {
-    console.out << "  " << Pad(level, 8) << " " << what << ": " << text << "\n";
+    console.out << "  " << PadRight(level, 8) << " " << what << ": " << text << "\n";
   };
   if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
     console.err << "bundletool: " << path << ": " << DiagnosisText(scanned.diagnosis) << "\n";

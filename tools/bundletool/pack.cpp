@@ -138,7 +138,12 @@ void RunPack(const PackOptions& options, Console& console) {
   const std::vector<uint8_t> marker = bundle::StartMarkerBytes();
   output.Write(marker.data(), marker.size());
 
-  std::ostringstream report;
+  struct Line {
+    std::string name;
+    bool compressed;
+    uint64_t sourceSize, storedSize;
+  };
+  std::vector<Line> report;
   for (size_t index = 0; index < prepared.size(); ++index) {
     PreparedEntry& p = prepared[index];
     const std::string label = "[" + std::to_string(index + 1) + "/" + std::to_string(prepared.size()) + "] " + p.entry->name;
@@ -176,18 +181,23 @@ void RunPack(const PackOptions& options, Console& console) {
     }
     const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(p.storedName, uint32_t(storedSize));
     output.Write(trailer.data(), trailer.size());
-    report << "  " << p.entry->name << "  " << (p.entry->compressed ? "compressed" : "stored") << "  " << sourceSize
-           << " -> " << storedSize << " bytes";
-    if (p.entry->compressed) report << " (" << Percent(storedSize, sourceSize) << ")";
-    report << "\n";
+    report.push_back({p.entry->name, p.entry->compressed, sourceSize, storedSize});
   }
   progress.Finish();
   const uint64_t total = output.Written();
   output.Commit(mode);
   console.out << "packed " << prepared.size() << " entr" << (prepared.size() == 1 ? "y" : "ies") << " into "
               << options.output << ": " << total << " bytes, of which the bundle takes " << total - programLength
-              << "\n"
-              << report.str();
+              << "\n";
+  size_t nameWidth = 4;
+  for (const Line& line : report) nameWidth = std::max(nameWidth, DisplayWidth(line.name));
+  for (const Line& line : report) {
+    console.out << "  " << PadRight(line.name, nameWidth) << "  " << PadRight(line.compressed ? "compressed" : "stored", 10)
+                << "  " << PadLeft(std::to_string(line.sourceSize), 10) << " -> "
+                << PadLeft(std::to_string(line.storedSize), 10) << " bytes";
+    if (line.compressed) console.out << "  " << PadLeft(Percent(line.storedSize, line.sourceSize), 6);
+    console.out << "\n";
+  }
 }
 
 }  // namespace bundletool

@@ -214,6 +214,33 @@ std::string DisplayName(const std::string& cp932) {
   return shown;
 }
 
+size_t DisplayWidth(const std::string& utf8) {
+  size_t width = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char c = utf8[i];
+    const size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    uint32_t code = length == 1 ? c : c & (0x7F >> length);
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) code = code << 6 | (uint8_t(utf8[i + k]) & 0x3F);
+    const bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+                      (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+                      (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+                      (code >= 0xFFE0 && code <= 0xFFE6);
+    width += wide ? 2 : 1;
+    i += length;
+  }
+  return width;
+}
+
+std::string PadRight(const std::string& text, size_t width) {
+  const size_t w = DisplayWidth(text);
+  return w >= width ? text : text + std::string(width - w, ' ');
+}
+
+std::string PadLeft(const std::string& text, size_t width) {
+  const size_t w = DisplayWidth(text);
+  return w >= width ? text : std::string(width - w, ' ') + text;
+}
+
 // ---- Progress
 
 void Progress::Show(const std::string& label, uint64_t done, uint64_t total) {

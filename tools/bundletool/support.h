@@ -99,6 +99,13 @@ bool Cp932ToUtf8(const std::string& cp932, std::string& utf8);
 // A stored name for display: its UTF-8 form, or its bytes with \xNN escapes.
 std::string DisplayName(const std::string& cp932);
 
+// Columns text takes on a terminal: one per character, two for the wide
+// (CJK) ones.
+size_t DisplayWidth(const std::string& utf8);
+// text padded with blanks to width columns, on the right or the left.
+std::string PadRight(const std::string& text, size_t width);
+std::string PadLeft(const std::string& text, size_t width);
+
 // One progress line, redrawn in place on a terminal; silent otherwise.
 class Progress {
  public:
