@@ -28,18 +28,8 @@ echo "== running the launcher under Wine"
 zephra_start_xvfb
 export WINEPREFIX=$demo/wine WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=ja_JP.UTF-8 2>/dev/null || true
-"$top/scripts/wine-prefix" "$WINEPREFIX"
+"$top/scripts/wine-desktop-prefix" "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
-# A virtual desktop draws window captions without a window manager. The
-# desktop is made when the prefix's services start, so the first time the
-# setting is added the server is restarted to take it up.
-if ! grep -q '^"Desktop"="Default"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f </dev/null >/dev/null 2>&1
-  wineserver -k 2>/dev/null || true
-  sleep 1
-  "$top/scripts/wine-prefix" "$WINEPREFIX"
-fi
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 temp_windows=$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Extraction speed under Wine: the job's two routes against CopyFileA of the
+# same bytes, and the time from the launcher's start to the installer's start
+# for the demo bundle, split into extraction and the dialog's fixed pauses.
+# Expects built trees (scripts/build.sh); makes the demo payload and packs it
+# when <build>/demo does not have it yet. Extra arguments go to the benchmark
+# (--rounds N).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZEPHRA_BUILD:-$top/build}
+demo=$build/demo
+bench=$build/win32/bench/extraction
+
+if [ ! -f "$demo/payload/SUMS" ]; then
+  python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$demo/payload"
+fi
+pack() {
+  "$build/host/bundletool" pack -q --stub "$1" -m "$top/tools/bundletool/shipped.manifest" \
+    --base "$demo/payload" -o "$2" >/dev/null
+}
+pack "$build/win32/launcher.exe" "$bench/zephra_trial.exe"
+pack "$bench/extraction_bench.exe" "$bench/extraction_bench_bundled.exe"
+
+. "$top/scripts/xvfb-env.sh"
+zephra_start_xvfb
+# The demo's prefix, with its virtual desktop: on a bare X server Wine waits
+# 2 s for a window manager whenever a window is hidden, which would swamp the
+# launcher's own figures.
+export WINEPREFIX=$demo/wine
+"$top/scripts/wine-desktop-prefix" "$WINEPREFIX"
+trap 'WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+"$top/scripts/wine-run" "$bench/extraction_bench_bundled.exe" --launcher "$(winpath "$bench/zephra_trial.exe")" "$@"
