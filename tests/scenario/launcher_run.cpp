@@ -73,7 +73,7 @@ BOOL CALLBACK CollectProcessWindows(HWND window, LPARAM scan) {
   Scan& s = *reinterpret_cast<Scan*>(scan);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == s.processId && IsWindowVisible(window)) s.windows.push_back(window);
+  if (owner == s.processId) s.windows.push_back(window);
   return TRUE;
 }
 
@@ -152,11 +152,13 @@ void LauncherProcess::WatchOnce() {
     if (title == dialogTitle) {
       outcome_.dialogSeen = true;
       if (options_.cancel && !outcome_.cancelSent) {
-        // Posted: the dialog asks its question inside the command's handler.
+        // Sent as soon as the dialog exists, shown or not yet, since its
+        // worker is already writing. Posted: the dialog asks its question
+        // inside the command's handler.
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(1004, BN_CLICKED), 0);
         outcome_.cancelSent = true;
       }
-    } else if (title == boxCaption &&
+    } else if (title == boxCaption && IsWindowVisible(window) &&
                std::find(answered_.begin(), answered_.end(), window) == answered_.end()) {
       std::string text;
       EnumChildWindows(window, CollectStaticText, reinterpret_cast<LPARAM>(&text));

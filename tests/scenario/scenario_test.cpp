@@ -164,9 +164,10 @@ TEST_F(LauncherScenario, TemporaryFolderEndingInATrailByte5CStillGetsItsBackslas
 }
 
 TEST_F(LauncherScenario, ConfirmedCancelStartsNoInstallerAndLeavesNothing) {
-  // Large enough data entries that the command arrives while they are written.
+  // Data entries large enough (64 MiB together) that the command, sent as
+  // soon as the dialog exists, arrives while they are being written.
   for (int row = 5; row < ENTRY_COUNT; ++row) {
-    if (EntryTable[row].flags & ENTRY_STREAMED) entries_.contents[row] = DemoContent(6 << 20, row);
+    if (EntryTable[row].flags & ENTRY_STREAMED) entries_.contents[row] = DemoContent(16 << 20, row);
   }
   PackAll();
   const RunOutcome outcome = Run(temp_, "", /*cancel=*/true);
