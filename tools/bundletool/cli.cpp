@@ -84,6 +84,10 @@ int RunBundleTool(int argc, const char* const* argv, Console& console) {
         const std::vector<std::string>& values = compressed ? compressedEntries : storedEntries;
         pack.entries.push_back(ParseEntryArgument(values.at(used[option]++), compressed));
       }
+      if (used[compressedOption] != compressedEntries.size() ||
+          used[packCommand->get_option("--stored")] != storedEntries.size()) {
+        throw ToolError("the command line", "its -c and -s entries could not be put in order");
+      }
       pack.key = uint8_t(key);
       pack.level = level == "fast" ? bundle::LzssLevel::Fast : bundle::LzssLevel::Optimal;
       RunPack(pack, console);
