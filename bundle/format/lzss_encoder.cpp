@@ -34,6 +34,8 @@ std::vector<uint8_t> PadInput(const uint8_t* data, size_t size) {
   return padded;
 }
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "word compares take the first difference from the low end");
+
 // Length of the common prefix of a and b, from known up to at most MAX_MATCH.
 // Reads up to MAX_MATCH + 7 bytes at each.
 inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t known) {
