@@ -195,6 +195,9 @@ void ProgressDialog::MarkCancelled() {
   if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_REMOVING));
 }
 
+// The cancel button keeps the hidden state the template gives it: the
+// template lays it over the right end of the bar, which it would cover. The
+// cancel command is handled all the same, whoever sends it.
 void ProgressDialog::BindControls() {
   cancelButton.Bind(windowHandle);
   statusText.Bind(windowHandle);

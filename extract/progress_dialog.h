@@ -47,12 +47,19 @@ class DialogControl {
 
 class ProgressDialog : public Dialog {
  public:
-  ProgressDialog();  // template 101, no owner; creates the gate (not signalled)
+  // Template 101, no owner; creates the gate (not signalled). Also registers
+  // the progress control's class, without which the template cannot be
+  // instantiated: constructing the dialog is all RunModal needs beforehand.
+  ProgressDialog();
   // Frees writtenFiles, closes the gate, destroys the controls, then the
   // Dialog part. A worker still running is stopped and waited for first, so
   // it never outlives the object it works on.
   ~ProgressDialog() override;
 
+  // Routes the six messages below to their handlers. A close request while
+  // the worker runs is taken as a confirmed cancel, without a question: the
+  // dialog then ends on the worker's WM_JOB_FINISHED like any stopped job.
+  // Any other close request, and every other message, goes to Dialog.
   BOOL HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // Virtual operations added after Dialog's, in this slot order; each returns 0.
