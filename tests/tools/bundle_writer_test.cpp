@@ -46,10 +46,6 @@ TEST(BundleWriter, ScanBehindAStubFindsTheEntriesLastFirst) {
   EXPECT_EQ(entries[0].dataSize, 0);
 }
 
-TEST(BundleWriter, EmptyBundleIsTheStartMarkerAlone) {
-  EXPECT_EQ(BuildBundle({}), (Bytes{0xB9, 0x07, 0x00, 0x00}));
-}
-
 TEST(BundleWriter, LongestNameIs259BytesAndScansBack) {
   const std::string name(259, 'n');
   const Bytes bundle = BuildBundle({{name, {9}}});
@@ -70,16 +66,6 @@ TEST(BundleWriter, NamesTheLauncherCannotWriteAreRefused) {
   for (const char* good : {"setup.exe", "readme_traial.txt", "\x83\x5C.txt", "\x95\x5C", "a b.dat", ".hidden"}) {
     EXPECT_EQ(CheckEntryName(good), nullptr) << "\"" << good << "\"";
   }
-}
-
-TEST(BundleWriter, TrailerMatchesTheRecordOfBuildBundle) {
-  const Bytes bundle = BuildBundle({{"x", {5, 6}}});
-  Bytes pieced = StartMarkerBytes();
-  pieced.insert(pieced.end(), {5, 6});
-  const Bytes trailer = RecordTrailerBytes("x", 2);
-  pieced.insert(pieced.end(), trailer.begin(), trailer.end());
-  EXPECT_EQ(bundle, pieced);
-  EXPECT_EQ(RecordSize("x", 2), bundle.size() - 4);
 }
 
 }  // namespace

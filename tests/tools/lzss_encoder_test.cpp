@@ -260,13 +260,5 @@ TEST(LzssEncoder, EmptyBlockHasAHeaderOnly) {
   EXPECT_EQ(ReadBlockHeader(block.data()).decodedSize, 0u);
 }
 
-TEST(LzssEncoder, StreamWriterRefusesAParseThatDoesNotFitTheData) {
-  const Bytes data = {1, 2, 3, 4};
-  EXPECT_THROW(WriteLzssStream(data.data(), data.size(), {{0, 0}, {0, 0}}), std::invalid_argument);
-  EXPECT_THROW(WriteLzssStream(data.data(), data.size(), {{0, 0}, {2, 1}, {0, 0}}), std::invalid_argument);
-  EXPECT_THROW(WriteLzssStream(data.data(), data.size(), {{0, 0}, {3, 5000}}), std::invalid_argument);
-  EXPECT_NO_THROW(WriteLzssStream(data.data(), data.size(), {{0, 0}, {0, 0}, {2, 1}}));
-}
-
 }  // namespace
 }  // namespace bundle
