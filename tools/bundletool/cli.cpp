@@ -102,6 +102,9 @@ int RunBundleTool(int argc, const char* const* argv, Console& console) {
   } catch (const std::bad_alloc&) {
     console.err << "bundletool: out of memory\n";
     return 1;
+  } catch (const std::exception& e) {
+    console.err << "bundletool: internal error: " << e.what() << "\n";
+    return 1;
   }
   return 1;
 }
