@@ -141,7 +141,27 @@ class HostDialog : public ProgressDialog {
 
 HostDialog* dialog = nullptr;
 
-HWND FindBox() { return FindWindowA("#32770", GetText(LanguageIndex, TEXT_SETUP_CAPTION)); }
+// A message box of this process, by its class and caption: other copies of
+// the host may run beside this one.
+BOOL CALLBACK MatchBox(HWND window, LPARAM found) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char className[16] = "", caption[64] = "";
+  GetClassNameA(window, className, sizeof className);
+  GetWindowTextA(window, caption, sizeof caption);
+  if (process == GetCurrentProcessId() && strcmp(className, "#32770") == 0 &&
+      strcmp(caption, GetText(LanguageIndex, TEXT_SETUP_CAPTION)) == 0) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindBox() {
+  HWND found = nullptr;
+  EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
 
 template <typename Condition>
 bool WaitFor(Condition condition, DWORD timeoutMs) {
