@@ -170,6 +170,10 @@ void LauncherProcess::WatchOnce() {
   }
 }
 
+bool LauncherProcess::Running() const {
+  return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
 RunOutcome LauncherProcess::Wait() {
   if (!process_.hProcess) return outcome_;
   if (WaitForSingleObject(process_.hProcess, options_.timeoutMs) == WAIT_OBJECT_0) {

@@ -56,6 +56,8 @@ class LauncherProcess {
   bool Start(const std::string& program, const RunOptions& options);
   // Waits for the end (up to the time limit) and returns what was seen.
   RunOutcome Wait();
+  // True while the process has been started and not ended.
+  bool Running() const;
 
  private:
   static DWORD WINAPI Watch(void* self);
