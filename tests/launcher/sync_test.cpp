@@ -106,8 +106,9 @@ TEST(EventObjectTest, OneSetReleasesExactlyOneOfTwoWaitingThreads) {
     if (gate.Wait(-5) == WaitSignaled) ++passed;
   };
   std::thread first(waiter), second(waiter);
-  Sleep(100);
   gate.Set();
+  // However late the threads start, one set lets exactly one through.
+  for (int i = 0; i < 500 && passed.load() == 0; ++i) Sleep(10);
   Sleep(200);
   EXPECT_EQ(1, passed.load());
   gate.Set();
