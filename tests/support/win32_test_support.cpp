@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "launcher/paths.h"
+
 namespace testing_support {
 
 ScratchFolder::ScratchFolder(const std::string& tag) {
@@ -19,7 +21,10 @@ ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
 void RemoveTree(const std::string& path) {
   std::string folder = path;
-  if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  // Only a real backslash is dropped, never the 0x5C trail byte of a
+  // double-byte character that ends the name.
+  const char* last = FindLastBackslash(folder.c_str());
+  if (last != nullptr && last[1] == '\0') folder.pop_back();
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
