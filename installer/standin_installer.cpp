@@ -7,8 +7,9 @@
 // The launcher starts it without arguments, so its instructions come from the
 // control file named by the environment variable ZEPHRA_STANDIN_CONTROL (the
 // launcher passes its environment on). installer/README.md lists the keys.
-// Its only argument is the one it gives itself: "--child <event name>" starts
-// the copy that takes the mutex over from the installer.
+// Its only arguments are those it gives itself: "--child <event name>
+// <extracted folder>" starts the copy that takes the mutex over from the
+// installer.
 #include <windows.h>
 
 #include <cstdio>
@@ -153,10 +154,15 @@ void ShowArrivals(HINSTANCE instance, const std::wstring& text, DWORD windowMs) 
 
 // ---- The child that keeps the mutex after the installer has ended.
 
-int RunChild(const char* eventName) {
+// arguments: "<event name> <extracted folder>", the folder being the rest of
+// the line (it may hold blanks).
+int RunChild(const char* arguments) {
+  const char* blank = std::strchr(arguments, ' ');
+  const std::string eventName = blank ? std::string(arguments, blank) : std::string(arguments);
+  const std::string folder = blank ? std::string(blank + 1) : standin::FolderOf(OwnPath());
   const Control control = ReadControl();
   HANDLE mutex = CreateMutexA(nullptr, FALSE, standin::INSTALLER_MUTEX);
-  HANDLE handoff = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName);
+  HANDLE handoff = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
   if (!mutex) return 1;
   // The parent releases the mutex only after starting us, and the launcher
   // still waits for the parent's process then, so this wait wins the mutex.
@@ -164,7 +170,6 @@ int RunChild(const char* eventName) {
   if (handoff) SetEvent(handoff);
   Sleep(control.childMs);
 
-  const std::string folder = standin::FolderOf(OwnPath());
   int present = 0;
   for (const char* name : standin::PayloadFileNames) {
     if (GetFileAttributesA((folder + name).c_str()) != INVALID_FILE_ATTRIBUTES) ++present;
@@ -179,12 +184,30 @@ int RunChild(const char* eventName) {
   ExitProcess(0);
 }
 
-bool StartChild(const std::string& self, const char* eventName, DWORD* processId) {
-  std::string commandLine = "\"" + self + "\" --child " + eventName;
+// The child runs from a copy beside the report (or in the temporary folder),
+// as a program that a real installer leaves running lives in the installed
+// game's folder, not among the extracted files: the launcher's removal starts
+// the moment the child lets go of the mutex, before the child has ended.
+std::string ChildProgram(const std::string& self, const Control& control) {
+  std::string folder;
+  if (!control.report.empty()) {
+    folder = standin::FolderOf(control.report);
+  } else {
+    char temp[MAX_PATH] = "";
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length > 0 && length < sizeof temp) folder = temp;
+  }
+  const std::string copy = folder + "standin_child.exe";
+  if (folder.empty() || !CopyFileA(self.c_str(), copy.c_str(), FALSE)) return self;
+  return copy;
+}
+
+bool StartChild(const std::string& program, const char* eventName, const std::string& folder, DWORD* processId) {
+  std::string commandLine = "\"" + program + "\" --child " + eventName + " " + folder;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(self.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
     return false;
   }
@@ -238,7 +261,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   bool childStarted = false;
   if (control.childMs > 0) {
     handoff = CreateEventA(nullptr, TRUE, FALSE, eventName);
-    childStarted = handoff && StartChild(self, eventName, &childId);
+    childStarted = handoff && StartChild(ChildProgram(self, control), eventName, folder, &childId);
     report += childStarted ? Format("child started %lu\n", static_cast<unsigned long>(childId)) : "child failed\n";
   }
   WriteReport(control.report, report);
