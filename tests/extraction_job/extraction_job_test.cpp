@@ -84,15 +84,10 @@ class ExtractionJobTest : public testing::Test {
   JobRun Run(const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
              const std::string& options = "") {
     JobRun run;
-    const std::string host = scratch_.Path() + "host.exe";
-    const std::string report = scratch_.Path() + "report.txt";
-    EXPECT_TRUE(testing_support::WriteBundledCopy(testing_support::WindowsPathOf(JOB_HOST_UNIX_PATH), host, inputs));
-    // A backslash before a closing quote must be doubled, or it escapes it.
-    const std::string quotedDestination =
-        "\"" + destination + (destination.back() == '\\' ? "\\\"" : "\"");
-    run.exitCode = testing_support::RunAndWait(
-        "\"" + host + "\" " + quotedDestination + " \"" + report + "\" " + options, 60000);
-    for (const std::string& line : Lines(ReadFileBytes(report))) {
+    const testing_support::HostRun host = testing_support::RunBundledHost(
+        testing_support::WindowsPathOf(JOB_HOST_UNIX_PATH), scratch_.Path(), inputs, destination, options);
+    run.exitCode = host.exitCode;
+    for (const std::string& line : Lines(host.report)) {
       if (line.rfind("open ", 0) == 0) {
         run.opened.push_back(line.substr(line.rfind('\\') + 1));
       } else if (line.rfind("written ", 0) == 0) {

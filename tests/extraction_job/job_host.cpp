@@ -38,10 +38,13 @@
 
 #include "extract/extraction_job.h"
 #include "extract/progress_dialog.h"
+#include "host_report.h"
 #include "import_hook.h"
 #include "launcher/launcher.h"
 
 namespace {
+
+using testing_support::Note;
 
 // The stand-in's own request from the worker's hook: "show the question now".
 constexpr UINT WM_HOST_ASK = WM_APP + 0x100;
@@ -53,7 +56,6 @@ class HostedDialog : public ProgressDialog {
 
 HostedDialog* dialog = nullptr;
 HWND host = nullptr;
-FILE* report = nullptr;
 int askAt = -1;
 bool confirm = true;
 size_t failAllocSize = 0;
@@ -66,19 +68,6 @@ const testing_support::ImportHook* closeHook = nullptr;
 const testing_support::ImportHook* heapFreeHook = nullptr;
 const testing_support::ImportHook* heapDestroyHook = nullptr;
 
-CRITICAL_SECTION noting;
-
-// Both threads note (the worker only its file opens).
-void Note(const char* format, ...) {
-  EnterCriticalSection(&noting);
-  va_list arguments;
-  va_start(arguments, format);
-  vfprintf(report, format, arguments);
-  va_end(arguments);
-  fputc('\n', report);
-  fflush(report);
-  LeaveCriticalSection(&noting);
-}
 
 const char* Delivery() { return InSendMessage() ? "sent" : "posted"; }
 
@@ -162,9 +151,7 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  report = fopen(argv[2], "wb");
-  if (report == nullptr) return 3;
-  InitializeCriticalSection(&noting);
+  if (!testing_support::OpenHostReport(argv[2])) return 3;
   for (int i = 3; i < argc; ++i) {
     const std::string option = argv[i];
     if (option.rfind("ask-at=", 0) == 0) askAt = atoi(option.c_str() + 7);
@@ -223,6 +210,6 @@ int main(int argc, char** argv) {
   for (const char* path : hosted.writtenFiles) Note("written %s", path);
   hosted.Attach(nullptr);
   DestroyWindow(host);
-  fclose(report);
+  testing_support::CloseHostReport();
   return 0;
 }

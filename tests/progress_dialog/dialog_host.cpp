@@ -42,16 +42,17 @@
 
 #include "extract/message_table.h"
 #include "extract/progress_dialog.h"
+#include "host_report.h"
 #include "import_hook.h"
 #include "launcher/launcher.h"
 #include "resources/resource_ids.h"
 
 namespace {
 
+using testing_support::Note;
+
 constexpr UINT WM_HOST_END_EARLY = WM_APP + 0x100;
 
-FILE* report = nullptr;
-CRITICAL_SECTION noting;
 std::string scenario;
 int triggerEntry = -1;  // 1-based
 DWORD mainThread = 0;
@@ -62,17 +63,6 @@ HWND dialogWindow = nullptr;
 WNDPROC originalBarProc = nullptr;
 bool insideFinish = false;
 const testing_support::ImportHook* createFileHook = nullptr;
-
-void Note(const char* format, ...) {
-  EnterCriticalSection(&noting);
-  va_list arguments;
-  va_start(arguments, format);
-  vfprintf(report, format, arguments);
-  va_end(arguments);
-  fputc('\n', report);
-  fflush(report);
-  LeaveCriticalSection(&noting);
-}
 
 std::string OneLine(const char* text) {
   std::string line;
@@ -247,9 +237,7 @@ uintptr_t __cdecl FailingThreadStart(void*, unsigned, unsigned(__stdcall*)(void*
 
 int main(int argc, char** argv) {
   if (argc < 4) return 2;
-  report = fopen(argv[2], "wb");
-  if (report == nullptr) return 3;
-  InitializeCriticalSection(&noting);
+  if (!testing_support::OpenHostReport(argv[2])) return 3;
   scenario = argv[3];
   if (argc > 4) triggerEntry = atoi(argv[4]);
   mainThread = GetCurrentThreadId();
@@ -286,6 +274,6 @@ int main(int argc, char** argv) {
   stopAnswering = true;
   WaitForSingleObject(answering, 5000);
   CloseHandle(answering);
-  fclose(report);
+  testing_support::CloseHostReport();
   return 0;
 }

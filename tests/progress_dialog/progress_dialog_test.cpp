@@ -82,15 +82,11 @@ class ProgressDialogTest : public testing::Test {
   DialogRun Run(const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
                 const std::string& scenario) {
     DialogRun run;
-    const std::string host = scratch_.Path() + "host.exe";
-    const std::string report = scratch_.Path() + "report.txt";
-    EXPECT_TRUE(
-        testing_support::WriteBundledCopy(testing_support::WindowsPathOf(DIALOG_HOST_UNIX_PATH), host, inputs));
-    // A backslash before a closing quote must be doubled, or it escapes it.
-    const std::string quoted = "\"" + destination + (destination.back() == '\\' ? "\\\"" : "\"");
-    run.exitCode = testing_support::RunAndWait("\"" + host + "\" " + quoted + " \"" + report + "\" " + scenario, 60000);
+    const testing_support::HostRun host = testing_support::RunBundledHost(
+        testing_support::WindowsPathOf(DIALOG_HOST_UNIX_PATH), scratch_.Path(), inputs, destination, scenario);
+    run.exitCode = host.exitCode;
     EXPECT_EQ(0, run.exitCode);
-    run.all = SplitLines(ReadFileBytes(report));
+    run.all = SplitLines(host.report);
     for (const std::string& line : run.all) {
       if (line.rfind("bar ", 0) == 0) run.bar.push_back(line.substr(4));
       if (line.rfind("box ", 0) == 0) run.boxes.push_back(line.substr(4));

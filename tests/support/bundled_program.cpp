@@ -4,6 +4,7 @@
 
 #include "bundle/format/lzss_encoder.h"
 #include "launcher/launcher.h"
+#include "win32_test_support.h"
 
 namespace testing_support {
 
@@ -73,6 +74,20 @@ bool WriteBundledCopy(const std::string& program, const std::string& copyPath,
                   written == bundleBytes.size();
   CloseHandle(file);
   return ok;
+}
+
+HostRun RunBundledHost(const std::string& hostProgram, const std::string& folder,
+                       const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
+                       const std::string& arguments) {
+  HostRun run;
+  const std::string host = folder + "host.exe";
+  const std::string report = folder + "report.txt";
+  if (!WriteBundledCopy(hostProgram, host, inputs)) return run;
+  // A backslash before a closing quote must be doubled, or it escapes it.
+  const std::string quotedDestination = "\"" + destination + (destination.back() == '\\' ? "\\\"" : "\"");
+  run.exitCode = RunAndWait("\"" + host + "\" " + quotedDestination + " \"" + report + "\" " + arguments, 60000);
+  run.report = ReadFileBytes(report);
+  return run;
 }
 
 }  // namespace testing_support

@@ -42,4 +42,16 @@ std::vector<bundle::BundleInput> BundleInputsOf(const DemoEntries& entries,
 bool WriteBundledCopy(const std::string& program, const std::string& copyPath,
                       const std::vector<bundle::BundleInput>& inputs);
 
+// What a test host reported: its exit code and its report's text.
+struct HostRun {
+  long exitCode = -1;
+  std::string report;
+};
+
+// Runs a bundled copy of hostProgram, made in folder (which ends with a
+// backslash), as "<copy> <destination> <report> arguments" and waits for it.
+HostRun RunBundledHost(const std::string& hostProgram, const std::string& folder,
+                       const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
+                       const std::string& arguments);
+
 }  // namespace testing_support
