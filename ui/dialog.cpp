@@ -26,11 +26,7 @@ int Dialog::OnClose(UINT, WPARAM, LPARAM) {
 }
 
 int Dialog::OnDestroy(UINT, WPARAM, LPARAM) {
-  if (windowHandle != nullptr) {
-    ShowWindow(windowHandle, SW_HIDE);
-    SetWindowLongA(windowHandle, GWL_STYLE, static_cast<LONG>(WS_POPUP));
-    SetWindowPos(windowHandle, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-  }
+  HideAndDemote();
   // No quit message: the thread's loop outlives a dialog.
   windowHandle = nullptr;
   return 1;

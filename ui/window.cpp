@@ -87,12 +87,15 @@ int Window::OnClose(UINT, WPARAM, LPARAM) {
   return 0;
 }
 
+void Window::HideAndDemote() {
+  if (windowHandle == nullptr) return;
+  ShowWindow(windowHandle, SW_HIDE);
+  SetWindowLongA(windowHandle, GWL_STYLE, static_cast<LONG>(WS_POPUP));
+  SetWindowPos(windowHandle, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+}
+
 int Window::OnDestroy(UINT, WPARAM, LPARAM) {
-  if (windowHandle != nullptr) {
-    ShowWindow(windowHandle, SW_HIDE);
-    SetWindowLongA(windowHandle, GWL_STYLE, static_cast<LONG>(WS_POPUP));
-    SetWindowPos(windowHandle, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-  }
+  HideAndDemote();
   // Destroying a plain window ends its thread's message loop.
   PostQuitMessage(0);
   return 0;

@@ -42,6 +42,10 @@ class Window {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
  protected:
+  // The first steps of OnDestroy, shared by windows and dialogs: hides the
+  // window, leaves it a bare popup and takes it out of the topmost band.
+  void HideAndDemote();
+
   HWND windowHandle;
   char* className;
   WNDCLASSEXA classRecord;
