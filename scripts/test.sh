@@ -7,6 +7,10 @@ build=${ZEPHRA_BUILD:-$top/build}
 
 "$top/scripts/setup.sh"
 "$top/scripts/build.sh"
+# The host code once more under AddressSanitizer and UBSan: the bundle scan,
+# the decoder and the tool meet hostile input in their tests and fuzz drivers.
+cmake -S "$top" -B "$build/host-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHRA_SANITIZE=ON >/dev/null
+cmake --build "$build/host-asan" -j "$(nproc)"
 
 . "$top/scripts/xvfb-env.sh"
 zephra_start_xvfb
@@ -17,6 +21,8 @@ trap 'WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:
 status=0
 echo "== host tests"
 (cd "$build/host" && ctest --output-on-failure -j "$(nproc)") || status=1
+echo "== host tests under AddressSanitizer and UBSan"
+(cd "$build/host-asan" && ctest --output-on-failure -j "$(nproc)") || status=1
 echo "== Windows tests under Wine"
 (cd "$build/win32" && ctest --output-on-failure -j "$(nproc)") || status=1
 exit $status
