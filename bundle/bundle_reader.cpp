@@ -105,7 +105,14 @@ bool BundleReader::CopyEntryToFile(std::string name, std::string destination) {
     // On every way out the destination's Close keeps GetLastError() as the
     // failed read or write left it.
     if (got <= 0) return false;
-    if (file.Write(piece, got) != got) return false;
+    // A short write is continued: Wine may write part of a piece and report
+    // success when the medium fills, failing only on the next call, which
+    // then carries the real error (ERROR_DISK_FULL).
+    for (int32_t written = 0; written < got;) {
+      const int32_t wrote = file.Write(piece + written, got - written);
+      if (wrote <= 0) return false;
+      written += wrote;
+    }
     copied += got;
   }
   return true;
