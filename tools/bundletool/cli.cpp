@@ -5,7 +5,7 @@
 #include <map>
 #include <new>
 
-#include "inspect.h"
+#include "examine.h"
 #include "manifest.h"
 #include "pack.h"
 
