@@ -127,6 +127,13 @@ TEST_F(BundleReaderTest, CopyEntryToFileTakesAFolderOrAFullPath) {
   EXPECT_TRUE(reader.CopyEntryToFile("game.dat", other));
   EXPECT_EQ(ReadFileBytes(other), data);
 
+  // A path ending in 表 (0x95 0x5C) names a file: its trail byte is not a
+  // backslash, so no entry name is appended to it.
+  const std::string hyo = folder.Path() + "\x95\x5C";
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", hyo));
+  EXPECT_EQ(ReadFileBytes(hyo), data);
+  EXPECT_FALSE(FileExists(hyo + "game.dat"));
+
   // A folder that does not exist: false, also for an empty entry.
   EXPECT_FALSE(reader.CopyEntryToFile("game.dat", folder.Path() + "none\\"));
   BundleReader empty(Write({{"e", ""}}, "empty.exe").c_str());
