@@ -27,7 +27,7 @@ zephra_start_xvfb
 # 2 s for a window manager whenever a window is hidden, which would swamp the
 # launcher's own figures.
 export WINEPREFIX=$demo/wine
-"$top/scripts/wine-desktop-prefix" "$WINEPREFIX"
+"$top/scripts/wine-prefix" "$WINEPREFIX"
 trap 'WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 "$top/scripts/wine-run" "$bench/extraction_bench_bundled.exe" --launcher "$(winpath "$bench/zephra_trial.exe")" "$@"

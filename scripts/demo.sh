@@ -28,7 +28,7 @@ echo "== running the launcher under Wine"
 zephra_start_xvfb
 export WINEPREFIX=$demo/wine WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=ja_JP.UTF-8 2>/dev/null || true
-"$top/scripts/wine-desktop-prefix" "$WINEPREFIX"
+"$top/scripts/wine-prefix" "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
