@@ -16,6 +16,8 @@ cmake --build "$build/host-asan" -j "$(nproc)"
 zephra_start_xvfb
 export WINEPREFIX=$build/win32/wine
 "$top/scripts/wine-prefix" "$WINEPREFIX"
+# Keeps the prefix's desktop open for the whole run (tests/support/desktop_keeper.cpp).
+setsid "$top/scripts/wine-run" "$build/win32/desktop_keeper.exe" </dev/null >/dev/null 2>&1 &
 trap 'WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
 
 status=0
