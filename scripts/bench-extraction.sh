@@ -21,13 +21,6 @@ pack() {
 pack "$build/win32/launcher.exe" "$bench/zephra_trial.exe"
 pack "$bench/extraction_bench.exe" "$bench/extraction_bench_bundled.exe"
 
-. "$top/scripts/xvfb-env.sh"
-zephra_start_xvfb
-# The demo's prefix, with its virtual desktop: on a bare X server Wine waits
-# 2 s for a window manager whenever a window is hidden, which would swamp the
-# launcher's own figures.
-export WINEPREFIX=$demo/wine
-"$top/scripts/wine-prefix" "$WINEPREFIX"
-trap 'WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+. "$top/scripts/wine-session.sh"
+zephra_wine_session "$demo/wine"  # the demo's prefix
 "$top/scripts/wine-run" "$bench/extraction_bench_bundled.exe" --launcher "$(winpath "$bench/zephra_trial.exe")" "$@"

@@ -24,14 +24,9 @@ python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$de
 "$build/host/bundletool" list "$demo/zephra_trial.exe"
 
 echo "== running the launcher under Wine"
-. "$top/scripts/xvfb-env.sh"
-zephra_start_xvfb
-export WINEPREFIX=$demo/wine WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
-export LC_ALL=ja_JP.UTF-8 2>/dev/null || true
-"$top/scripts/wine-prefix" "$WINEPREFIX"
-trap 'wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
+. "$top/scripts/wine-session.sh"
+zephra_wine_session "$demo/wine"
 
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 temp_windows=$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')
 temp_unix=$(winepath -u "$temp_windows" 2>/dev/null)
 temp_unix=${temp_unix%/}

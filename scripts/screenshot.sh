@@ -36,15 +36,10 @@ python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$wo
 "$build/host/bundletool" pack -q --stub "$build/win32/tests/progress_dialog/progress_dialog_host.exe" \
   -m "$top/tools/bundletool/shipped.manifest" --base "$work/payload" -o "$work/dialog_with_bundle.exe" >/dev/null
 
-. "$top/scripts/xvfb-env.sh"
+. "$top/scripts/wine-session.sh"
 unset DISPLAY  # always a private display: nothing else may be on the picture
-zephra_start_xvfb
-export WINEPREFIX=$work/wine WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
-export LC_ALL=ja_JP.UTF-8 2>/dev/null || true
-"$top/scripts/wine-prefix" "$WINEPREFIX"
-trap 'wineserver -k 2>/dev/null; kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
+zephra_wine_session "$work/wine"
 
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 mkdir -p "$work/dest"
 timeout 300 wine explorer /desktop=shot,1024x768 "$work/dialog_with_bundle.exe" "$(winpath "$work/dest")\\" \
   "$(winpath "$work/report.txt")" slow 400 </dev/null >/dev/null 2>&1 &

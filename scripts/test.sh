@@ -12,19 +12,16 @@ build=${ZEPHRA_BUILD:-$top/build}
 cmake -S "$top" -B "$build/host-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHRA_SANITIZE=ON >/dev/null
 cmake --build "$build/host-asan" -j "$(nproc)"
 
-. "$top/scripts/xvfb-env.sh"
-zephra_start_xvfb
-export WINEPREFIX=$build/win32/wine
-"$top/scripts/wine-prefix" "$WINEPREFIX"
-# Keeps the prefix's desktop open for the whole run (tests/support/desktop_keeper.cpp).
-setsid "$top/scripts/wine-run" "$build/win32/desktop_keeper.exe" </dev/null >/dev/null 2>&1 &
-trap 'WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null; [ -n "${ZEPHRA_XVFB_PID:-}" ] && kill $ZEPHRA_XVFB_PID 2>/dev/null; true' EXIT
-
 status=0
 echo "== host tests"
 (cd "$build/host" && ctest --output-on-failure -j "$(nproc)") || status=1
 echo "== host tests under AddressSanitizer and UBSan"
 (cd "$build/host-asan" && ctest --output-on-failure -j "$(nproc)") || status=1
+
+. "$top/scripts/wine-session.sh"
+zephra_wine_session "$build/win32/wine"
+# Keeps the prefix's desktop open for the whole run (tests/support/desktop_keeper.cpp).
+setsid "$top/scripts/wine-run" "$build/win32/desktop_keeper.exe" </dev/null >/dev/null 2>&1 &
 echo "== Windows tests under Wine"
 (cd "$build/win32" && ctest --output-on-failure -j "$(nproc)") || status=1
 exit $status
