@@ -118,17 +118,8 @@ Bytes ReadFiles(const std::vector<std::string>& paths, size_t size) {
 }
 
 Bytes RealExecutables(size_t size) {
-  static const char* const paths[] = {"/usr/bin/cmake", "/usr/bin/gdb", "/usr/bin/perl", "/usr/bin/bash",
-                                      "/usr/bin/ctest", "/usr/bin/tar"};
-  Bytes b;
-  for (const char* path : paths) {
-    std::ifstream in(path, std::ios::binary);
-    Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    b.insert(b.end(), file.begin(), file.end());
-    if (b.size() >= size) break;
-  }
-  if (b.size() > size) b.resize(size);
-  return b;
+  return ReadFiles({"/usr/bin/cmake", "/usr/bin/gdb", "/usr/bin/perl", "/usr/bin/bash", "/usr/bin/ctest", "/usr/bin/tar"},
+                   size);
 }
 
 // The greedy parse: the longest match wherever there is one.

@@ -74,10 +74,7 @@ std::vector<std::string> RowNames(int first, int last) {
 
 class ExtractionJobTest : public testing::Test {
  protected:
-  static const DemoEntries& Demo() {
-    static const DemoEntries entries = testing_support::MakeDemoEntries();
-    return entries;
-  }
+  static const DemoEntries& Demo() { return testing_support::SharedDemoEntries(); }
 
   // Runs the host with inputs as its bundle, destination as its destination
   // folder and the given options.

@@ -74,10 +74,7 @@ const Lines ALL_TEN = Posted({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
 
 class ProgressDialogTest : public testing::Test {
  protected:
-  static const DemoEntries& Demo() {
-    static const DemoEntries entries = testing_support::MakeDemoEntries();
-    return entries;
-  }
+  static const DemoEntries& Demo() { return testing_support::SharedDemoEntries(); }
 
   DialogRun Run(const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
                 const std::string& scenario) {

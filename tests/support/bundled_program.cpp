@@ -76,6 +76,11 @@ bool WriteBundledCopy(const std::string& program, const std::string& copyPath,
   return ok;
 }
 
+const DemoEntries& SharedDemoEntries() {
+  static const DemoEntries entries = MakeDemoEntries();
+  return entries;
+}
+
 HostRun RunBundledHost(const std::string& hostProgram, const std::string& folder,
                        const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
                        const std::string& arguments) {

@@ -32,6 +32,8 @@ struct DemoEntries {
   std::vector<bool> compressed;   // stored as a compressed block
 };
 DemoEntries MakeDemoEntries();
+// One MakeDemoEntries() result, made on first use and shared by a program's tests.
+const DemoEntries& SharedDemoEntries();
 
 // The bundle inputs for entries, skipping the rows in leaveOut.
 std::vector<bundle::BundleInput> BundleInputsOf(const DemoEntries& entries,
