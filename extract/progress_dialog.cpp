@@ -4,6 +4,7 @@
 
 #include "extract/extraction_job.h"
 #include "extract/message_table.h"
+#include "launcher/dll_search.h"
 #include "launcher/launcher.h"
 #include "resources/resource_ids.h"
 
@@ -25,12 +26,22 @@ void WaitDeliveringSentMessages(HANDLE thread) {
 }
 
 // The progress control's class must exist before the template is
-// instantiated, else the dialog cannot be created at all.
+// instantiated, else the dialog cannot be created at all. The common
+// controls library is not imported but loaded from the system folder (see
+// launcher/dll_search.h), once, and stays loaded with its class.
 void RegisterProgressClass() {
+  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  static InitFunction init = [] {
+    HMODULE library = LoadSystemLibrary("comctl32.dll");
+    return library != nullptr ? reinterpret_cast<InitFunction>(reinterpret_cast<void*>(
+                                    GetProcAddress(library, "InitCommonControlsEx")))
+                              : nullptr;
+  }();
+  if (init == nullptr) return;
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_PROGRESS_CLASS;
-  InitCommonControlsEx(&controls);
+  init(&controls);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ namespace {
 const std::string kLauncher = WindowsPathOf(LAUNCHER_UNIX_PATH);
 const std::string kInstaller = WindowsPathOf(INSTALLER_UNIX_PATH);
 const std::string kDrives = WindowsPathOf(DRIVES_UNIX_ROOT);
+const std::string kPlantedDll = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
 
 std::string CrcOf(const Bytes& data) {
   char text[16];
@@ -277,6 +278,27 @@ TEST_F(LauncherScenario, FileStillOpenInAnotherProcessStaysWithItsFolder) {
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_EQ(std::vector<std::string>{"ZEQXPC"}, FolderItems(temp_));
   EXPECT_EQ(std::vector<std::string>{"inst_se.dat"}, FolderItems(temp_ + "ZEQXPC\\"));
+}
+
+// A launcher started from a folder others can write to (downloads, a
+// temporary folder) must take none of the DLLs planted there under the names
+// of system DLLs it loads: the common controls library and, through it, the
+// theme library. Wine is told to take planted copies, as Windows would.
+TEST_F(LauncherScenario, DllsPlantedBesideTheLauncherAreNotLoaded) {
+  const std::vector<std::string> planted = {"comctl32.dll", "uxtheme.dll"};
+  for (const std::string& name : planted) {
+    ASSERT_TRUE(CopyFileA(kPlantedDll.c_str(), (scratch_.Path() + name).c_str(), FALSE)) << name;
+  }
+  launcher_ = scratch_.Path() + "zephra_planted_trial.exe";
+  NativeDllsFirst nativeFirst("zephra_planted_trial.exe", {"comctl32", "uxtheme"});
+  PackAll();
+  const RunOutcome outcome = Run(temp_);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.dialogSeen);
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  for (const std::string& name : planted) {
+    EXPECT_FALSE(FileExists(scratch_.Path() + name + ".loaded")) << "the planted " << name << " was loaded";
+  }
 }
 
 }  // namespace

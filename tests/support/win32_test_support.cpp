@@ -111,4 +111,23 @@ std::string OwnProgramPath() {
   return std::string(path, length);
 }
 
+NativeDllsFirst::NativeDllsFirst(const std::string& programName, const std::vector<std::string>& dlls)
+    : key_("Software\\Wine\\AppDefaults\\" + programName) {
+  HKEY overrides = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &overrides, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  static const char order[] = "native,builtin";
+  for (const std::string& dll : dlls) {
+    RegSetValueExA(overrides, dll.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+  }
+  RegCloseKey(overrides);
+}
+
+NativeDllsFirst::~NativeDllsFirst() {
+  RegDeleteKeyA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+}
+
 }  // namespace testing_support

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -42,5 +43,20 @@ long RunAndWait(const std::string& commandLine, DWORD timeoutMs, const char* env
 
 // The full path of the running test program.
 std::string OwnProgramPath();
+
+// Makes Wine load the named DLLs ("comctl32", ...) for programs of the given
+// file name as Windows loads every DLL: the first copy the search finds,
+// wherever it lies. By default Wine takes its own built-in copy of a system
+// DLL even when the search found another. Undone when the object goes.
+class NativeDllsFirst {
+ public:
+  NativeDllsFirst(const std::string& programName, const std::vector<std::string>& dlls);
+  ~NativeDllsFirst();
+  NativeDllsFirst(const NativeDllsFirst&) = delete;
+  NativeDllsFirst& operator=(const NativeDllsFirst&) = delete;
+
+ private:
+  std::string key_;
+};
 
 }  // namespace testing_support

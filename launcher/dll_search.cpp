@@ -1,0 +1,37 @@
+#include "launcher/dll_search.h"
+
+#include <cstdio>
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+namespace {
+
+template <typename Function>
+Function Kernel32Function(const char* name) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+}
+
+}  // namespace
+
+bool LimitDllSearch() {
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  using SetDllDirectoryFunction = BOOL(WINAPI*)(LPCSTR);
+  auto setDefault = Kernel32Function<SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories");
+  if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  auto setDirectory = Kernel32Function<SetDllDirectoryFunction>("SetDllDirectoryA");
+  if (setDirectory != nullptr) setDirectory("");
+  return false;
+}
+
+HMODULE LoadSystemLibrary(const char* name) {
+  char path[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(path, sizeof path);
+  if (length == 0 || length >= sizeof path) return nullptr;
+  const int written = std::snprintf(path + length, sizeof path - length, "\\%s", name);
+  if (written < 0 || size_t(written) >= sizeof path - length) return nullptr;
+  return LoadLibraryA(path);
+}
