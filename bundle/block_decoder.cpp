@@ -11,6 +11,12 @@ HANDLE g_heap = nullptr;
 int32_t g_liveCount = 0;
 int32_t g_failAfter = -1;
 
+class PrivateHeapMemory : public bundle::BlockMemory {
+ public:
+  void* Allocate(uint32_t size) override { return PrivateHeapAlloc(size); }
+  void Release(void* pointer) override { PrivateHeapFree(pointer); }
+};
+
 }  // namespace
 
 bool IsCompressedBlock(const void* block) {
@@ -21,34 +27,13 @@ bool IsCompressedBlock(const void* block) {
 bool IsCompressedBlock(const void* block, uint32_t length) { return bundle::HasBlockSignature(block, length); }
 
 void* DecodeBlock(void* block, uint32_t length, uint32_t* decodedSize) {
-  uint32_t size = 0;
-  void* output = nullptr;
-  if (bundle::HasBlockSignature(block, length)) {
-    const bundle::BlockHeader header = bundle::ReadBlockHeader(block);
-    size = header.decodedSize;
-    output = PrivateHeapAlloc(size);
-    if (output != nullptr) {
-      // The header is scrambled along with the stream, after its fields were
-      // taken: the caller's buffer is spent either way.
-      bundle::XorBytes(block, length, header.key);
-      const uint8_t* stream = static_cast<const uint8_t*>(block) + bundle::BLOCK_HEADER_SIZE;
-      if (!LzssDecode(output, stream, length - bundle::BLOCK_HEADER_SIZE, size)) {
-        PrivateHeapFree(output);
-        output = nullptr;
-      }
-    }
-  }
-  if (decodedSize != nullptr) *decodedSize = size;
-  return output;
+  PrivateHeapMemory memory;
+  return bundle::DecodeBlock(block, length, decodedSize, memory);
 }
 
 bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize) {
-  uint8_t* ring = static_cast<uint8_t*>(PrivateHeapAlloc(bundle::RING_ALLOCATION_SIZE));
-  if (ring == nullptr) return false;
-  const bundle::LzssResult result = bundle::LzssDecodeStream(
-      static_cast<uint8_t*>(output), decodedSize, static_cast<const uint8_t*>(stream), streamLength, ring);
-  PrivateHeapFree(ring);
-  return result.status == bundle::LzssStatus::Complete;
+  PrivateHeapMemory memory;
+  return bundle::LzssDecode(output, stream, streamLength, decodedSize, memory);
 }
 
 void* PrivateHeapAlloc(uint32_t size) {

@@ -22,24 +22,10 @@ bool IsCompressedBlock(const void* block);
 // read then) or a null block.
 bool IsCompressedBlock(const void* block, uint32_t length);
 
-// Decodes the block of length bytes into a new private-heap buffer of the
-// decoded size D, which the caller releases with PrivateHeapFree. On success
-// the block is left XORed with its key, header included: the caller's buffer
-// is spent. Returns null when:
-//   - the block is null, shorter than its header or lacks the signature:
-//     decodedSize receives 0 and the block is untouched;
-//   - the output cannot be allocated: decodedSize receives D, block untouched;
-//   - the ring cannot be allocated, or the stream ends before D bytes are
-//     decoded (a damaged block): decodedSize receives D, the block is XORed.
-// D = 0 decodes to an empty (non-null) buffer. Stream bytes left over after D
-// bytes are ignored.
+// bundle::DecodeBlock and bundle::LzssDecode (bundle/format/lzss.h) with
+// the private heap as their memory: a decoded block is released with
+// PrivateHeapFree.
 void* DecodeBlock(void* block, uint32_t length, uint32_t* decodedSize);
-
-// Decodes an unscrambled stream of streamLength bytes into the decodedSize
-// bytes at output, with a ring taken from the private heap and released
-// before it returns. True when exactly decodedSize bytes were produced; false
-// when the ring cannot be allocated (nothing is written) or the stream ends
-// first (what was decoded stays in output). Never reads past streamLength.
 bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize);
 
 // A zero-filled block of size bytes from the private heap, creating the heap

@@ -2,17 +2,12 @@
 // entries by name. It never interprets an entry's content.
 //
 // A reader opens its file at construction and keeps it open (shared for
-// reading) until it is destroyed. The first lookup, or an explicit
-// ListEntries, lists the bundle by the backward scan of
-// bundle/format/bundle_scan.h, which reads only record trailers and names.
-// A bundle that cannot be opened, has no entry marker at its end, or is
-// damaged anywhere down to its start marker yields an empty list, so every
-// lookup then fails as for a missing name: the launcher installs from a
-// complete bundle or not at all.
-//
-// Lookups walk the list from its start, which holds the record stored last,
-// and take the first entry whose name equals the requested one byte for byte
-// (case-sensitive), so of two entries with the same name the later one wins.
+// reading) until it is destroyed. The list and the lookups are those of
+// bundle/format/bundle_index.h: the first lookup, or an explicit
+// ListEntries, lists the bundle by the backward scan, which reads only
+// record trailers and names; a bundle that cannot be opened, has no entry
+// marker at its end, or is damaged anywhere down to its start marker yields
+// an empty list, so every lookup then fails as for a missing name.
 //
 // A reader belongs to one thread.
 #pragma once
@@ -24,7 +19,7 @@
 #include <vector>
 
 #include "bundle/file_access.h"
-#include "bundle/format/bundle_scan.h"
+#include "bundle/format/bundle_index.h"
 
 using bundle::BundleEntry;
 
@@ -41,40 +36,41 @@ class BundleReader : private bundle::ByteSource {
   // Rebuilds the list from scratch. True when the bundle was listed down to
   // its start marker; false, with an empty list, when the file cannot be
   // opened or holds no sound bundle (LastScan() tells why).
-  bool ListEntries();
+  bool ListEntries() { return index.ListEntries(); }
 
   // The named entry's data size; 0 when there is no such entry.
-  int32_t EntrySize(std::string name);
+  int32_t EntrySize(std::string name) { return index.EntrySize(name.c_str()); }
 
   // Copies the named entry's data into buffer (capacity bytes). False, with
   // nothing copied, when the name is not found or the data does not fit;
   // false too when a read fails or the file ends before the entry is
   // complete. bytesRead, when given, receives the number of bytes copied.
-  bool ReadEntry(std::string name, void* buffer, int32_t capacity, int32_t* bytesRead = nullptr);
+  bool ReadEntry(std::string name, void* buffer, int32_t capacity, int32_t* bytesRead = nullptr) {
+    return index.ReadEntry(name.c_str(), buffer, capacity, bytesRead);
+  }
 
   // Writes the named entry's data into a file, created or truncated. A
   // destination whose last character is a backslash is a folder and the
   // entry's name is appended to it; any other is the file's full path. False
   // when the name is not found, the file cannot be created, a read fails or
-  // the bundle file ends early, or a write fails; after a failed write GetLastError() holds the write's error
-  // (ERROR_DISK_FULL, for one) and the bytes written so far stay on disk.
+  // the bundle file ends early, or a write fails; after a failed write
+  // GetLastError() holds the write's error (ERROR_DISK_FULL, for one) and the
+  // bytes written so far stay on disk.
   bool CopyEntryToFile(std::string name, std::string destination);
 
   // The current list, in scan order (for tools and tests).
-  const std::vector<BundleEntry>& Entries() const { return entries; }
+  const std::vector<BundleEntry>& Entries() const { return index.Entries(); }
   // How the last listing ended.
-  const bundle::ScanDiagnosis& LastScan() const { return lastScan; }
+  const bundle::ScanDiagnosis& LastScan() const { return index.LastScan(); }
 
  private:
-  // ByteSource over bundleFile, for the scan.
+  // ByteSource over bundleFile. Reads that follow each other, as the copy
+  // loops' do, cost no seek.
   uint32_t Size() override;
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override;
 
-  const BundleEntry* Find(const std::string& name);
-
-  std::vector<BundleEntry> entries;
-  bool listed = false;
   FileAccess bundleFile;
-  int32_t openResult = 1;
-  bundle::ScanDiagnosis lastScan;
+  int32_t openResult;
+  int64_t filePosition = -1;  // where bundleFile stands; -1 when unknown
+  bundle::BundleIndex index;
 };

@@ -197,4 +197,36 @@ done:
   return result;
 }
 
+void* DecodeBlock(void* block, uint32_t length, uint32_t* decodedSize, BlockMemory& memory) {
+  uint32_t size = 0;
+  void* output = nullptr;
+  if (HasBlockSignature(block, length)) {
+    const BlockHeader header = ReadBlockHeader(block);
+    size = header.decodedSize;
+    output = memory.Allocate(size);
+    if (output != nullptr) {
+      // The header is scrambled along with the stream, after its fields were
+      // taken: the caller's buffer is spent either way.
+      XorBytes(block, length, header.key);
+      const uint8_t* stream = static_cast<const uint8_t*>(block) + BLOCK_HEADER_SIZE;
+      if (!LzssDecode(output, stream, length - BLOCK_HEADER_SIZE, size, memory)) {
+        memory.Release(output);
+        output = nullptr;
+      }
+    }
+  }
+  if (decodedSize != nullptr) *decodedSize = size;
+  return output;
+}
+
+bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize,
+                BlockMemory& memory) {
+  uint8_t* ring = static_cast<uint8_t*>(memory.Allocate(RING_ALLOCATION_SIZE));
+  if (ring == nullptr) return false;
+  const LzssResult result = LzssDecodeStream(static_cast<uint8_t*>(output), decodedSize,
+                                             static_cast<const uint8_t*>(stream), streamLength, ring);
+  memory.Release(ring);
+  return result.status == LzssStatus::Complete;
+}
+
 }  // namespace bundle

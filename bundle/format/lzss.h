@@ -77,4 +77,38 @@ struct LzssResult {
 LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t* stream,
                             size_t streamLength, uint8_t* ring);
 
+// Where a decoded block and the decoder's ring live: the launcher's private
+// heap (bundle/block_decoder.h), a plain heap in host code and fuzzers.
+class BlockMemory {
+ public:
+  virtual ~BlockMemory() = default;
+  // size zero-filled bytes, or null when they cannot be had.
+  virtual void* Allocate(uint32_t size) = 0;
+  // Releases what Allocate gave; nothing for null.
+  virtual void Release(void* pointer) = 0;
+};
+
+// Decodes the block of length bytes into a new buffer of the decoded size D
+// from memory, which the caller releases there. On success the block is left
+// XORed with its key, header included: the caller's buffer is spent. Returns
+// null when:
+//   - the block is null, shorter than its header or lacks the signature:
+//     decodedSize receives 0 and the block is untouched;
+//   - the output cannot be allocated: decodedSize receives D, block untouched;
+//   - the ring cannot be allocated, or the stream ends before D bytes are
+//     decoded (a damaged block): decodedSize receives D, the block is XORed.
+// D = 0 decodes to an empty (non-null) buffer. Stream bytes left over after D
+// bytes are ignored. The output is allocated before the ring and released
+// after it, so the two are alive together only while decoding.
+void* DecodeBlock(void* block, uint32_t length, uint32_t* decodedSize, BlockMemory& memory);
+
+// Decodes an unscrambled stream of streamLength bytes into the decodedSize
+// bytes at output, with a ring of RING_ALLOCATION_SIZE bytes taken from
+// memory and released before it returns. True when exactly decodedSize bytes
+// were produced; false when the ring cannot be allocated (nothing is
+// written) or the stream ends first (what was decoded stays in output).
+// Never reads past streamLength.
+bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize,
+                BlockMemory& memory);
+
 }  // namespace bundle

@@ -1,0 +1,70 @@
+// The lookups over a bundle's list: the list itself, built by the backward
+// scan (bundle_scan.h), the name lookup, and the copy loops that hand out an
+// entry's data. No Windows calls: the launcher's BundleReader runs this code
+// over its own file, the fuzzers over arbitrary bytes.
+//
+// A damaged bundle yields an empty list, so every lookup then fails as for a
+// missing name: the launcher installs from a complete bundle or not at all.
+// Lookups walk the list from its start, which holds the record stored last,
+// and take the first entry whose name equals the requested one byte for byte
+// (case-sensitive), so of two entries with the same name the later one wins.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "bundle/format/bundle_scan.h"
+
+namespace bundle {
+
+// Pieces in which entry data moves: constant memory for entries of any size.
+constexpr int32_t COPY_PIECE = 4096;
+
+// Where CopyEntry delivers an entry's data, piece by piece.
+class PieceSink {
+ public:
+  virtual ~PieceSink() = default;
+  // Takes all size bytes; false when they could not be taken.
+  virtual bool Write(const uint8_t* data, int32_t size) = 0;
+};
+
+class BundleIndex {
+ public:
+  // source may be null for a file that could not be opened: every listing is
+  // then empty. The source must outlive the index.
+  explicit BundleIndex(ByteSource* source) : source_(source) {}
+
+  // Rebuilds the list from scratch. True when the bundle was listed down to
+  // its start marker; false, with an empty list, otherwise (LastScan() says
+  // why).
+  bool ListEntries();
+
+  // The named entry, listing first when not yet listed; null when none.
+  const BundleEntry* Find(const char* name);
+
+  // The named entry's data size; 0 when there is no such entry.
+  int32_t EntrySize(const char* name);
+
+  // Copies the named entry's data into buffer (capacity bytes), reading
+  // straight into it, never past the entry's size. False, with nothing
+  // copied, when the name is not found or the data does not fit; false too
+  // when a read fails or the source ends before the entry is complete.
+  // bytesRead, when given, receives the number of bytes copied.
+  bool ReadEntry(const char* name, void* buffer, int32_t capacity, int32_t* bytesRead);
+
+  // Hands the entry's data to sink in pieces of at most COPY_PIECE bytes,
+  // through one staging buffer. False when a read fails, the source ends
+  // before the entry is complete, or the sink refuses a piece.
+  bool CopyEntry(const BundleEntry& entry, PieceSink& sink);
+
+  const std::vector<BundleEntry>& Entries() const { return entries_; }
+  const ScanDiagnosis& LastScan() const { return lastScan_; }
+
+ private:
+  ByteSource* source_;
+  std::vector<BundleEntry> entries_;
+  bool listed_ = false;
+  ScanDiagnosis lastScan_;
+};
+
+}  // namespace bundle
