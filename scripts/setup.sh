@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test the project:
 # the mingw-w64 cross compiler, 32-bit Wine, an X server for the dialogs,
-# Japanese fonts, GoogleTest sources, Google Benchmark and CLI11.
+# Japanese fonts, GoogleTest sources, Google Benchmark and CLI11, clang with
+# libFuzzer and the LLVM tools (symbolizer, coverage).
 # Idempotent, and quick (one dpkg query) when everything is there.
 set -euo pipefail
 
@@ -10,7 +11,7 @@ packages=(
   g++-mingw-w64-i686 wine wine32:i386
   xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
   googletest libbenchmark-dev libcli11-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm-14
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi

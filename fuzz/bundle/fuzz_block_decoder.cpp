@@ -1,13 +1,17 @@
-// The block header and the LZSS kernel over arbitrary input, two ways:
-//   - the input as a compressed block, decoded as the launcher decodes one
-//     (signature and length guard, XOR, stream up to the block's end), with
-//     the decoded size capped so that a hostile header cannot ask for
-//     gigabytes;
-//   - the input as a raw stream, its first two bytes giving D.
-// Each decode goes into an output of exactly D bytes and must equal the plain
-// byte-by-byte ring decoder's, produced count and bytes.
+// The launcher's block decoder over arbitrary input, two ways:
+//   - the input as a compressed block, through DecodeBlock as the launcher
+//     calls it (signature and length guard, output of the decoded size D,
+//     XOR, ring, stream up to the block's end), with memory that refuses
+//     more than MAX_FUZZ_DECODED bytes, so that a hostile header asking for
+//     gigabytes takes the allocation-failure path;
+//   - the input as a raw stream, its first two bytes giving D, through
+//     LzssDecode and the decode kernel.
+// Every decode must equal the plain byte-by-byte ring decoder's, produced
+// count and bytes, and give back all the memory it took.
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "bundle/format/lzss.h"
 #include "fuzz_target.h"
@@ -17,7 +21,65 @@ namespace {
 
 constexpr uint32_t MAX_FUZZ_DECODED = 1 << 20;
 
-void DecodeAndCompare(const uint8_t* stream, size_t length, uint32_t decodedSize) {
+// Exact-size heap blocks, so that the sanitizers see any access past one.
+class CountingMemory : public bundle::BlockMemory {
+ public:
+  void* Allocate(uint32_t size) override {
+    if (size > MAX_FUZZ_DECODED) return nullptr;
+    ++live;
+    return std::calloc(size == 0 ? 1 : size, 1);
+  }
+  void Release(void* pointer) override {
+    if (pointer == nullptr) return;
+    --live;
+    std::free(pointer);
+  }
+  int live = 0;
+};
+
+void CheckBlock(const uint8_t* data, size_t size) {
+  CountingMemory memory;
+  std::unique_ptr<uint8_t[]> block(new uint8_t[size == 0 ? 1 : size]);
+  if (size > 0) std::memcpy(block.get(), data, size);
+  uint32_t decodedSize = 0xDEADBEEF;
+  void* output = bundle::DecodeBlock(block.get(), uint32_t(size), &decodedSize, memory);
+
+  if (!bundle::HasBlockSignature(data, size)) {
+    FuzzCheck(output == nullptr && decodedSize == 0, "a block without signature was decoded");
+    FuzzCheck(size == 0 || std::memcmp(block.get(), data, size) == 0, "a refused block was changed");
+    FuzzCheck(memory.live == 0, "memory taken for a refused block");
+    return;
+  }
+  const bundle::BlockHeader header = bundle::ReadBlockHeader(data);
+  FuzzCheck(decodedSize == header.decodedSize, "decoded size not reported");
+  if (header.decodedSize > MAX_FUZZ_DECODED) {
+    FuzzCheck(output == nullptr && std::memcmp(block.get(), data, size) == 0,
+              "a block whose output cannot be allocated was decoded or changed");
+    FuzzCheck(memory.live == 0, "memory kept after a failed allocation");
+    return;
+  }
+  std::vector<uint8_t> stream(data + bundle::BLOCK_HEADER_SIZE, data + size);
+  bundle::XorBytes(stream.data(), stream.size(), header.key);
+  std::vector<uint8_t> expected(header.decodedSize + 1);
+  const size_t produced =
+      test_codec::PlainRingDecode(expected.data(), header.decodedSize, stream.data(), stream.size());
+  if (produced < header.decodedSize) {
+    FuzzCheck(output == nullptr, "a truncated stream was decoded");
+    FuzzCheck(memory.live == 0, "memory kept after a truncated stream");
+  } else {
+    FuzzCheck(output != nullptr, "a complete stream was refused");
+    FuzzCheck(std::memcmp(output, expected.data(), produced) == 0, "DecodeBlock output differs");
+    FuzzCheck(memory.live == 1, "memory other than the output kept");
+    memory.Release(output);
+  }
+  // Either way, once the output was allocated the caller's block is spent:
+  // XORed with the key, header included.
+  for (size_t i = 0; i < size; ++i) {
+    if (block[i] != uint8_t(data[i] ^ header.key)) FuzzCheck(false, "block not XORed as a whole");
+  }
+}
+
+void CheckStream(const uint8_t* stream, size_t length, uint32_t decodedSize) {
   std::unique_ptr<uint8_t[]> out(new uint8_t[decodedSize + 1]);
   std::unique_ptr<uint8_t[]> expected(new uint8_t[decodedSize + 1]);
   std::unique_ptr<uint8_t[]> ring(new uint8_t[bundle::RING_SIZE]);
@@ -27,38 +89,18 @@ void DecodeAndCompare(const uint8_t* stream, size_t length, uint32_t decodedSize
   FuzzCheck(std::memcmp(out.get(), expected.get(), produced) == 0, "output differs from the plain decoder");
   FuzzCheck((r.status == bundle::LzssStatus::Complete) == (produced == decodedSize), "status wrong");
   FuzzCheck(r.consumed <= length, "consumed more than the stream");
+
+  CountingMemory memory;
+  const bool complete = bundle::LzssDecode(out.get(), stream, uint32_t(length), decodedSize, memory);
+  FuzzCheck(complete == (produced == decodedSize), "LzssDecode result wrong");
+  FuzzCheck(std::memcmp(out.get(), expected.get(), produced) == 0, "LzssDecode output differs");
+  FuzzCheck(memory.live == 0, "LzssDecode kept its ring");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (bundle::HasBlockSignature(data, size)) {
-    const bundle::BlockHeader header = bundle::ReadBlockHeader(data);
-    std::unique_ptr<uint8_t[]> block(new uint8_t[size]);
-    std::memcpy(block.get(), data, size);
-    bundle::XorBytes(block.get(), size, header.key);
-    const uint32_t d = header.decodedSize < MAX_FUZZ_DECODED ? header.decodedSize : MAX_FUZZ_DECODED;
-    DecodeAndCompare(block.get() + bundle::BLOCK_HEADER_SIZE, size - bundle::BLOCK_HEADER_SIZE, d);
-  } else {
-    FuzzCheck(size < bundle::BLOCK_HEADER_SIZE || std::memcmp(data, bundle::BLOCK_SIGNATURE, 13) != 0,
-              "signature missed");
-  }
-  if (size >= 2) DecodeAndCompare(data + 2, size - 2, uint32_t(data[0]) | uint32_t(data[1]) << 8);
+  CheckBlock(data, size);
+  if (size >= 2) CheckStream(data + 2, size - 2, uint32_t(data[0]) | uint32_t(data[1]) << 8);
   return 0;
-}
-
-std::vector<std::vector<uint8_t>> FuzzSeeds() {
-  std::vector<std::vector<uint8_t>> seeds;
-  const std::vector<uint8_t> text = test_codec::MakeText(6000, 1);
-  const std::vector<uint8_t> code = test_codec::MakeExecutable(3000, 2);
-  seeds.push_back(test_codec::MakeBlock(test_codec::GreedyEncode(text), uint32_t(text.size()), 0x5A));
-  seeds.push_back(test_codec::MakeBlock(test_codec::GreedyEncode(code), uint32_t(code.size()), 0));
-  seeds.push_back(test_codec::MakeBlock({7, 97, 98, 99, 238, 240}, 6, 0x11));
-  seeds.push_back(test_codec::MakeBlock({}, 0, 0x22));
-  std::vector<uint8_t> raw = {0x00, 0x20};  // D = 8192
-  const std::vector<uint8_t> stream = test_codec::GreedyEncode(text);
-  raw.insert(raw.end(), stream.begin(), stream.end());
-  seeds.push_back(raw);
-  seeds.push_back({0x10, 0x00, 0x00, 0xEE, 0xFF, 0x00, 0xF0});
-  return seeds;
 }

@@ -1,64 +1,28 @@
-// fuzz_<target> [mutations] [seed]
+// fuzz_<target> [--mutations N] [--seed S] PATH...
 //
-// A plain driver for compilers without libFuzzer: runs every seed input, then
-// the given number of random mutations of them (default 20000), each a few
-// byte flips, marker-like or length-like values written over four bytes,
-// insertions, deletions or truncations. Deterministic for a seed. A failed
-// check or a sanitizer's abort prints the input in hex.
+// A plain driver for builds without libFuzzer: runs every file named, or
+// found in a folder named (the seed corpus and the kept regression inputs),
+// then N mutations of them (default 20000; hostile_inputs.h). Deterministic
+// for a seed. A failed check or a sanitizer's abort prints the input in hex.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "fuzz_target.h"
+#include "hostile_inputs.h"
 
 namespace {
 
 std::vector<uint8_t> g_current;
-
-struct Random {
-  uint64_t state;
-  uint32_t Next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return uint32_t(state >> 16);
-  }
-  uint32_t Below(uint32_t n) { return n == 0 ? 0 : Next() % n; }
-};
-
-void Mutate(std::vector<uint8_t>& bytes, Random& rng) {
-  static const uint32_t values[] = {0, 1, 2, 3, 12, 13, 19, 20, 255, 256, 260, 261, 4095, 4096, 4078,
-                                    1977, 1978, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu, 0xFFFFFFFEu};
-  for (uint32_t n = 1 + rng.Below(4); n > 0; --n) {
-    const uint32_t at = rng.Below(uint32_t(bytes.size()) + 1);
-    switch (rng.Below(6)) {
-      case 0:
-        if (at < bytes.size()) bytes[at] ^= uint8_t(1u << rng.Below(8));
-        break;
-      case 1:
-        if (at < bytes.size()) bytes[at] = uint8_t(rng.Next());
-        break;
-      case 2:
-        if (at + 4 <= bytes.size()) {
-          uint32_t v = values[rng.Below(sizeof values / sizeof values[0])];
-          if (rng.Below(4) == 0) v = uint32_t(bytes.size()) - rng.Below(32);
-          for (int k = 0; k < 4; ++k) bytes[at + k] = uint8_t(v >> (8 * k));
-        }
-        break;
-      case 3:
-        bytes.insert(bytes.begin() + at, uint8_t(rng.Next()));
-        break;
-      case 4:
-        if (at < bytes.size()) bytes.erase(bytes.begin() + at);
-        break;
-      default:
-        bytes.resize(at);
-        break;
-    }
-  }
-}
 
 void RunOne(const std::vector<uint8_t>& input) {
   g_current = input;
@@ -67,6 +31,30 @@ void RunOne(const std::vector<uint8_t>& input) {
   if (!input.empty()) std::memcpy(copy, input.data(), input.size());
   LLVMFuzzerTestOneInput(copy, input.size());
   std::free(copy);
+}
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+// The files of path: itself, or a folder's regular files in name order.
+std::vector<std::string> FilesOf(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return {};
+  if (!S_ISDIR(info.st_mode)) return {path};
+  std::vector<std::string> files;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* item = readdir(dir)) {
+      const std::string full = path + "/" + item->d_name;
+      if (item->d_name[0] != '.' && stat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode)) files.push_back(full);
+    }
+    closedir(dir);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 }  // namespace
@@ -82,20 +70,38 @@ static void PrintInputAndAbort(int) {
 
 int main(int argc, char** argv) {
   std::signal(SIGABRT, PrintInputAndAbort);
-  const long mutations = argc > 1 ? std::atol(argv[1]) : 20000;
-  Random rng{argc > 2 ? uint64_t(std::atoll(argv[2])) * 2654435761u + 1 : 88172645463325252ull};
-  const std::vector<std::vector<uint8_t>> seeds = FuzzSeeds();
-  long runs = 0;
-  for (const auto& seed : seeds) {
-    RunOne(seed);
-    ++runs;
+  long mutations = 20000;
+  uint64_t seed = 1;
+  std::vector<std::vector<uint8_t>> seeds;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--mutations" && i + 1 < argc) {
+      mutations = std::atol(argv[++i]);
+      continue;
+    }
+    if (arg == "--seed" && i + 1 < argc) {
+      seed = std::strtoull(argv[++i], nullptr, 10);
+      continue;
+    }
+    struct stat info;
+    if (stat(arg.c_str(), &info) != 0) {
+      std::fprintf(stderr, "%s: no such file or folder\n", arg.c_str());
+      return 2;
+    }
+    const std::vector<std::string> files = FilesOf(arg);
+    for (const std::string& file : files) {
+      seeds.emplace_back();
+      if (!ReadFile(file, seeds.back())) {
+        std::fprintf(stderr, "%s: cannot be read\n", file.c_str());
+        return 2;
+      }
+    }
   }
-  for (long i = 0; i < mutations; ++i) {
-    std::vector<uint8_t> input = seeds[rng.Below(uint32_t(seeds.size()))];
-    Mutate(input, rng);
-    RunOne(input);
-    ++runs;
+  if (seeds.empty()) {
+    std::fprintf(stderr, "usage: %s [--mutations N] [--seed S] SEED_FILE_OR_FOLDER...\n", argv[0]);
+    return 2;
   }
-  std::printf("%ld passed, 0 failed\n", runs);
+  const long runs = hostile::RunHostileInputs(seeds, mutations, seed, RunOne);
+  std::printf("%ld inputs from %zu seeds passed\n", runs, seeds.size());
   return 0;
 }

@@ -1,0 +1,165 @@
+// The launcher's bundle reader over arbitrary files: the backward scan, then
+// the three lookups (EntrySize, ReadEntry, CopyEntry) for every name found,
+// for a name that is not there, and once more after the file has shrunk
+// under the reader. The scan must read only inside the file, end, and list
+// only entries that lie wholly inside it after the start marker or none at
+// all; every lookup must hand out exactly the file's bytes or fail.
+#include <cstring>
+#include <vector>
+
+#include "bundle/format/bundle_index.h"
+#include "fuzz_target.h"
+
+namespace {
+
+// Reads are checked instead of clamped, so that a read the reader should
+// never make fails the run. limit is where the file ends for reads; it may
+// lie before Size() once the file has "shrunk".
+class StrictSource : public bundle::ByteSource {
+ public:
+  StrictSource(const uint8_t* data, size_t size) : data_(data), size_(size), limit_(size) {}
+  uint32_t Size() override { return uint32_t(size_); }
+  int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
+    FuzzCheck(count >= 0 && uint64_t(position) + uint64_t(count) <= size_, "read outside the file");
+    FuzzCheck(count <= (copying ? bundle::COPY_PIECE : bundle::MAX_NAME_LENGTH), "read longer than allowed");
+    ++reads;
+    if (position >= limit_) return 0;
+    const size_t got = count < int32_t(limit_ - position) ? size_t(count) : limit_ - position;
+    std::memcpy(buffer, data_ + position, got);
+    return int32_t(got);
+  }
+  void ShrinkTo(size_t limit) { limit_ = limit; }
+
+  size_t reads = 0;
+  bool copying = false;
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t limit_;
+};
+
+class VectorSink : public bundle::PieceSink {
+ public:
+  bool Write(const uint8_t* data, int32_t size) override {
+    FuzzCheck(size > 0 && size <= bundle::COPY_PIECE, "piece of a wrong size");
+    if (refuseAfter == 0) return false;
+    --refuseAfter;
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+  int refuseAfter = -1;
+};
+
+void CheckList(const std::vector<bundle::BundleEntry>& entries, const uint8_t* data, size_t size, bool complete) {
+  int64_t below = int64_t(size);
+  for (const bundle::BundleEntry& e : entries) {
+    FuzzCheck(e.dataStart >= 4 && e.dataStart <= e.dataEnd && e.dataEnd - e.dataStart == e.dataSize,
+              "entry data out of order");
+    const size_t nameLength = strnlen(e.name, sizeof e.name);
+    FuzzCheck(nameLength < sizeof e.name, "name without NUL");
+    FuzzCheck(int64_t(e.dataEnd) + int64_t(nameLength) + 1 + 12 <= below, "entry overlaps the next");
+    below = e.dataStart;  // the previous record ends where this data starts
+  }
+  if (complete && !entries.empty()) {
+    FuzzCheck(bundle::LoadLe32(data + entries.back().dataStart - 4) == uint32_t(bundle::START_MARKER),
+              "complete list without a start marker");
+  }
+}
+
+// The three lookups for one name, against the bytes the file holds.
+void CheckLookups(bundle::BundleIndex& index, StrictSource& source, const char* name, const uint8_t* data,
+                  bool intact) {
+  // Lists, when this is the first lookup.
+  const bundle::BundleEntry* found = index.Find(name);
+  const bundle::BundleEntry* entry = nullptr;
+  for (const bundle::BundleEntry& e : index.Entries()) {
+    if (std::strcmp(e.name, name) == 0) {
+      entry = &e;
+      break;
+    }
+  }
+  FuzzCheck(found == entry, "lookup did not take the first entry of that name");
+  FuzzCheck(index.EntrySize(name) == (entry ? entry->dataSize : 0), "EntrySize wrong");
+
+  source.copying = true;
+  const int32_t size = entry ? entry->dataSize : 0;
+  std::vector<uint8_t> buffer(size_t(size) + 1, 0xCC);
+  int32_t got = -1;
+  const bool read = index.ReadEntry(name, buffer.data(), size, &got);
+  FuzzCheck(buffer[size_t(size)] == 0xCC, "ReadEntry wrote past the entry");
+  if (entry == nullptr) {
+    FuzzCheck(!read && got == 0, "ReadEntry of a missing name");
+  } else {
+    FuzzCheck(got >= 0 && got <= size && std::memcmp(buffer.data(), data + entry->dataStart, size_t(got)) == 0,
+              "ReadEntry bytes differ from the file");
+    FuzzCheck(read == (got == size), "ReadEntry result disagrees with its count");
+    if (intact) FuzzCheck(read, "ReadEntry failed on an intact file");
+    if (size > 0) {
+      int32_t small = -1;
+      FuzzCheck(!index.ReadEntry(name, buffer.data(), size - 1, &small) && small == 0,
+                "ReadEntry into a buffer one byte short");
+    }
+    VectorSink sink;
+    const bool copied = index.CopyEntry(*entry, sink);
+    FuzzCheck(sink.bytes.size() <= size_t(size) &&
+                  (sink.bytes.empty() || std::memcmp(sink.bytes.data(), data + entry->dataStart,
+                                                     sink.bytes.size()) == 0),
+              "CopyEntry bytes differ from the file");
+    FuzzCheck(copied == (sink.bytes.size() == size_t(size)), "CopyEntry result disagrees with its output");
+    FuzzCheck(copied == read, "CopyEntry and ReadEntry disagree");
+    if (size > 0) {
+      VectorSink refusing;
+      refusing.refuseAfter = 0;
+      FuzzCheck(!index.CopyEntry(*entry, refusing), "CopyEntry ignored a refused piece");
+    }
+  }
+  source.copying = false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > bundle::MAX_FILE_SIZE) return 0;
+  StrictSource source(data, size);
+  bundle::BundleIndex index(&source);
+
+  // The first lookup lists: a name made of the input's first bytes.
+  char probe[16] = {};
+  std::memcpy(probe, data, size < sizeof probe - 1 ? size : sizeof probe - 1);
+  CheckLookups(index, source, probe, data, true);
+  const std::vector<bundle::BundleEntry> first = index.Entries();
+
+  // The scan itself, as the index ran it: the records it read before any
+  // damage are each consistent, with two reads per record and one for the
+  // last marker, at most. The index keeps them only when the whole bundle
+  // was sound.
+  std::vector<bundle::BundleEntry> scanned;
+  source.reads = 0;
+  const bundle::ScanDiagnosis diagnosis = bundle::ScanBundle(source, scanned);
+  FuzzCheck(source.reads <= 2 * scanned.size() + 2, "more reads than records");
+  FuzzCheck(diagnosis.position <= size, "diagnosis outside the file");
+  const bool sound = diagnosis.status == bundle::ScanStatus::Ok;
+  CheckList(scanned, data, size, sound);
+  FuzzCheck(first.size() == (sound ? scanned.size() : 0), "index kept entries of a damaged bundle");
+
+  // Listing again gives the same list.
+  FuzzCheck(index.ListEntries() == sound, "ListEntries result wrong");
+  FuzzCheck(index.Entries().size() == first.size() &&
+                (first.empty() || std::memcmp(index.Entries().data(), first.data(),
+                                              first.size() * sizeof first[0]) == 0),
+            "listing twice gave another list");
+
+  const size_t checked = first.size() < 64 ? first.size() : 64;
+  for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, true);
+  CheckLookups(index, source, "\x01 no such entry", data, true);
+
+  // The file shrinks after the listing, cutting into the data: reads end
+  // early and every lookup whose data is cut must fail.
+  if (checked > 0) {
+    source.ShrinkTo(size_t(first[0].dataStart) + size_t(first[0].dataSize) / 2);
+    for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, false);
+  }
+  return 0;
+}
