@@ -24,7 +24,8 @@ mkdir -p "$readers" "$blocks" "$work/src"
 head -c 1400 "$top/demo/readme_traial.txt.in" > "$work/src/readme_traial.txt"
 head -c 900 "$top/tools/bundletool/README.md" > "$work/src/notes.txt"
 head -c 600 "$top/docs/progress-dialog.png" > "$work/src/picture.bin"
-head -c 9000 "$top/docs/progress-dialog.png" > "$work/src/big-picture.bin"
+head -c 12000 "$top/extract/message_table.cpp" > "$work/src/messages.txt"
+python3 -c 'import sys; x = 1; sys.stdout.buffer.write(bytes((x := x * 1103515245 + 12345 & 0x7FFFFFFF) >> 16 & 255 for _ in range(9000)))' > "$work/src/noise.bin"
 printf 'abababababababababababababababababab' > "$work/src/repeats.txt"
 : > "$work/src/empty.dat"
 for n in i_autorun autorun setup unsetup zephra; do printf 'MZ%s\0\0\0\0%s' "$n" "$n$n$n" > "$work/src/$n.exe"; done
@@ -43,7 +44,7 @@ pack japanese-name.bin -c "読んでね.txt=readme_traial.txt" -s "表.dat=repea
 pack fast-level.bin --level fast --key 0 -c notes.txt -c repeats.txt -c empty.dat
 pack no-entries.bin
 # Entries of more than one 4096-byte piece.
-pack pieces.bin -s big-picture.bin -c readme_traial.txt
+pack pieces.bin -s noise.bin -c messages.txt
 
 # The raw blocks (header and XORed stream) of every compressed entry, as the
 # launcher's worker hands them to the decoder.
@@ -54,16 +55,18 @@ seen = set()
 for bundle in sorted(os.listdir(readers)):
     data = open(os.path.join(readers, bundle), 'rb').read()
     p = len(data) - 4
+    record = 0
     while struct.unpack_from('<I', data, p)[0] == 1978:
         size, = struct.unpack_from('<i', data, p - 4)
         length, = struct.unpack_from('<i', data, p - 8)
         name_at = p - 8 - length
         start = name_at - size
         block = data[start:name_at]
+        record += 1
         if block.startswith(b'compress v1.0') and block not in seen:
             seen.add(block)
             stem = os.path.splitext(bundle)[0]
-            out = '%s-%d.block' % (stem, len(seen))
+            out = '%s-%d.block' % (stem, record)
             open(os.path.join(blocks, out), 'wb').write(block)
         p = start - 4
 PY
