@@ -59,7 +59,7 @@ if [ $coverage -eq 1 ]; then
     echo "== coverage of the code under test by $name's corpus"
     "$cov" report "$build/fuzz-coverage/fuzz/$t" -instr-profile="$out/merged.profdata" \
       "$top/bundle/format/bundle_scan.cpp" "$top/bundle/format/bundle_index.cpp" "$top/bundle/format/lzss.cpp" |
-      awk '{ print $1, "lines", $8, $9, $10, "branches", $11, $12, $13 }' | sed 's|.*/bundle/format/|  |'
+      awk '/\.cpp|^TOTAL/ { sub(".*/", "", $1); printf "  %-18s lines %4d of %4d (%s)   branches %4d of %4d (%s)\n", $1, $8 - $9, $8, $10, $11 - $12, $11, $13 }'
   done
 fi
 exit $status

@@ -22,7 +22,10 @@ class StrictSource : public bundle::ByteSource {
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
     FuzzCheck(count >= 0 && uint64_t(position) + uint64_t(count) <= size_, "read outside the file");
     FuzzCheck(count <= (copying ? bundle::COPY_PIECE : bundle::MAX_NAME_LENGTH), "read longer than allowed");
-    ++reads;
+    if (reads++ == failAt) {
+      failed = true;
+      return -1;
+    }
     if (position >= limit_) return 0;
     const size_t got = count < int32_t(limit_ - position) ? size_t(count) : limit_ - position;
     std::memcpy(buffer, data_ + position, got);
@@ -32,6 +35,8 @@ class StrictSource : public bundle::ByteSource {
 
   size_t reads = 0;
   bool copying = false;
+  size_t failAt = size_t(-1);  // the read (counted from 0) that fails, as on a failing disk
+  bool failed = false;
 
  private:
   const uint8_t* data_;
@@ -161,5 +166,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     source.ShrinkTo(size_t(first[0].dataStart) + size_t(first[0].dataSize) / 2);
     for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, false);
   }
+
+  // A read of the scan fails: nothing is listed and no lookup succeeds.
+  if (size > 0) {
+    StrictSource failing(data, size);
+    failing.failAt = data[size - 1] % 8;
+    bundle::BundleIndex broken(&failing);
+    const bool listed = broken.ListEntries();
+    if (failing.failed) {
+      FuzzCheck(!listed && broken.Entries().empty(), "entries listed despite a failed read");
+      FuzzCheck(broken.EntrySize(probe) == 0, "lookup after a failed read");
+    }
+  }
+  // A file that could not be opened.
+  bundle::BundleIndex unopened(nullptr);
+  FuzzCheck(!unopened.ListEntries() && unopened.Entries().empty() && unopened.EntrySize(probe) == 0,
+            "entries without a file");
   return 0;
 }
