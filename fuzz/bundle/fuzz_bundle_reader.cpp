@@ -73,9 +73,10 @@ void CheckList(const std::vector<bundle::BundleEntry>& entries, const uint8_t* d
   }
 }
 
-// The three lookups for one name, against the bytes the file holds.
+// The three lookups for one name, against the bytes the file holds; only
+// the first `readable` of them can still be read.
 void CheckLookups(bundle::BundleIndex& index, StrictSource& source, const char* name, const uint8_t* data,
-                  bool intact) {
+                  size_t readable) {
   // Lists, when this is the first lookup.
   const bundle::BundleEntry* found = index.Find(name);
   const bundle::BundleEntry* entry = nullptr;
@@ -100,7 +101,8 @@ void CheckLookups(bundle::BundleIndex& index, StrictSource& source, const char* 
     FuzzCheck(got >= 0 && got <= size && std::memcmp(buffer.data(), data + entry->dataStart, size_t(got)) == 0,
               "ReadEntry bytes differ from the file");
     FuzzCheck(read == (got == size), "ReadEntry result disagrees with its count");
-    if (intact) FuzzCheck(read, "ReadEntry failed on an intact file");
+    FuzzCheck(read == (size == 0 || size_t(entry->dataEnd) <= readable),
+              "ReadEntry succeeded on cut data, or failed on whole data");
     if (size > 0) {
       int32_t small = -1;
       FuzzCheck(!index.ReadEntry(name, buffer.data(), size - 1, &small) && small == 0,
@@ -133,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first lookup lists: a name made of the input's first bytes.
   char probe[16] = {};
   std::memcpy(probe, data, size < sizeof probe - 1 ? size : sizeof probe - 1);
-  CheckLookups(index, source, probe, data, true);
+  CheckLookups(index, source, probe, data, size);
   const std::vector<bundle::BundleEntry> first = index.Entries();
 
   // The scan itself, as the index ran it: the records it read before any
@@ -157,14 +159,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "listing twice gave another list");
 
   const size_t checked = first.size() < 64 ? first.size() : 64;
-  for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, true);
-  CheckLookups(index, source, "\x01 no such entry", data, true);
+  for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, size);
+  CheckLookups(index, source, "\x01 no such entry", data, size);
 
   // The file shrinks after the listing, cutting into the data: reads end
   // early and every lookup whose data is cut must fail.
   if (checked > 0) {
-    source.ShrinkTo(size_t(first[0].dataStart) + size_t(first[0].dataSize) / 2);
-    for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, false);
+    const size_t readable = size_t(first[0].dataStart) + size_t(first[0].dataSize) / 2;
+    source.ShrinkTo(readable);
+    for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, readable);
   }
 
   // A read of the scan fails: nothing is listed and no lookup succeeds.
