@@ -33,20 +33,26 @@ int32_t BundleIndex::EntrySize(const char* name) {
   return entry != nullptr ? entry->dataSize : 0;
 }
 
+int32_t BundleIndex::ReadPiece(const BundleEntry& entry, int32_t copied, uint8_t* into) {
+  const int32_t want = entry.dataSize - copied < COPY_PIECE ? entry.dataSize - copied : COPY_PIECE;
+  const int32_t got = source_->ReadAt(uint32_t(entry.dataStart + copied), into, want);
+  return got > want ? -1 : got;
+}
+
 bool BundleIndex::ReadEntry(const char* name, void* buffer, int32_t capacity, int32_t* bytesRead) {
   int32_t copied = 0;
   const BundleEntry* entry = Find(name);
-  if (entry != nullptr && capacity >= entry->dataSize) {
+  const bool fits = entry != nullptr && capacity >= entry->dataSize;
+  if (fits) {
     uint8_t* target = static_cast<uint8_t*>(buffer);
     while (copied < entry->dataSize) {
-      const int32_t want = entry->dataSize - copied < COPY_PIECE ? entry->dataSize - copied : COPY_PIECE;
-      const int32_t got = source_->ReadAt(uint32_t(entry->dataStart + copied), target + copied, want);
-      if (got <= 0 || got > want) break;
+      const int32_t got = ReadPiece(*entry, copied, target + copied);
+      if (got <= 0) break;
       copied += got;
     }
   }
   if (bytesRead != nullptr) *bytesRead = copied;
-  return entry != nullptr && capacity >= entry->dataSize && copied == entry->dataSize;
+  return fits && copied == entry->dataSize;
 }
 
 bool BundleIndex::CopyEntry(const BundleEntry& entry, PieceSink& sink) {
@@ -54,9 +60,8 @@ bool BundleIndex::CopyEntry(const BundleEntry& entry, PieceSink& sink) {
   uint8_t piece[COPY_PIECE];
   int32_t copied = 0;
   while (copied < entry.dataSize) {
-    const int32_t want = entry.dataSize - copied < COPY_PIECE ? entry.dataSize - copied : COPY_PIECE;
-    const int32_t got = source_->ReadAt(uint32_t(entry.dataStart + copied), piece, want);
-    if (got <= 0 || got > want || !sink.Write(piece, got)) return false;
+    const int32_t got = ReadPiece(entry, copied, piece);
+    if (got <= 0 || !sink.Write(piece, got)) return false;
     copied += got;
   }
   return true;

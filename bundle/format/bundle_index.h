@@ -61,6 +61,11 @@ class BundleIndex {
   const ScanDiagnosis& LastScan() const { return lastScan_; }
 
  private:
+  // Reads the piece of entry's data that follows its first `copied` bytes,
+  // at most COPY_PIECE of them, into `into`: the bytes read, or 0 or less
+  // when the source ends or fails.
+  int32_t ReadPiece(const BundleEntry& entry, int32_t copied, uint8_t* into);
+
   ByteSource* source_;
   std::vector<BundleEntry> entries_;
   bool listed_ = false;

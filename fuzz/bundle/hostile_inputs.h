@@ -9,23 +9,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "lzss_test_codec.h"
+
 namespace hostile {
 
 using Bytes = std::vector<uint8_t>;
-
-// xorshift: small, fast and the same everywhere.
-struct Random {
-  uint64_t state;
-  uint32_t Next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return uint32_t(state >> 16);
-  }
-  uint32_t Below(uint32_t n) { return n == 0 ? 0 : Next() % n; }
-};
-
-inline Random RandomFor(uint64_t seed) { return Random{seed * 2654435761u + 88172645463325252ull}; }
+using test_codec::Random;
 
 inline void Mutate(Bytes& bytes, Random& rng) {
   static const uint32_t values[] = {0, 1, 2, 3, 12, 13, 19, 20, 255, 256, 260, 261, 4095, 4096, 4078,
@@ -69,7 +58,7 @@ long RunHostileInputs(const std::vector<Bytes>& seeds, long mutations, uint64_t 
     ++runs;
   }
   if (seeds.empty()) return runs;
-  Random rng = RandomFor(seed);
+  Random rng(seed);
   for (long i = 0; i < mutations; ++i) {
     Bytes input = seeds[rng.Below(uint32_t(seeds.size()))];
     Mutate(input, rng);

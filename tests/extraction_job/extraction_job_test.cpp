@@ -37,18 +37,6 @@ struct JobRun {
   bool ended = false;                // the worker ended after its last message
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 std::vector<std::string> Repeat(const std::string& line, int count) { return std::vector<std::string>(count, line); }
 
 std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -84,7 +72,7 @@ class ExtractionJobTest : public testing::Test {
     const testing_support::HostRun host = testing_support::RunBundledHost(
         testing_support::WindowsPathOf(JOB_HOST_UNIX_PATH), scratch_.Path(), inputs, destination, options);
     run.exitCode = host.exitCode;
-    for (const std::string& line : Lines(host.report)) {
+    for (const std::string& line : host.ReportLines()) {
       if (line.rfind("open ", 0) == 0) {
         run.opened.push_back(line.substr(line.rfind('\\') + 1));
       } else if (line.rfind("written ", 0) == 0) {

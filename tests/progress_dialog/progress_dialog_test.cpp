@@ -26,18 +26,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines SplitLines(const std::string& text) {
-  Lines lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 // A text as the host writes it: line breaks as "\n".
 std::string OneLine(const char* text) {
   std::string line;
@@ -83,7 +71,7 @@ class ProgressDialogTest : public testing::Test {
         testing_support::WindowsPathOf(DIALOG_HOST_UNIX_PATH), scratch_.Path(), inputs, destination, scenario);
     run.exitCode = host.exitCode;
     EXPECT_EQ(0, run.exitCode);
-    run.all = SplitLines(host.report);
+    run.all = host.ReportLines();
     for (const std::string& line : run.all) {
       if (line.rfind("bar ", 0) == 0) run.bar.push_back(line.substr(4));
       if (line.rfind("box ", 0) == 0) run.boxes.push_back(line.substr(4));

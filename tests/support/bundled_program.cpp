@@ -81,6 +81,18 @@ const DemoEntries& SharedDemoEntries() {
   return entries;
 }
 
+std::vector<std::string> HostRun::ReportLines() const {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < report.size()) {
+    size_t end = report.find('\n', start);
+    if (end == std::string::npos) end = report.size();
+    lines.push_back(report.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 HostRun RunBundledHost(const std::string& hostProgram, const std::string& folder,
                        const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
                        const std::string& arguments) {

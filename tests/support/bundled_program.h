@@ -48,6 +48,8 @@ bool WriteBundledCopy(const std::string& program, const std::string& copyPath,
 struct HostRun {
   long exitCode = -1;
   std::string report;
+  // The report's lines, without their line ends.
+  std::vector<std::string> ReportLines() const;
 };
 
 // Runs a bundled copy of hostProgram, made in folder (which ends with a
