@@ -1,8 +1,8 @@
 // ProgressDialog: the launcher's only window. Run modally, it starts the
 // extraction worker when it opens, moves its bar one step per written entry,
-// asks before cancelling, reports a failed write, and ends itself once the
+// asks before stopping, reports a failed write, and ends itself once the
 // worker has ended: 1 when every entry was written, 0 when the job was
-// cancelled or failed (or the worker could not start), -1 from RunModal when
+// stopped or failed (or the worker could not start), -1 from RunModal when
 // the dialog itself could not open.
 //
 // The object is also the extraction job's context (extract/extraction_job.h):
@@ -56,10 +56,8 @@ class ProgressDialog : public Dialog {
   // it never outlives the object it works on.
   ~ProgressDialog() override;
 
-  // Routes the six messages below to their handlers. A close request while
-  // the worker runs is taken as a confirmed cancel, without a question: the
-  // dialog then ends on the worker's WM_JOB_FINISHED like any stopped job.
-  // Any other close request, and every other message, goes to Dialog.
+  // Routes the six messages below to their handlers, and WM_CLOSE to the
+  // question the cancel command asks; every other message goes to Dialog.
   BOOL HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // Virtual operations added after Dialog's, in this slot order; each returns 0.
@@ -81,6 +79,11 @@ class ProgressDialog : public Dialog {
   // The job is to stop and remove what it wrote: sets cancelled, hides the
   // cancel button, shows status text 25. Called on either thread.
   void MarkCancelled();
+  // A stop request (the cancel command, a close): asks whether to stop while
+  // holding the worker at its next entry boundary. Nothing is asked while
+  // the question or an error box is open, after a confirmed stop or a
+  // failure, or once the worker has ended.
+  void AskToStop();
   void BindControls();
   void ResetProgressBar();
 
@@ -97,8 +100,8 @@ class ProgressDialog : public Dialog {
   // has ended.
   HANDLE workerThread;
   uint32_t workerThreadId;
-  // Only ever goes from false to true while the worker runs; the worker
-  // reads it after passing the gate.
+  // Only ever goes from false to true while the worker runs: on a confirmed
+  // stop and on a failed entry. The worker reads it after passing the gate.
   std::atomic<bool> cancelled;
   // Full paths of the files the worker wrote or tried to write, owned heap
   // strings made with new char[] and freed with delete[]; touched by the
@@ -111,4 +114,7 @@ class ProgressDialog : public Dialog {
   // Auto-reset; the worker passes it (Wait, then Set) after each entry, the
   // dialog holds it closed while it asks whether to cancel.
   EventObject gate;
+
+ private:
+  uint32_t openBoxes = 0;  // the question and error boxes now open; dialog thread only
 };

@@ -60,6 +60,13 @@ Lines operator+(Lines a, const Lines& b) {
 }
 const Lines ALL_TEN = Posted({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
 
+// A scenario's name as a test name: "close-queued" gives close_queued.
+std::string ScenarioName(const testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  for (char& c : name) c = c == '-' ? '_' : c;
+  return name;
+}
+
 class ProgressDialogTest : public testing::Test {
  protected:
   static const DemoEntries& Demo() { return testing_support::SharedDemoEntries(); }
@@ -125,10 +132,14 @@ TEST_F(ProgressDialogTest, OpensCentredOnTheDesktop) {
   EXPECT_GT(width, 200);
 }
 
-TEST_F(ProgressDialogTest, CancelConfirmedWhileTheFourthEntryIsWrittenRemovesEverything) {
-  const DialogRun run = Run("cancel-ok 4");
-  // One question only: the second cancel command after the confirmation
-  // asks nothing.
+// The cancel command and a close request ask the same question and are
+// handled alike.
+class StopQuestionTest : public ProgressDialogTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(StopQuestionTest, ConfirmedWhileTheFourthEntryIsWrittenRemovesEverything) {
+  const DialogRun run = Run(GetParam() + "-ok 4");
+  // One question only: the same request again after the confirmation asks
+  // nothing.
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ("dialog okcancel " + Ui(TEXT_CANCEL_QUESTION), run.boxes[0]);
   // The worker completed the fourth entry and waited at the gate.
@@ -136,15 +147,26 @@ TEST_F(ProgressDialogTest, CancelConfirmedWhileTheFourthEntryIsWrittenRemovesEve
   EXPECT_EQ(Posted({1, 2, 3, 4, 3, 2, 1, 0}) + Lines{"sent 0"}, run.bar);
   EXPECT_EQ(Ui(TEXT_REMOVING) + " 0", run.Value("finish"));
   EXPECT_EQ("0", run.Value("result"));
+  EXPECT_EQ("0", run.Value("worker-running"));
   ExpectNothingLeft(Folder());
 }
 
-TEST_F(ProgressDialogTest, CancelDeclinedChangesNothingAndTheJobGoesOn) {
-  const DialogRun run = Run("cancel-no 4");
+TEST_P(StopQuestionTest, DeclinedChangesNothingAndTheJobGoesOn) {
+  const DialogRun run = Run(GetParam() + "-no 4");
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ(Ui(TEXT_PREPARING) + " 4", run.Value("asking"));
   EXPECT_EQ(ALL_TEN + Lines{"sent 10"}, run.bar);
   EXPECT_EQ(Ui(TEXT_PREPARING) + " 0", run.Value("finish"));
+  EXPECT_EQ("1", run.Value("result"));
+  ExpectAllWritten();
+}
+
+INSTANTIATE_TEST_SUITE_P(CancelCommandAndClose, StopQuestionTest, testing::Values("cancel", "close"), ScenarioName);
+
+TEST_F(ProgressDialogTest, CloseWhileTheQuestionIsOpenAsksNothingMoreAndDecidesNothing) {
+  const DialogRun run = Run("close-asking 4");
+  ASSERT_EQ(1u, run.boxes.size());
+  EXPECT_EQ(ALL_TEN + Lines{"sent 10"}, run.bar);
   EXPECT_EQ("1", run.Value("result"));
   ExpectAllWritten();
 }
@@ -182,16 +204,6 @@ TEST_F(ProgressDialogTest, CommandsWithOtherIdsAreIgnored) {
   EXPECT_TRUE(run.boxes.empty());
   EXPECT_EQ(ALL_TEN + Lines{"sent 10"}, run.bar);
   EXPECT_EQ("1", run.Value("result"));
-}
-
-TEST_F(ProgressDialogTest, CloseWhileWritingStopsTheJobLikeAConfirmedCancel) {
-  const DialogRun run = Run("close 4");
-  EXPECT_TRUE(run.boxes.empty());
-  EXPECT_EQ(Posted({1, 2, 3, 4, 3, 2, 1, 0}) + Lines{"sent 0"}, run.bar);
-  EXPECT_EQ(Ui(TEXT_REMOVING) + " 0", run.Value("finish"));
-  EXPECT_EQ("0", run.Value("result"));
-  EXPECT_EQ("0", run.Value("worker-running"));
-  ExpectNothingLeft(Folder());
 }
 
 TEST_F(ProgressDialogTest, DestroyingTheObjectStopsAndAwaitsAWorkerStillRunning) {
