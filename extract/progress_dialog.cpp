@@ -111,7 +111,7 @@ BOOL ProgressDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lPa
       cancelled = true;
       ++openBoxes;
       result = OnJobFailed(message, wParam, lParam);
-      --openBoxes;
+      BoxAnswered();
       break;
     case WM_CLOSE:
       // Dialog's own handling would end the dialog under a running worker.
@@ -153,7 +153,15 @@ void ProgressDialog::AskToStop() {
   int answer = MessageBoxA(windowHandle, UiText(TEXT_CANCEL_QUESTION), UiText(TEXT_SETUP_CAPTION), MB_OKCANCEL);
   if (answer != IDCANCEL) MarkCancelled();  // IDOK, or no box at all
   gate.Set();
+  BoxAnswered();
+}
+
+void ProgressDialog::BoxAnswered() {
   --openBoxes;
+  if (openBoxes == 0 && finishPending) {
+    finishPending = false;
+    OnJobFinished(WM_JOB_FINISHED, 0, 0);
+  }
 }
 
 int ProgressDialog::OnJobStep(UINT, WPARAM, LPARAM) {
@@ -186,6 +194,16 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
     workerThread = nullptr;
     workerThreadId = 0;
   }
+  // Arrived inside a box's message loop: ending now would leave the box on
+  // screen over an ended dialog, and its answer would act on nothing. The
+  // box's handler comes back here once the answer took effect.
+  if (openBoxes > 0) {
+    finishPending = true;
+    return 0;
+  }
+  // A stop confirmed after the worker last looked at `cancelled`: it ended
+  // with every entry written and recorded, and the list is this thread's now.
+  if (cancelled && !writtenFiles.empty()) DeleteWrittenFiles(*this);
   if (progressBar.Handle() != nullptr) {
     SendMessageA(progressBar.Handle(), PBM_SETPOS, cancelled ? progressMin : progressMax, 0);
   }

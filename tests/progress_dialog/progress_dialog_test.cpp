@@ -47,6 +47,22 @@ struct DialogRun {
     }
     return "<none>";
   }
+  Lines Values(const std::string& key) const {
+    Lines values;
+    for (const std::string& line : all) {
+      if (line.rfind(key + " ", 0) == 0) values.push_back(line.substr(key.size() + 1));
+    }
+    return values;
+  }
+  // The dialog ended only after the question was answered.
+  bool EndedAfterTheAnswer() const {
+    size_t asked = all.size(), ended = all.size();
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (all[i].rfind("asking ", 0) == 0 && asked == all.size()) asked = i;
+      if (all[i].rfind("end ", 0) == 0 && ended == all.size()) ended = i;
+    }
+    return asked < ended && ended < all.size();
+  }
 };
 
 Lines Posted(std::initializer_list<int> positions) {
@@ -163,12 +179,58 @@ TEST_P(StopQuestionTest, DeclinedChangesNothingAndTheJobGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(CancelCommandAndClose, StopQuestionTest, testing::Values("cancel", "close"), ScenarioName);
 
+// A stop confirmed after the worker last looked at `cancelled`: it has
+// written every entry and posted the all-written finish, which arrives while
+// the question is open (late-cancel: the question's gate reset fell between
+// the worker's wait and set after the last entry; close-queued: the close
+// was handled with that finish already queued). Before the answer a close
+// arrives too, with the worker ended: it is ignored.
+class LateStopTest : public ProgressDialogTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(LateStopTest, IsHonouredByTheDialogAfterTheAnswer) {
+  const DialogRun run = Run(GetParam());
+  ASSERT_EQ(1u, run.boxes.size());
+  EXPECT_EQ("dialog okcancel " + Ui(TEXT_CANCEL_QUESTION), run.boxes[0]);
+  EXPECT_EQ(Ui(TEXT_PREPARING) + " 10", run.Value("asking"));
+  EXPECT_TRUE(run.EndedAfterTheAnswer());
+  // The finish waited for the answer; the dialog then removed the files
+  // itself, ending at 0 with the status saying so.
+  EXPECT_EQ((Lines{Ui(TEXT_PREPARING) + " 0", Ui(TEXT_REMOVING) + " 0"}), run.Values("finish"));
+  EXPECT_EQ(ALL_TEN + Lines{"sent 0"}, run.bar);
+  EXPECT_EQ((Lines{"0"}), run.Values("end"));
+  EXPECT_EQ("0", run.Value("result"));
+  // The installer is gone, so nothing can start it. Only the read-only
+  // read-me stays, for the launcher's removal.
+  for (int row = 0; row < ENTRY_COUNT; ++row) {
+    EXPECT_EQ((EntryTable[row].flags & ENTRY_READ_ONLY) != 0, FileExists(Folder() + EntryTable[row].fileName)) << row;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AfterTheLastEntry, LateStopTest, testing::Values("late-cancel", "close-queued"),
+                         ScenarioName);
+
 TEST_F(ProgressDialogTest, CloseWhileTheQuestionIsOpenAsksNothingMoreAndDecidesNothing) {
   const DialogRun run = Run("close-asking 4");
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ(ALL_TEN + Lines{"sent 10"}, run.bar);
   EXPECT_EQ("1", run.Value("result"));
   ExpectAllWritten();
+}
+
+TEST_F(ProgressDialogTest, FailureWhileTheQuestionIsOpenEndsTheDialogOnlyAfterTheAnswer) {
+  const DialogRun run = Run("fail-asking 4");
+  // The error box opened inside the question's; a close after the failure
+  // asked nothing.
+  ASSERT_EQ(2u, run.boxes.size());
+  EXPECT_EQ("dialog okcancel " + Ui(TEXT_CANCEL_QUESTION), run.boxes[0]);
+  EXPECT_EQ("none ok " + Error(ERROR_TEXT_INSTALL_FAILED), run.boxes[1]);
+  EXPECT_TRUE(run.EndedAfterTheAnswer());
+  // Declining changes nothing: the failed job was removed, and the dialog
+  // ends with 0.
+  EXPECT_EQ(Posted({1, 2, 3, 2, 1, 0, 0}) + Lines{"sent 0"}, run.bar);
+  EXPECT_EQ(Ui(TEXT_REMOVING) + " 0", run.Values("finish").back());
+  EXPECT_EQ("0", run.Value("result"));
+  ExpectNothingLeft(Folder());
 }
 
 TEST_F(ProgressDialogTest, FailedWriteShowsErrorThreeAndRemovesWhatWasWritten) {
