@@ -135,9 +135,10 @@ int BarPosition(HWND bar) { return static_cast<int>(SendMessageA(bar, PBM_GETPOS
 
 LRESULT CALLBACK LoggingBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == PBM_SETPOS) {
-    // The dialog's own sends are plain calls on this thread; only
-    // OnJobFinished sends, and it dispatches no posted message meanwhile.
-    Note("bar %s %d", InSendMessage() || insideFinish ? "sent" : "posted", static_cast<int>(wParam));
+    // Only OnJobFinished sends, a plain call on this thread, and it dispatches
+    // no posted message meanwhile. InSendMessage cannot tell: a posted
+    // position dispatched inside a box that a sent WM_CLOSE opened has it true.
+    Note("bar %s %d", insideFinish ? "sent" : "posted", static_cast<int>(wParam));
     ++positionsPosted;
   }
   return CallWindowProcA(originalBarProc, window, message, wParam, lParam);
