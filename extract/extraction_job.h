@@ -2,7 +2,8 @@
 // under the progress dialog's destinationFolder, walking EntryTable row by
 // row, and reports to the dialog with the private WM_JOB_* messages
 // (extract/progress_dialog.h). It stops at the first failed entry or at the
-// first entry boundary after a confirmed cancel, then deletes what it wrote.
+// first entry boundary after a confirmed cancel, then deletes what it wrote;
+// a cancel confirmed after its last boundary is the dialog's to honour.
 #pragma once
 
 #include <windows.h>
@@ -28,5 +29,6 @@ bool ExtractEntryStreamed(const char* filePath, const char* entryName);
 // Appends a heap copy of filePath to the dialog's writtenFiles.
 bool RecordWrittenFile(ProgressDialog& dialog, const char* filePath);
 // Deletes every recorded file (one WM_JOB_STEP_BACK each), removes the
-// cleanup sub-folders when empty, and empties writtenFiles.
+// cleanup sub-folders when empty, and empties writtenFiles. Runs on the
+// worker, or on the dialog's thread once the worker has ended.
 void DeleteWrittenFiles(ProgressDialog& dialog);

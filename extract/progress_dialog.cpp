@@ -106,20 +106,17 @@ BOOL ProgressDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lPa
       result = OnJobFinished(message, wParam, lParam);
       break;
     case WM_JOB_FAILED:
+      // The job stops whatever the user does from here on: a stop request
+      // while the error box is up, or after it, asks nothing.
+      cancelled = true;
+      ++openBoxes;
       result = OnJobFailed(message, wParam, lParam);
+      BoxAnswered();
       break;
     case WM_CLOSE:
-      // A close request while the worker runs is a confirmed cancel: the
-      // worker stops at its next gate and removes what it wrote, and the
-      // dialog ends on the worker's last message as always. Ending here
-      // would leave the worker running against an object the launcher is
-      // about to destroy.
-      if (workerThread != nullptr) {
-        if (!cancelled) MarkCancelled();
-        gate.Set();
-        return FALSE;
-      }
-      return Dialog::HandleDialogMessage(message, wParam, lParam);
+      // Dialog's own handling would end the dialog under a running worker.
+      AskToStop();
+      return TRUE;
     default:
       return Dialog::HandleDialogMessage(message, wParam, lParam);
   }
@@ -142,14 +139,29 @@ int ProgressDialog::OnInitDialog(UINT, WPARAM, LPARAM) {
 }
 
 int ProgressDialog::OnCommand(UINT, WPARAM wParam, LPARAM) {
-  if (LOWORD(wParam) != IDC_CANCEL_BUTTON) return 0;
-  if (cancelled) return 0;
+  if (LOWORD(wParam) == IDC_CANCEL_BUTTON) AskToStop();
+  return 0;
+}
+
+void ProgressDialog::AskToStop() {
+  // One question at a time, and none once the job is stopping or the worker
+  // has ended: the answer could change nothing then.
+  if (cancelled || openBoxes > 0 || workerThread == nullptr) return;
   // Hold the worker at its next entry boundary while the user decides.
   gate.Reset();
+  ++openBoxes;
   int answer = MessageBoxA(windowHandle, UiText(TEXT_CANCEL_QUESTION), UiText(TEXT_SETUP_CAPTION), MB_OKCANCEL);
   if (answer != IDCANCEL) MarkCancelled();  // IDOK, or no box at all
   gate.Set();
-  return 0;
+  BoxAnswered();
+}
+
+void ProgressDialog::BoxAnswered() {
+  --openBoxes;
+  if (openBoxes == 0 && finishPending) {
+    finishPending = false;
+    OnJobFinished(WM_JOB_FINISHED, 0, 0);
+  }
 }
 
 int ProgressDialog::OnJobStep(UINT, WPARAM, LPARAM) {
@@ -182,6 +194,16 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
     workerThread = nullptr;
     workerThreadId = 0;
   }
+  // Arrived inside a box's message loop: ending now would leave the box on
+  // screen over an ended dialog, and its answer would act on nothing. The
+  // box's handler comes back here once the answer took effect.
+  if (openBoxes > 0) {
+    finishPending = true;
+    return 0;
+  }
+  // A stop confirmed after the worker last looked at `cancelled`: it ended
+  // with every entry written and recorded, and the list is this thread's now.
+  if (cancelled && !writtenFiles.empty()) DeleteWrittenFiles(*this);
   if (progressBar.Handle() != nullptr) {
     SendMessageA(progressBar.Handle(), PBM_SETPOS, cancelled ? progressMin : progressMax, 0);
   }

@@ -1,13 +1,43 @@
 // ProgressDialog: the launcher's only window. Run modally, it starts the
 // extraction worker when it opens, moves its bar one step per written entry,
-// asks before cancelling, reports a failed write, and ends itself once the
+// asks before stopping, reports a failed write, and ends itself once the
 // worker has ended: 1 when every entry was written, 0 when the job was
-// cancelled or failed (or the worker could not start), -1 from RunModal when
+// stopped or failed (or the worker could not start), -1 from RunModal when
 // the dialog itself could not open.
 //
 // The object is also the extraction job's context (extract/extraction_job.h):
 // the members under "Shared with the worker" are the only state the two
 // threads share, each with the access rule noted beside it.
+//
+// Protocol. D is the dialog's thread, W the worker. A box (the question, an
+// error box) runs a message loop inside its handler, in which W's messages
+// keep arriving; an error box can open inside the question's loop.
+//
+//   State      Holds while                        D may                W may
+//   Writing    W runs, cancelled false, no box    ask                  write, send, pass the gate
+//   Asking     the question is open, gate reset   show an error box    end its entry, then wait at the
+//                                                                      gate (pass it when the reset fell
+//                                                                      between its wait and its set)
+//   Reporting  an error box is open               -                    wait in its WM_JOB_FAILED send
+//   Stopping   cancelled true, W runs             -                    pass the gate, delete, post the finish
+//   Pending    W has ended, a box is still open   wait for the answer  -
+//   Finishing  W has ended, no box open           remove what W left   -
+//                                                 after a stop; end
+//
+//   Message                     Effect
+//   cancel command, WM_CLOSE    Writing: ask (Asking). Any other state: nothing.
+//   other commands (IDOK, ...)  nothing, in every state.
+//   the question's answer       IDOK, or no box shown: MarkCancelled. Then the gate is set
+//                               and, with no box left, Pending goes on to Finishing.
+//   WM_JOB_FAILED               cancelled = true; the error box (Reporting, nested in Asking
+//                               when the question is open); then the gate is set.
+//   WM_JOB_FINISHED             waits for W to end; Pending while a box is open, else Finishing.
+//
+// Finishing with cancelled true and paths still in writtenFiles means the
+// stop was confirmed after W last looked at cancelled, with every entry
+// written: D deletes them itself, so a confirmed stop always removes the
+// job's files (the installer among them) and the dialog ends with 0. The
+// dialog never ends while a box of its own is open.
 #pragma once
 
 #include <windows.h>
@@ -56,10 +86,8 @@ class ProgressDialog : public Dialog {
   // it never outlives the object it works on.
   ~ProgressDialog() override;
 
-  // Routes the six messages below to their handlers. A close request while
-  // the worker runs is taken as a confirmed cancel, without a question: the
-  // dialog then ends on the worker's WM_JOB_FINISHED like any stopped job.
-  // Any other close request, and every other message, goes to Dialog.
+  // Routes the six messages below to their handlers, and WM_CLOSE to the
+  // question the cancel command asks; every other message goes to Dialog.
   BOOL HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // Virtual operations added after Dialog's, in this slot order; each returns 0.
@@ -81,6 +109,11 @@ class ProgressDialog : public Dialog {
   // The job is to stop and remove what it wrote: sets cancelled, hides the
   // cancel button, shows status text 25. Called on either thread.
   void MarkCancelled();
+  // A stop request (the cancel command, a close): asks whether to stop while
+  // holding the worker at its next entry boundary. Nothing is asked while
+  // the question or an error box is open, after a confirmed stop or a
+  // failure, or once the worker has ended.
+  void AskToStop();
   void BindControls();
   void ResetProgressBar();
 
@@ -97,12 +130,14 @@ class ProgressDialog : public Dialog {
   // has ended.
   HANDLE workerThread;
   uint32_t workerThreadId;
-  // Only ever goes from false to true while the worker runs; the worker
-  // reads it after passing the gate.
+  // Only ever goes from false to true: on a confirmed stop (possibly after
+  // the worker has ended) and on a failed entry. The worker reads it after
+  // passing the gate.
   std::atomic<bool> cancelled;
   // Full paths of the files the worker wrote or tried to write, owned heap
   // strings made with new char[] and freed with delete[]; touched by the
-  // worker only while it runs, freed with the object.
+  // worker only while it runs, afterwards by the dialog (Finishing), freed
+  // with the object.
   std::vector<char*> writtenFiles;
 
   uint32_t progressMax;
@@ -111,4 +146,13 @@ class ProgressDialog : public Dialog {
   // Auto-reset; the worker passes it (Wait, then Set) after each entry, the
   // dialog holds it closed while it asks whether to cancel.
   EventObject gate;
+
+ private:
+  // Ends a handler that showed a box, once its answer took effect: with no
+  // box left open, a finish that arrived meanwhile is completed.
+  void BoxAnswered();
+
+  // Dialog thread only.
+  uint32_t openBoxes = 0;      // the question and error boxes now open
+  bool finishPending = false;  // WM_JOB_FINISHED arrived while a box was open
 };

@@ -7,31 +7,46 @@
 // ever asked anything: a helper thread finds every message box by its
 // caption and presses its button itself.
 //
-// SCENARIO, acting while entry K (1-based) is being written, that is when
-// the worker opens its file:
+// SCENARIO (see the table below); K is a 1-based entry, acted on while the
+// worker opens its file:
 //   all          nothing is done to the dialog
-//   cancel-ok    the cancel command; the question is confirmed once the
-//                worker waits at the gate, then a second cancel command follows
-//   cancel-no    the cancel command; the question is declined likewise
-//   close        a close request (WM_CLOSE)
+//   cancel-ok    the cancel command at entry K; the question is confirmed once
+//                the worker waits at the gate, then the command comes again
+//   cancel-no    likewise, the question declined
+//   close-ok     a close request (WM_CLOSE) instead of the cancel command
+//   close-no     likewise, the question declined
+//   close-asking the cancel command at entry K; while the question is open a
+//                close request follows, then the question is declined
+//   fail-asking  the cancel command at entry K; once the question is up,
+//                entry K's file cannot be created; the question is declined
+//                after the worker's WM_JOB_FINISHED
+//   late-cancel  (no K) the cancel command once the worker has waited at the
+//                gate after the last entry, before it sets the gate again;
+//                confirmed after the worker's WM_JOB_FINISHED
+//   close-queued (no K) a close request handled while the all-written
+//                WM_JOB_FINISHED is queued; confirmed after that message
 //   other-ids    commands with ids IDOK, IDCANCEL and 1005
 //   end-early    the dialog is ended by Dialog's End, the worker still running;
 //                the object is then destroyed
 //   start-fails  (no K) the worker thread cannot be created
 //   slow         (K is a time in ms) the worker pauses K ms before each entry,
 //                so that the dialog can be watched at work (scripts/screenshot.sh)
+// Every question answered after WM_JOB_FINISHED, and the one of
+// close-asking, is preceded by a close request handled before the answer.
 //
 // REPORT lines, texts with their line breaks written as "\n":
 //   init X Y W H DESKTOPRIGHT DESKTOPBOTTOM     the dialog's rectangle when opened
 //   title TEXT / status TEXT / button VISIBLE / range MIN MAX POS
 //   bar posted|sent POS                          each PBM_SETPOS after opening
 //   box owner|none ok|okcancel TEXT              each message box seen
-//   asking TEXT POS                              status and bar before the answer
-//   finish TEXT VISIBLE                          status and button on WM_JOB_FINISHED
+//   asking TEXT POS                              status and bar just before the answer
+//   finish TEXT VISIBLE                          status and button on each OnJobFinished
+//   end N                                        each End the dialog calls
 //   result N / worker-running 0|1 / worker-ended-after-delete 0|1
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -39,6 +54,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "extract/message_table.h"
 #include "extract/progress_dialog.h"
@@ -52,17 +68,56 @@ namespace {
 using testing_support::Note;
 
 constexpr UINT WM_HOST_END_EARLY = WM_APP + 0x100;
+constexpr UINT WM_HOST_HOLD = WM_APP + 0x101;  // the dialog's thread waits until `released`
+constexpr UINT WM_HOST_MARK = WM_APP + 0x102;  // everything posted before it was handled
 
-std::string scenario;
+enum class Moment { None, Entry, LastGate, QueuedFinish };
+enum class Request { None, Cancel, Close, OtherIds, EndEarly };
+
+struct Scenario {
+  const char* name;
+  Moment moment;           // when the request is made
+  Request request;
+  int answer;              // to the question: IDOK, IDCANCEL, or 0 when none is expected
+  bool failEntry;          // entry K's file cannot be created once the question is up
+  bool answerAfterFinish;  // else once the worker waits at the gate after entry K
+  bool closeFirst;         // a close request, handled before the answer
+};
+
+const Scenario SCENARIOS[] = {
+    {"all", Moment::None, Request::None, 0, false, false, false},
+    {"cancel-ok", Moment::Entry, Request::Cancel, IDOK, false, false, false},
+    {"cancel-no", Moment::Entry, Request::Cancel, IDCANCEL, false, false, false},
+    {"close-ok", Moment::Entry, Request::Close, IDOK, false, false, false},
+    {"close-no", Moment::Entry, Request::Close, IDCANCEL, false, false, false},
+    {"close-asking", Moment::Entry, Request::Cancel, IDCANCEL, false, false, true},
+    {"fail-asking", Moment::Entry, Request::Cancel, IDCANCEL, true, true, true},
+    {"late-cancel", Moment::LastGate, Request::Cancel, IDOK, false, true, true},
+    {"close-queued", Moment::QueuedFinish, Request::Close, IDOK, false, true, true},
+    {"other-ids", Moment::Entry, Request::OtherIds, 0, false, false, false},
+    {"end-early", Moment::Entry, Request::EndEarly, 0, false, false, false},
+    {"start-fails", Moment::None, Request::None, 0, false, false, false},
+    {"slow", Moment::None, Request::None, 0, false, false, false},
+};
+
+const Scenario* scenario = nullptr;
+bool Is(const char* name) { return strcmp(scenario->name, name) == 0; }
+
 int triggerEntry = -1;  // 1-based
 DWORD mainThread = 0;
-std::atomic<int> lastPosition{-1};
 std::atomic<int> positionsPosted{0};
+std::atomic<int> gateWaits{0};  // waits the worker has begun at the gate
+std::atomic<bool> finishArrived{false};
+std::atomic<bool> marked{false};
 std::atomic<bool> stopAnswering{false};
+HANDLE released = nullptr;
+HANDLE gateHandle = nullptr;
 HWND dialogWindow = nullptr;
 WNDPROC originalBarProc = nullptr;
 bool insideFinish = false;
 const testing_support::ImportHook* createFileHook = nullptr;
+const testing_support::ImportHook* waitHook = nullptr;
+const testing_support::ImportHook* postHook = nullptr;
 
 std::string OneLine(const char* text) {
   std::string line;
@@ -80,10 +135,10 @@ int BarPosition(HWND bar) { return static_cast<int>(SendMessageA(bar, PBM_GETPOS
 
 LRESULT CALLBACK LoggingBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == PBM_SETPOS) {
-    // The dialog's own sends are plain calls on this thread; only
-    // OnJobFinished sends, and it dispatches no posted message meanwhile.
-    Note("bar %s %d", InSendMessage() || insideFinish ? "sent" : "posted", static_cast<int>(wParam));
-    lastPosition = static_cast<int>(wParam);
+    // Only OnJobFinished sends, a plain call on this thread, and it dispatches
+    // no posted message meanwhile. InSendMessage cannot tell: a posted
+    // position dispatched inside a box that a sent WM_CLOSE opened has it true.
+    Note("bar %s %d", insideFinish ? "sent" : "posted", static_cast<int>(wParam));
     ++positionsPosted;
   }
   return CallWindowProcA(originalBarProc, window, message, wParam, lParam);
@@ -92,11 +147,24 @@ LRESULT CALLBACK LoggingBarProc(HWND window, UINT message, WPARAM wParam, LPARAM
 class HostDialog : public ProgressDialog {
  public:
   BOOL HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message == WM_HOST_END_EARLY) {
-      Dialog::End(0);
-      return TRUE;
+    switch (message) {
+      case WM_HOST_END_EARLY:
+        Dialog::End(0);
+        return TRUE;
+      case WM_HOST_HOLD:
+        WaitForSingleObject(released, 30000);
+        return TRUE;
+      case WM_HOST_MARK:
+        marked = true;
+        return TRUE;
+      default:
+        return ProgressDialog::HandleDialogMessage(message, wParam, lParam);
     }
-    return ProgressDialog::HandleDialogMessage(message, wParam, lParam);
+  }
+
+  INT_PTR End(INT_PTR result) override {
+    Note("end %d", static_cast<int>(result));
+    return ProgressDialog::End(result);
   }
 
   int OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam) override {
@@ -125,33 +193,33 @@ class HostDialog : public ProgressDialog {
     insideFinish = true;
     int result = ProgressDialog::OnJobFinished(message, wParam, lParam);
     insideFinish = false;
+    finishArrived = true;
     return result;
   }
 };
 
-HostDialog* dialog = nullptr;
-
-// A message box of this process, by its class and caption: other copies of
-// the host may run beside this one.
-BOOL CALLBACK MatchBox(HWND window, LPARAM found) {
+// The visible message boxes of this process, by class and caption: other
+// copies of the host may run beside this one.
+BOOL CALLBACK CollectBox(HWND window, LPARAM found) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
   char className[16] = "", caption[64] = "";
   GetClassNameA(window, className, sizeof className);
   GetWindowTextA(window, caption, sizeof caption);
   if (process == GetCurrentProcessId() && strcmp(className, "#32770") == 0 &&
-      strcmp(caption, GetText(LanguageIndex, TEXT_SETUP_CAPTION)) == 0) {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
+      strcmp(caption, GetText(LanguageIndex, TEXT_SETUP_CAPTION)) == 0 && IsWindowVisible(window)) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
   }
   return TRUE;
 }
 
-HWND FindBox() {
-  HWND found = nullptr;
-  EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&found));
+std::vector<HWND> Boxes() {
+  std::vector<HWND> found;
+  EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&found));
   return found;
 }
+
+bool IsQuestion(HWND box) { return GetDlgItem(box, IDCANCEL) != nullptr; }
 
 template <typename Condition>
 bool WaitFor(Condition condition, DWORD timeoutMs) {
@@ -162,70 +230,137 @@ bool WaitFor(Condition condition, DWORD timeoutMs) {
   return condition();
 }
 
+void WaitForQuestion() {
+  WaitFor([] {
+    for (HWND box : Boxes()) {
+      if (IsQuestion(box)) return true;
+    }
+    return false;
+  }, 10000);
+}
+
 void Press(HWND box, int id) {
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }
 
-// Finds every box by its caption, notes it and answers it.
+void MakeRequest() {
+  switch (scenario->request) {
+    case Request::Cancel:
+      PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED), 0);
+      break;
+    case Request::Close:
+      PostMessageA(dialogWindow, WM_CLOSE, 0, 0);
+      break;
+    case Request::OtherIds:
+      PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDC_STATUS_TEXT, 0), 0);
+      break;
+    case Request::EndEarly:
+      PostMessageA(dialogWindow, WM_HOST_END_EARLY, 0, 0);
+      break;
+    case Request::None:
+      break;
+  }
+}
+
+// A close request, then the mark: returns once the dialog has handled both.
+void CloseAndWaitUntilHandled() {
+  PostMessageA(dialogWindow, WM_CLOSE, 0, 0);
+  PostMessageA(dialogWindow, WM_HOST_MARK, 0, 0);
+  WaitFor([] { return marked.load(); }, 10000);
+}
+
+bool ReadyToAnswer() {
+  if (scenario->answerAfterFinish) return finishArrived;
+  return gateWaits >= triggerEntry && positionsPosted >= triggerEntry;
+}
+
+// Notes every box once, presses OK on each error box at once, and answers
+// the question when the scenario says so (any other question is declined).
 DWORD WINAPI Answer(void*) {
+  std::vector<HWND> noted;
   while (!stopAnswering) {
-    HWND box = FindBox();
-    if (box == nullptr || !IsWindowVisible(box)) {
-      Sleep(10);
-      continue;
-    }
-    char text[512] = "";
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    HWND owner = GetWindow(box, GW_OWNER);
-    bool question = GetDlgItem(box, IDCANCEL) != nullptr;
-    Note("box %s %s %s", owner == nullptr ? "none" : owner == dialogWindow ? "dialog" : "other",
-         question ? "okcancel" : "ok", OneLine(text).c_str());
-    if (question && (scenario == "cancel-ok" || scenario == "cancel-no")) {
-      // The worker completes the entry it writes, then waits at the gate.
-      WaitFor([] { return positionsPosted >= triggerEntry; }, 10000);
-      Sleep(300);
-      HWND status = GetDlgItem(dialogWindow, IDC_STATUS_TEXT);
-      Note("asking %s %d", TextOf(status).c_str(), BarPosition(GetDlgItem(dialogWindow, IDC_PROGRESS_BAR)));
-      Press(box, scenario == "cancel-ok" ? IDOK : IDCANCEL);
-      WaitFor([box] { return !IsWindow(box); }, 5000);
-      if (scenario == "cancel-ok") {
-        PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED), 0);
+    for (HWND box : Boxes()) {
+      if (!IsWindowVisible(box)) continue;  // closed since Boxes() looked
+      const bool question = IsQuestion(box);
+      if (std::find(noted.begin(), noted.end(), box) == noted.end()) {
+        noted.push_back(box);
+        char text[512] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        HWND owner = GetWindow(box, GW_OWNER);
+        Note("box %s %s %s", owner == nullptr ? "none" : owner == dialogWindow ? "dialog" : "other",
+             question ? "okcancel" : "ok", OneLine(text).c_str());
       }
-    } else {
-      Press(box, question ? IDCANCEL : IDOK);
-      WaitFor([box] { return !IsWindow(box); }, 5000);
+      if (!question) {
+        Press(box, IDOK);
+      } else if (scenario->answer == 0) {
+        Press(box, IDCANCEL);
+      } else if (ReadyToAnswer()) {
+        if (scenario->closeFirst) CloseAndWaitUntilHandled();
+        HWND status = GetDlgItem(dialogWindow, IDC_STATUS_TEXT);
+        Note("asking %s %d", TextOf(status).c_str(), BarPosition(GetDlgItem(dialogWindow, IDC_PROGRESS_BAR)));
+        Press(box, scenario->answer);
+        WaitFor([box] { return !IsWindow(box); }, 5000);
+        // A confirmed stop is asked for once only.
+        if (scenario->answer == IDOK) MakeRequest();
+      }
     }
+    Sleep(10);
   }
   return 0;
 }
 
+bool OnWorker() { return GetCurrentThreadId() != mainThread; }
+
 HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                   DWORD disposition, DWORD flags, HANDLE templateFile) {
-  if (scenario == "slow" && GetCurrentThreadId() != mainThread && (access & GENERIC_WRITE)) {
+  if (Is("slow") && OnWorker() && (access & GENERIC_WRITE)) {
     Sleep(static_cast<DWORD>(triggerEntry));
-  } else if (triggerEntry > 0 && GetCurrentThreadId() != mainThread && (access & GENERIC_WRITE)) {
+  } else if (scenario->moment == Moment::Entry && OnWorker() && (access & GENERIC_WRITE)) {
     const char* fileName = strrchr(name, '\\');
     if (fileName != nullptr && strcmp(fileName + 1, EntryTable[triggerEntry - 1].fileName) == 0) {
-      if (scenario == "cancel-ok" || scenario == "cancel-no") {
-        PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED), 0);
+      MakeRequest();
+      if (scenario->answer != 0) {
         // The question is up, so the gate is closed before this entry ends.
-        WaitFor([] { return FindBox() != nullptr; }, 5000);
-      } else if (scenario == "close") {
-        PostMessageA(dialogWindow, WM_CLOSE, 0, 0);
-        WaitFor([] { return dialog->cancelled.load(); }, 5000);
-      } else if (scenario == "other-ids") {
-        PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDC_STATUS_TEXT, 0), 0);
+        WaitForQuestion();
+      } else {
         Sleep(300);
-      } else if (scenario == "end-early") {
-        PostMessageA(dialogWindow, WM_HOST_END_EARLY, 0, 0);
-        Sleep(300);
+      }
+      if (scenario->failEntry) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
       }
     }
   }
   return createFileHook->Original<decltype(&CreateFileA)>()(name, access, share, security, disposition, flags,
                                                              templateFile);
+}
+
+DWORD WINAPI WatchingWaitForSingleObject(HANDLE object, DWORD timeoutMs) {
+  const bool gate = OnWorker() && object == gateHandle;
+  if (gate) ++gateWaits;
+  const DWORD result = waitHook->Original<decltype(&WaitForSingleObject)>()(object, timeoutMs);
+  if (gate && gateWaits == ENTRY_COUNT && scenario->moment == Moment::LastGate) {
+    // Between the worker's wait and its set: the question's reset falls here.
+    MakeRequest();
+    WaitForQuestion();
+  }
+  return result;
+}
+
+BOOL WINAPI WatchingPostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto post = postHook->Original<decltype(&PostMessageA)>();
+  if (message != WM_JOB_FINISHED || wParam != 0 || scenario->moment != Moment::QueuedFinish) {
+    return post(window, message, wParam, lParam);
+  }
+  // The dialog's thread is held while the finish is queued and a close is
+  // sent behind it; sent messages are handled before posted ones.
+  post(window, WM_HOST_HOLD, 0, 0);
+  const BOOL posted = post(window, message, wParam, lParam);
+  SendNotifyMessageA(window, WM_CLOSE, 0, 0);
+  SetEvent(released);
+  return posted;
 }
 
 uintptr_t __cdecl FailingThreadStart(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
@@ -238,25 +373,36 @@ uintptr_t __cdecl FailingThreadStart(void*, unsigned, unsigned(__stdcall*)(void*
 int main(int argc, char** argv) {
   if (argc < 4) return 2;
   if (!testing_support::OpenHostReport(argv[2])) return 3;
-  scenario = argv[3];
+  for (const Scenario& known : SCENARIOS) {
+    if (strcmp(known.name, argv[3]) == 0) scenario = &known;
+  }
+  if (scenario == nullptr) return 7;
   if (argc > 4) triggerEntry = atoi(argv[4]);
   mainThread = GetCurrentThreadId();
+  released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
   testing_support::ImportHook watchCreate("KERNEL32.dll", "CreateFileA",
                                           reinterpret_cast<const void*>(&WatchingCreateFileA));
+  testing_support::ImportHook watchWait("KERNEL32.dll", "WaitForSingleObject",
+                                        reinterpret_cast<const void*>(&WatchingWaitForSingleObject));
+  testing_support::ImportHook watchPost("USER32.dll", "PostMessageA",
+                                        reinterpret_cast<const void*>(&WatchingPostMessageA));
   createFileHook = &watchCreate;
-  if (!watchCreate.Installed()) return 4;
-  HANDLE answering = CreateThread(nullptr, 0, Answer, nullptr, 0, nullptr);
-  if (answering == nullptr) return 6;
+  waitHook = &watchWait;
+  postHook = &watchPost;
+  if (!watchCreate.Installed() || !watchWait.Installed() || !watchPost.Installed()) return 4;
   testing_support::ImportHook* failStart = nullptr;
-  if (scenario == "start-fails") {
+  if (Is("start-fails")) {
     failStart = new testing_support::ImportHook("msvcrt.dll", "_beginthreadex",
                                                 reinterpret_cast<const void*>(&FailingThreadStart));
     if (!failStart->Installed()) return 5;
   }
 
-  dialog = new HostDialog;
+  HostDialog* dialog = new HostDialog;
+  gateHandle = dialog->gate.Handle();
   dialog->SetDestinationFolder(argv[1]);
+  HANDLE answering = CreateThread(nullptr, 0, Answer, nullptr, 0, nullptr);
+  if (answering == nullptr) return 6;
   INT_PTR result = dialog->RunModal();
   Note("result %d", static_cast<int>(result));
   Note("worker-running %d", dialog->workerThread != nullptr ? 1 : 0);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,22 @@ struct DialogRun {
     }
     return "<none>";
   }
+  Lines Values(const std::string& key) const {
+    Lines values;
+    for (const std::string& line : all) {
+      if (line.rfind(key + " ", 0) == 0) values.push_back(line.substr(key.size() + 1));
+    }
+    return values;
+  }
+  // The dialog ended only after the question was answered.
+  bool EndedAfterTheAnswer() const {
+    size_t asked = all.size(), ended = all.size();
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (all[i].rfind("asking ", 0) == 0 && asked == all.size()) asked = i;
+      if (all[i].rfind("end ", 0) == 0 && ended == all.size()) ended = i;
+    }
+    return asked < ended && ended < all.size();
+  }
 };
 
 Lines Posted(std::initializer_list<int> positions) {
@@ -59,6 +76,13 @@ Lines operator+(Lines a, const Lines& b) {
   return a;
 }
 const Lines ALL_TEN = Posted({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+
+// A scenario's name as a test name: "close-queued" gives close_queued.
+std::string ScenarioName(const testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  for (char& c : name) c = c == '-' ? '_' : c;
+  return name;
+}
 
 class ProgressDialogTest : public testing::Test {
  protected:
@@ -125,10 +149,14 @@ TEST_F(ProgressDialogTest, OpensCentredOnTheDesktop) {
   EXPECT_GT(width, 200);
 }
 
-TEST_F(ProgressDialogTest, CancelConfirmedWhileTheFourthEntryIsWrittenRemovesEverything) {
-  const DialogRun run = Run("cancel-ok 4");
-  // One question only: the second cancel command after the confirmation
-  // asks nothing.
+// The cancel command and a close request ask the same question and are
+// handled alike.
+class StopQuestionTest : public ProgressDialogTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(StopQuestionTest, ConfirmedWhileTheFourthEntryIsWrittenRemovesEverything) {
+  const DialogRun run = Run(GetParam() + "-ok 4");
+  // One question only: the same request again after the confirmation asks
+  // nothing.
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ("dialog okcancel " + Ui(TEXT_CANCEL_QUESTION), run.boxes[0]);
   // The worker completed the fourth entry and waited at the gate.
@@ -136,17 +164,75 @@ TEST_F(ProgressDialogTest, CancelConfirmedWhileTheFourthEntryIsWrittenRemovesEve
   EXPECT_EQ(Posted({1, 2, 3, 4, 3, 2, 1, 0}) + Lines{"sent 0"}, run.bar);
   EXPECT_EQ(Ui(TEXT_REMOVING) + " 0", run.Value("finish"));
   EXPECT_EQ("0", run.Value("result"));
+  EXPECT_EQ("0", run.Value("worker-running"));
   ExpectNothingLeft(Folder());
 }
 
-TEST_F(ProgressDialogTest, CancelDeclinedChangesNothingAndTheJobGoesOn) {
-  const DialogRun run = Run("cancel-no 4");
+TEST_P(StopQuestionTest, DeclinedChangesNothingAndTheJobGoesOn) {
+  const DialogRun run = Run(GetParam() + "-no 4");
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ(Ui(TEXT_PREPARING) + " 4", run.Value("asking"));
   EXPECT_EQ(ALL_TEN + Lines{"sent 10"}, run.bar);
   EXPECT_EQ(Ui(TEXT_PREPARING) + " 0", run.Value("finish"));
   EXPECT_EQ("1", run.Value("result"));
   ExpectAllWritten();
+}
+
+INSTANTIATE_TEST_SUITE_P(CancelCommandAndClose, StopQuestionTest, testing::Values("cancel", "close"), ScenarioName);
+
+// A stop confirmed after the worker last looked at `cancelled`: it has
+// written every entry and posted the all-written finish, which arrives while
+// the question is open (late-cancel: the question's gate reset fell between
+// the worker's wait and set after the last entry; close-queued: the close
+// was handled with that finish already queued). Before the answer a close
+// arrives too, with the worker ended: it is ignored.
+class LateStopTest : public ProgressDialogTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(LateStopTest, IsHonouredByTheDialogAfterTheAnswer) {
+  const DialogRun run = Run(GetParam());
+  ASSERT_EQ(1u, run.boxes.size());
+  EXPECT_EQ("dialog okcancel " + Ui(TEXT_CANCEL_QUESTION), run.boxes[0]);
+  EXPECT_EQ(Ui(TEXT_PREPARING) + " 10", run.Value("asking"));
+  EXPECT_TRUE(run.EndedAfterTheAnswer());
+  // The finish waited for the answer; the dialog then removed the files
+  // itself, ending at 0 with the status saying so.
+  EXPECT_EQ((Lines{Ui(TEXT_PREPARING) + " 0", Ui(TEXT_REMOVING) + " 0"}), run.Values("finish"));
+  EXPECT_EQ(ALL_TEN + Lines{"sent 0"}, run.bar);
+  EXPECT_EQ((Lines{"0"}), run.Values("end"));
+  EXPECT_EQ("0", run.Value("result"));
+  // The installer is gone, so nothing can start it. Only the read-only
+  // read-me stays, for the launcher's removal.
+  for (int row = 0; row < ENTRY_COUNT; ++row) {
+    EXPECT_EQ((EntryTable[row].flags & ENTRY_READ_ONLY) != 0, FileExists(Folder() + EntryTable[row].fileName)) << row;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AfterTheLastEntry, LateStopTest, testing::Values("late-cancel", "close-queued"),
+                         ScenarioName);
+
+TEST_F(ProgressDialogTest, CloseWhileTheQuestionIsOpenAsksNothingMoreAndDecidesNothing) {
+  const DialogRun run = Run("close-asking 4");
+  ASSERT_EQ(1u, run.boxes.size());
+  EXPECT_EQ(ALL_TEN + Lines{"sent 10"}, run.bar);
+  EXPECT_EQ("1", run.Value("result"));
+  ExpectAllWritten();
+}
+
+TEST_F(ProgressDialogTest, FailureWhileTheQuestionIsOpenEndsTheDialogOnlyAfterTheAnswer) {
+  const DialogRun run = Run("fail-asking 4");
+  // The error box opened inside the question's (the host may see the two
+  // appear in either order); a close after the failure asked nothing.
+  Lines boxes = run.boxes;
+  std::sort(boxes.begin(), boxes.end());
+  EXPECT_EQ((Lines{"dialog okcancel " + Ui(TEXT_CANCEL_QUESTION), "none ok " + Error(ERROR_TEXT_INSTALL_FAILED)}),
+            boxes);
+  EXPECT_TRUE(run.EndedAfterTheAnswer());
+  // Declining changes nothing: the failed job was removed, and the dialog
+  // ends with 0.
+  EXPECT_EQ(Posted({1, 2, 3, 2, 1, 0, 0}) + Lines{"sent 0"}, run.bar);
+  EXPECT_EQ(Ui(TEXT_REMOVING) + " 0", run.Values("finish").back());
+  EXPECT_EQ("0", run.Value("result"));
+  ExpectNothingLeft(Folder());
 }
 
 TEST_F(ProgressDialogTest, FailedWriteShowsErrorThreeAndRemovesWhatWasWritten) {
@@ -182,16 +268,6 @@ TEST_F(ProgressDialogTest, CommandsWithOtherIdsAreIgnored) {
   EXPECT_TRUE(run.boxes.empty());
   EXPECT_EQ(ALL_TEN + Lines{"sent 10"}, run.bar);
   EXPECT_EQ("1", run.Value("result"));
-}
-
-TEST_F(ProgressDialogTest, CloseWhileWritingStopsTheJobLikeAConfirmedCancel) {
-  const DialogRun run = Run("close 4");
-  EXPECT_TRUE(run.boxes.empty());
-  EXPECT_EQ(Posted({1, 2, 3, 4, 3, 2, 1, 0}) + Lines{"sent 0"}, run.bar);
-  EXPECT_EQ(Ui(TEXT_REMOVING) + " 0", run.Value("finish"));
-  EXPECT_EQ("0", run.Value("result"));
-  EXPECT_EQ("0", run.Value("worker-running"));
-  ExpectNothingLeft(Folder());
 }
 
 TEST_F(ProgressDialogTest, DestroyingTheObjectStopsAndAwaitsAWorkerStillRunning) {
