@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -236,6 +237,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   report += Format("qpc_frequency %lld\n", static_cast<long long>(frequency.QuadPart));
   report += "self " + self + "\n";
   report += std::string("command_line ") + GetCommandLineA() + "\n";
+  // As the C runtime split the command line: 1 when started without arguments.
+  report += Format("argc %d\n", __argc);
   report += std::string("mutex ") + mutexState + "\n";
   std::string shown = "届いたファイル:\n\n";
   int arrived = 0;

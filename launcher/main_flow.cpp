@@ -19,10 +19,12 @@ HINSTANCE ModuleInstance() {
 void SetModuleInstance(HINSTANCE instance) { g_moduleInstance = instance; }
 
 bool RunProcessAndWait(const char* program, const char* arguments, int showState) {
+  // The program path is quoted: unquoted, a path with blanks ("C:\Users\John
+  // Smith\...") would reach the program as several arguments.
   char commandLine[520];
   const int written = arguments != nullptr
-                          ? snprintf(commandLine, sizeof commandLine, "%s %s", program, arguments)
-                          : snprintf(commandLine, sizeof commandLine, "%s", program);
+                          ? snprintf(commandLine, sizeof commandLine, "\"%s\" %s", program, arguments)
+                          : snprintf(commandLine, sizeof commandLine, "\"%s\"", program);
   // A command line that does not fit would start the program with cut
   // arguments; refuse instead.
   if (written < 0 || static_cast<size_t>(written) >= sizeof commandLine) return false;

@@ -92,6 +92,7 @@ InstallerReport ReadInstallerReport(const std::string& path) {
     const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
     if (key == "self") report.self = rest;
     if (key == "command_line") report.commandLine = rest;
+    if (key == "argc") report.argc = std::stoi(rest);
     if (key == "mutex") report.mutex = rest;
     if (key == "child") report.child.push_back(rest);
     if (key == "file") {

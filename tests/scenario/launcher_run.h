@@ -17,6 +17,7 @@ struct InstallerReport {
   bool present = false;
   std::string self;
   std::string commandLine;
+  int argc = -1;  // as its C runtime split the command line
   std::string mutex;
   struct File {
     bool present = false;

@@ -77,12 +77,13 @@ class LauncherScenario : public ::testing::Test {
 
   InstallerReport Report() { return scenario::ReadInstallerReport(report_); }
 
-  // The installer ran from folder (ends with a backslash), without
-  // arguments, owning its mutex, and found all ten entries as packed.
+  // The installer ran from folder (ends with a backslash), its path quoted
+  // and no arguments, owning its mutex, and found all ten entries as packed.
   void ExpectInstallerSawEverything(const InstallerReport& report, const std::string& folder) {
     ASSERT_TRUE(report.present) << "the installer did not run";
     EXPECT_EQ(folder + "i_autorun.exe", report.self);
-    EXPECT_EQ(report.self, report.commandLine) << "started with arguments or quoted";
+    EXPECT_EQ("\"" + report.self + "\"", report.commandLine) << "started with arguments or unquoted";
+    EXPECT_EQ(1, report.argc) << report.commandLine;
     EXPECT_EQ("created", report.mutex);
     for (int row = 0; row < ENTRY_COUNT; ++row) {
       const std::string& name = entries_.names[row];
