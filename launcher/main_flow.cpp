@@ -62,12 +62,16 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   // 4. 5. The dialog object lives until after the removal: its destination
   // folder and gate are used throughout.
   ProgressDialog dialog;
+  // The temporary folder is read in UTF-16 and taken in an ANSI form that
+  // names exactly that folder (launcher/paths.h). Without one (the call
+  // failed, the answer does not fit, or no ANSI form names it) there is
+  // nowhere to extract to: end without extracting, as a refused copy does,
+  // having created nothing. The buffer is never used unfilled.
+  wchar_t wideTemp[PATH_CAPACITY + 1];
   char tempFolder[PATH_CAPACITY];
-  const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);
-  // Without a temporary folder (the call failed, or its answer does not fit)
-  // there is nowhere to extract to: end without extracting, as a refused copy
-  // does. The buffer is never used unfilled.
-  if (tempLength == 0 || tempLength >= sizeof tempFolder || !AppendBackslash(tempFolder, sizeof tempFolder)) {
+  const DWORD tempLength = GetTempPathW(PATH_CAPACITY + 1, wideTemp);
+  if (tempLength == 0 || tempLength > PATH_CAPACITY || !ExactAnsiPath(wideTemp, tempFolder, sizeof tempFolder) ||
+      !AppendBackslash(tempFolder, sizeof tempFolder)) {
     return 0;
   }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -67,12 +68,16 @@ class LauncherScenario : public ::testing::Test {
   // Runs the launcher with TMP = temp and a control file with these lines
   // besides the report.
   RunOutcome Run(const std::string& temp, const std::string& control = "", bool cancel = false) {
-    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
     RunOptions options;
     options.tempFolder = temp;
-    options.controlFile = control_;
     options.cancel = cancel;
-    return RunLauncher(launcher_, options);
+    return RunWith(options, control);
+  }
+  // The same with options as given, and the launcher at launcher when set.
+  RunOutcome RunWith(RunOptions options, const std::string& control = "", const std::wstring& launcher = L"") {
+    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
+    options.controlFile = control_;
+    return RunLauncher(launcher.empty() ? Widen(launcher_) : launcher, options);
   }
 
   InstallerReport Report() { return scenario::ReadInstallerReport(report_); }
@@ -162,9 +167,6 @@ TEST_F(LauncherScenario, TemporaryFolderEndingInATrailByte5CStillGetsItsBackslas
   // folder's trailing backslash ("temp\x95" + "ZEQXPC").
   EXPECT_EQ((std::vector<std::string>{"report.txt", "standin.ini", "temp", "temp\x95\x5C", "zephra_trial.exe"}),
             FolderItems(scratch_.Path()));
-  // Removed here: the scratch folder's clean-up takes the trail byte for a
-  // trailing backslash and cannot remove this folder itself.
-  RemoveDirectoryA(temp.c_str());
 }
 
 TEST_F(LauncherScenario, ConfirmedCancelStartsNoInstallerAndLeavesNothing) {
@@ -300,6 +302,67 @@ TEST_F(LauncherScenario, DllsPlantedBesideTheLauncherAreNotLoaded) {
   for (const std::string& name : planted) {
     EXPECT_FALSE(FileExists(scratch_.Path() + name + ".loaded")) << "the planted " << name << " was loaded";
   }
+}
+
+// Folder names users really have, in UTF-16: a blank, as in profiles named
+// "John Smith", and characters code page 932 lacks, which the ANSI calls turn
+// into a look-alike that names another folder or none: é into e, ¥ into a
+// backslash, 한 into "?". The launcher must then take the folder's short
+// (8.3) form.
+struct FolderName {
+  const char* label;
+  const wchar_t* name;
+  bool shortForm;
+};
+
+void PrintTo(const FolderName& folder, std::ostream* out) { *out << folder.label; }
+
+class TemporaryFolderNamed : public LauncherScenario, public ::testing::WithParamInterface<FolderName> {};
+
+TEST_P(TemporaryFolderNamed, InstallerRunsFromItAndNothingIsLeftAnywhere) {
+  const std::wstring parent = Widen(scratch_.Path());
+  const std::wstring temp = parent + GetParam().name + L"\\";
+  ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+  std::wstring ansiForm = temp;
+  if (GetParam().shortForm) {
+    wchar_t shortForm[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(temp.c_str(), shortForm, MAX_PATH), 0u);
+    ansiForm = shortForm;
+  }
+  PackAll();
+  RunOptions options;
+  options.wideTempFolder = temp;
+  const RunOutcome outcome = RunWith(options);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
+  ExpectInstallerSawEverything(Report(), Narrow(ansiForm) + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp).empty());
+  // No look-alike folder ("cafe", "a" holding "b") was made beside it.
+  std::vector<std::wstring> expected = {L"report.txt", L"standin.ini", L"temp", GetParam().name, L"zephra_trial.exe"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, FolderItems(parent));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, TemporaryFolderNamed,
+                         ::testing::Values(FolderName{"Blanks", L"my temp dir", false},
+                                           FolderName{"Hangul", L"\xD55C", true},
+                                           FolderName{"EAcute", L"caf\xE9", true},
+                                           FolderName{"Yen", L"a\xA5" L"b", true}),
+                         [](const ::testing::TestParamInfo<FolderName>& info) { return info.param.label; });
+
+TEST_F(LauncherScenario, LauncherSavedInAFolderNamedOutsideTheCodePageInstalls) {
+  const std::wstring folder = Widen(scratch_.Path()) + L"\xD55C\\";  // 한
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  PackAll();
+  const std::wstring launcher = folder + L"zephra_trial.exe";
+  ASSERT_TRUE(MoveFileW(Widen(launcher_).c_str(), launcher.c_str()));
+  RunOptions options;
+  options.tempFolder = temp_;
+  const RunOutcome outcome = RunWith(options, "", launcher);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty());
 }
 
 }  // namespace
