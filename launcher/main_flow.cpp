@@ -1,13 +1,51 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 
 #include "extract/progress_dialog.h"
+#include "launcher/dll_search.h"
 #include "launcher/launcher.h"
 #include "ui/sync.h"
 
+// Since Windows Vista; the headers of older systems lack it.
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740
+#endif
+
 namespace {
+
 HINSTANCE g_moduleInstance = nullptr;
+
+// Starts program with arguments (or none) through the shell, which asks for
+// an administrator's consent when the program's manifest requires those
+// rights, and waits for the process it started. False when it did not start,
+// ERROR_CANCELLED among the reasons: the user declined. The shell is loaded
+// only here, by its full path (launcher/dll_search.h), and stays loaded:
+// threads it started may outlive the call.
+bool ShellExecuteAndWait(const char* program, const char* arguments, int showState) {
+  using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+  HMODULE shell = LoadSystemLibrary("shell32.dll");
+  if (shell == nullptr) return false;
+  auto execute = reinterpret_cast<ShellExecuteExFunction>(
+      reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
+  if (execute == nullptr) return false;
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpFile = program;  // the default verb
+  info.lpParameters = arguments;
+  info.nShow = showState;
+  if (!execute(&info)) return false;
+  // No handle when the shell handed the start to a running program: then
+  // there is nothing to wait for.
+  if (info.hProcess != nullptr) {
+    WaitForSingleObject(info.hProcess, INFINITE);
+    CloseHandle(info.hProcess);
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t LanguageIndex = 0;
@@ -36,7 +74,9 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
   startup.wShowWindow = static_cast<WORD>(showState);
   PROCESS_INFORMATION process = {};
   if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
+    // A program that requires administrator rights (as installers usually
+    // declare) is refused by CreateProcess; only the shell can start it.
+    return GetLastError() == ERROR_ELEVATION_REQUIRED && ShellExecuteAndWait(program, arguments, showState);
   }
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);

@@ -31,6 +31,7 @@ const std::string kLauncher = WindowsPathOf(LAUNCHER_UNIX_PATH);
 const std::string kInstaller = WindowsPathOf(INSTALLER_UNIX_PATH);
 const std::string kDrives = WindowsPathOf(DRIVES_UNIX_ROOT);
 const std::string kPlantedDll = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
+const std::string kLauncherHost = WindowsPathOf(LAUNCHER_HOST_UNIX_PATH);
 
 std::string CrcOf(const Bytes& data) {
   char text[16];
@@ -362,6 +363,39 @@ TEST_F(LauncherScenario, LauncherSavedInAFolderNamedOutsideTheCodePageInstalls) 
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
   ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+// Wine runs everything with full rights: it never refuses CreateProcessA with
+// ERROR_ELEVATION_REQUIRED (740), as Windows does for an installer that
+// requires administrator rights. These run the whole main flow in a test
+// host (launcher_host.cpp) that makes those calls fail through the
+// import-table hook; everything else is real, the stand-in installer included.
+class HookedLauncherScenario : public LauncherScenario {
+ protected:
+  testing_support::HostRun RunHost(const std::string& fault, const std::string& control) {
+    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
+    const std::string folder = scratch_.Path() + "host\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return RunBundledHost(kLauncherHost, folder, BundleInputsOf(entries_), temp_, fault + " \"" + control_ + "\"");
+  }
+};
+
+TEST_F(HookedLauncherScenario, InstallerThatNeedsElevationIsStartedThroughTheShellAndWaitedFor) {
+  const HostRun run = RunHost("elevation", "linger_ms=1500\r\n");
+  EXPECT_EQ(0, run.exitCode);
+  // The shell started the real installer; the flow went on only after its end.
+  EXPECT_EQ((std::vector<std::string>{"shell-execute started", "installer-ended-before-mutex 1", "exit 0"}),
+            run.ReportLines());
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+TEST_F(HookedLauncherScenario, DeclinedElevationGoesOnAndRemovesEverything) {
+  const HostRun run = RunHost("declined", "");
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ((std::vector<std::string>{"shell-execute declined", "exit 0"}), run.ReportLines());
+  EXPECT_FALSE(Report().present);
   EXPECT_TRUE(FolderItems(temp_).empty());
 }
 
