@@ -10,12 +10,17 @@
 //              ShellExecuteExA then starts it
 //   declined   the same, and ShellExecuteExA fails with ERROR_CANCELLED, as
 //              when the user declines the consent prompt
+//   refused    CreateMutexA of the installer mutex fails with
+//              ERROR_ACCESS_DENIED and OpenMutexA grants SYNCHRONIZE only, as
+//              for a mutex created by a program with administrator rights
 //
 // REPORT lines, in order:
 //   shell-execute started|failed|declined   each ShellExecuteExA the flow makes
 //   installer-ended-before-mutex 0|1        (elevation) whether the process the
 //                                           shell started had ended when the
 //                                           flow asked for the installer mutex
+//   create-mutex refused                    (refused) the installer mutex
+//   open-mutex ACCESS granted|refused       (refused) each OpenMutexA, ACCESS in hex
 //   exit N                                  RunLauncher's result
 #include <windows.h>
 #include <shellapi.h>
@@ -39,6 +44,7 @@ std::string fault;
 const ImportHook* createProcessHook = nullptr;
 const ImportHook* getProcAddressHook = nullptr;
 const ImportHook* createMutexHook = nullptr;
+const ImportHook* openMutexHook = nullptr;
 ShellExecuteExFunction realShellExecute = nullptr;
 HANDLE installerProcess = nullptr;  // a copy of the handle the shell returned
 
@@ -80,11 +86,29 @@ FARPROC WINAPI WatchingGetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 HANDLE WINAPI WatchingCreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCSTR name) {
-  if (name != nullptr && std::strcmp(name, INSTALLER_MUTEX_NAME) == 0 && fault == "elevation") {
-    Note("installer-ended-before-mutex %d",
-         installerProcess != nullptr && WaitForSingleObject(installerProcess, 0) == WAIT_OBJECT_0 ? 1 : 0);
+  if (name != nullptr && std::strcmp(name, INSTALLER_MUTEX_NAME) == 0) {
+    if (fault == "elevation") {
+      Note("installer-ended-before-mutex %d",
+           installerProcess != nullptr && WaitForSingleObject(installerProcess, 0) == WAIT_OBJECT_0 ? 1 : 0);
+    }
+    if (fault == "refused") {
+      Note("create-mutex refused");
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
   }
   return createMutexHook->Original<decltype(&CreateMutexA)>()(security, owned, name);
+}
+
+HANDLE WINAPI WatchingOpenMutexA(DWORD access, BOOL inherit, LPCSTR name) {
+  if (fault != "refused") return openMutexHook->Original<decltype(&OpenMutexA)>()(access, inherit, name);
+  if ((access & ~SYNCHRONIZE) != 0) {
+    Note("open-mutex %lx refused", access);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  Note("open-mutex %lx granted", access);
+  return openMutexHook->Original<decltype(&OpenMutexA)>()(access, inherit, name);
 }
 
 }  // namespace
@@ -100,10 +124,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ImportHook createProcess("KERNEL32.dll", "CreateProcessA", reinterpret_cast<const void*>(&WatchingCreateProcessA));
   ImportHook getProcAddress("KERNEL32.dll", "GetProcAddress", reinterpret_cast<const void*>(&WatchingGetProcAddress));
   ImportHook createMutex("KERNEL32.dll", "CreateMutexA", reinterpret_cast<const void*>(&WatchingCreateMutexA));
+  ImportHook openMutex("KERNEL32.dll", "OpenMutexA", reinterpret_cast<const void*>(&WatchingOpenMutexA));
   createProcessHook = &createProcess;
   getProcAddressHook = &getProcAddress;
   createMutexHook = &createMutex;
-  if (!createProcess.Installed() || !getProcAddress.Installed() || !createMutex.Installed()) return 4;
+  openMutexHook = &openMutex;
+  if (!createProcess.Installed() || !getProcAddress.Installed() || !createMutex.Installed() || !openMutex.Installed()) {
+    return 4;
+  }
 
   LimitDllSearch();
   const int result = RunLauncher(instance, "");

@@ -368,7 +368,8 @@ TEST_F(LauncherScenario, LauncherSavedInAFolderNamedOutsideTheCodePageInstalls) 
 
 // Wine runs everything with full rights: it never refuses CreateProcessA with
 // ERROR_ELEVATION_REQUIRED (740), as Windows does for an installer that
-// requires administrator rights. These run the whole main flow in a test
+// requires administrator rights, nor a mutex with ERROR_ACCESS_DENIED, as for
+// one created by such an installer. These run the whole main flow in a test
 // host (launcher_host.cpp) that makes those calls fail through the
 // import-table hook; everything else is real, the stand-in installer included.
 class HookedLauncherScenario : public LauncherScenario {
@@ -396,6 +397,19 @@ TEST_F(HookedLauncherScenario, DeclinedElevationGoesOnAndRemovesEverything) {
   EXPECT_EQ(0, run.exitCode);
   EXPECT_EQ((std::vector<std::string>{"shell-execute declined", "exit 0"}), run.ReportLines());
   EXPECT_FALSE(Report().present);
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+TEST_F(HookedLauncherScenario, InstallerMutexRefusedToTheLauncherIsStillWaitedFor) {
+  const HostRun run = RunHost("refused", "child_ms=1500\r\n");
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ((std::vector<std::string>{"create-mutex refused", "open-mutex 100001 refused", "open-mutex 100000 granted",
+                                      "exit 0"}),
+            run.ReportLines());
+  const InstallerReport report = Report();
+  ExpectInstallerSawEverything(report, temp_ + "ZEQXPC\\");
+  // All ten files were still there at the end of the child's hold.
+  EXPECT_EQ((std::vector<std::string>{"holds 1500", "present 10", "released"}), ChildLines(report));
   EXPECT_TRUE(FolderItems(temp_).empty());
 }
 
