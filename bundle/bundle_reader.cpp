@@ -5,13 +5,15 @@
 
 namespace {
 
-// Opens the program's own executable file. A path that filled the buffer was
-// cut (and is not NUL-terminated on older systems): opening it could open
-// another file, so nothing is opened then.
+// Opens the program's own executable file by its path in UTF-16: its ANSI
+// form is a best-fit look-alike when a folder's name holds a character the
+// code page lacks, and names another file or none. A path that filled the
+// buffer was cut (and is not NUL-terminated on older systems): opening it
+// could open another file, so nothing is opened then.
 int32_t OpenOwnFile(FileAccess& file) {
-  char path[PATH_CAPACITY];
-  const DWORD length = GetModuleFileNameA(ModuleInstance(), path, sizeof path);
-  if (length == 0 || length >= sizeof path) return 1;
+  wchar_t path[PATH_CAPACITY];
+  const DWORD length = GetModuleFileNameW(ModuleInstance(), path, PATH_CAPACITY);
+  if (length == 0 || length >= PATH_CAPACITY) return 1;
   return file.Open(path, FileAccess::ModeRead);
 }
 

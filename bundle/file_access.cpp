@@ -4,12 +4,29 @@
 
 FileAccess::~FileAccess() { Close(); }
 
+namespace {
+
+DWORD AccessFor(int32_t mode) { return mode == FileAccess::ModeRead ? GENERIC_READ : GENERIC_WRITE; }
+DWORD DispositionFor(int32_t mode) { return mode == FileAccess::ModeRead ? OPEN_EXISTING : CREATE_ALWAYS; }
+
+}  // namespace
+
 int32_t FileAccess::Open(const char* path, int32_t mode) {
   Close();
   if (path == nullptr) return 1;
-  const bool reading = mode == ModeRead;
-  handle = CreateFileA(path, reading ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return Opened(CreateFileA(path, AccessFor(mode), FILE_SHARE_READ, nullptr, DispositionFor(mode),
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+int32_t FileAccess::Open(const wchar_t* path, int32_t mode) {
+  Close();
+  if (path == nullptr) return 1;
+  return Opened(CreateFileW(path, AccessFor(mode), FILE_SHARE_READ, nullptr, DispositionFor(mode),
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+int32_t FileAccess::Opened(HANDLE opened) {
+  handle = opened;
   return handle == INVALID_HANDLE_VALUE ? 2 : 0;
 }
 

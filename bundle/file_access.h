@@ -23,6 +23,8 @@ class FileAccess {
   // keeps the invalid handle, so later calls reach the platform and fail there
   // until Close or the next Open.
   int32_t Open(const char* path, int32_t mode);
+  // The same for a path in UTF-16, which names files that no ANSI path names.
+  int32_t Open(const wchar_t* path, int32_t mode);
   // Bytes read (0 at the end of the file), -1 when not open, -2 on failure.
   int32_t Read(void* buffer, int32_t count);
   // Bytes written, or -1 when not open or when WriteFile fails (its error
@@ -41,5 +43,8 @@ class FileAccess {
   bool IsOpen() const { return handle != nullptr; }
 
  private:
+  // Keeps what CreateFile returned; the result Open reports for it.
+  int32_t Opened(HANDLE opened);
+
   HANDLE handle = nullptr;
 };

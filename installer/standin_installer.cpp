@@ -13,9 +13,12 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
+#include "launcher/paths.h"
 #include "standin_report.h"
 
 namespace {
@@ -56,10 +59,23 @@ Control ReadControl() {
   return control;
 }
 
+// The own path in ANSI, its folder in a form that names that folder exactly:
+// the folder's short (8.3) form when its name holds a character the code
+// page lacks, as the launcher names it (GetModuleFileNameA would give a
+// best-fit look-alike instead, which names another folder or none).
 std::string OwnPath() {
-  char path[MAX_PATH] = "";
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  return std::string(path, length < sizeof path ? length : 0);
+  wchar_t path[MAX_PATH] = L"";
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  wchar_t* name = length < MAX_PATH ? wcsrchr(path, L'\\') : nullptr;
+  if (name == nullptr) return "";
+  char ansi[PATH_CAPACITY] = "";
+  const wchar_t kept = *++name;
+  *name = L'\0';
+  if (!ExactAnsiPath(path, ansi, sizeof ansi)) return "";
+  *name = kept;
+  const size_t used = strlen(ansi);
+  WideCharToMultiByte(CP_ACP, 0, name, -1, ansi + used, int(sizeof ansi - used), nullptr, nullptr);
+  return ansi;
 }
 
 // Writes text as the whole report: to a temporary name first, then moved into
@@ -236,6 +252,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   report += Format("qpc_frequency %lld\n", static_cast<long long>(frequency.QuadPart));
   report += "self " + self + "\n";
   report += std::string("command_line ") + GetCommandLineA() + "\n";
+  // As the C runtime split the command line: 1 when started without arguments.
+  report += Format("argc %d\n", __argc);
   report += std::string("mutex ") + mutexState + "\n";
   std::string shown = "届いたファイル:\n\n";
   int arrived = 0;

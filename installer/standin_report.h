@@ -8,6 +8,7 @@
 //   qpc_frequency <counts per second>
 //   self <the installer's own full path>
 //   command_line <the command line it was started with>
+//   argc <the number of arguments the C runtime found in it, itself counted>
 //   mutex created|existed|failed
 //   file <name> <size> <CRC-32 as 8 hex digits> normal|readonly
 //   file <name> missing

@@ -51,8 +51,11 @@ extern const char* const CleanupFolders[];
 // The main flow, from the stored instance to the exit code (always 0).
 int RunLauncher(HINSTANCE instance, const char* commandLine);
 
-// Starts program (a full path, not quoted) with optional arguments and the
-// given show state and waits until its process ends. True when it started.
+// Starts program (a full path, given unquoted; it is quoted on the command
+// line) with optional arguments and the given show state and waits until its
+// process ends. A program that requires administrator rights is started
+// through the shell, which asks the user's consent first. True when it
+// started; false when it could not, or the user declined.
 bool RunProcessAndWait(const char* program, const char* arguments, int showState);
 
 // Deletes the ten entry files under baseFolder (which ends with a backslash),

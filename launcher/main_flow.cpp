@@ -1,13 +1,51 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 
 #include "extract/progress_dialog.h"
+#include "launcher/dll_search.h"
 #include "launcher/launcher.h"
 #include "ui/sync.h"
 
+// Since Windows Vista; the headers of older systems lack it.
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740
+#endif
+
 namespace {
+
 HINSTANCE g_moduleInstance = nullptr;
+
+// Starts program with arguments (or none) through the shell, which asks for
+// an administrator's consent when the program's manifest requires those
+// rights, and waits for the process it started. False when it did not start,
+// ERROR_CANCELLED among the reasons: the user declined. The shell is loaded
+// only here, by its full path (launcher/dll_search.h), and stays loaded:
+// threads it started may outlive the call.
+bool ShellExecuteAndWait(const char* program, const char* arguments, int showState) {
+  using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+  HMODULE shell = LoadSystemLibrary("shell32.dll");
+  if (shell == nullptr) return false;
+  auto execute = reinterpret_cast<ShellExecuteExFunction>(
+      reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
+  if (execute == nullptr) return false;
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpFile = program;  // the default verb
+  info.lpParameters = arguments;
+  info.nShow = showState;
+  if (!execute(&info)) return false;
+  // No handle when the shell handed the start to a running program: then
+  // there is nothing to wait for.
+  if (info.hProcess != nullptr) {
+    WaitForSingleObject(info.hProcess, INFINITE);
+    CloseHandle(info.hProcess);
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t LanguageIndex = 0;
@@ -19,10 +57,12 @@ HINSTANCE ModuleInstance() {
 void SetModuleInstance(HINSTANCE instance) { g_moduleInstance = instance; }
 
 bool RunProcessAndWait(const char* program, const char* arguments, int showState) {
+  // The program path is quoted: unquoted, a path with blanks ("C:\Users\John
+  // Smith\...") would reach the program as several arguments.
   char commandLine[520];
   const int written = arguments != nullptr
-                          ? snprintf(commandLine, sizeof commandLine, "%s %s", program, arguments)
-                          : snprintf(commandLine, sizeof commandLine, "%s", program);
+                          ? snprintf(commandLine, sizeof commandLine, "\"%s\" %s", program, arguments)
+                          : snprintf(commandLine, sizeof commandLine, "\"%s\"", program);
   // A command line that does not fit would start the program with cut
   // arguments; refuse instead.
   if (written < 0 || static_cast<size_t>(written) >= sizeof commandLine) return false;
@@ -34,7 +74,9 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
   startup.wShowWindow = static_cast<WORD>(showState);
   PROCESS_INFORMATION process = {};
   if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
+    // A program that requires administrator rights (as installers usually
+    // declare) is refused by CreateProcess; only the shell can start it.
+    return GetLastError() == ERROR_ELEVATION_REQUIRED && ShellExecuteAndWait(program, arguments, showState);
   }
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -60,12 +102,16 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   // 4. 5. The dialog object lives until after the removal: its destination
   // folder and gate are used throughout.
   ProgressDialog dialog;
+  // The temporary folder is read in UTF-16 and taken in an ANSI form that
+  // names exactly that folder (launcher/paths.h). Without one (the call
+  // failed, the answer does not fit, or no ANSI form names it) there is
+  // nowhere to extract to: end without extracting, as a refused copy does,
+  // having created nothing. The buffer is never used unfilled.
+  wchar_t wideTemp[PATH_CAPACITY + 1];
   char tempFolder[PATH_CAPACITY];
-  const DWORD tempLength = GetTempPathA(sizeof tempFolder, tempFolder);
-  // Without a temporary folder (the call failed, or its answer does not fit)
-  // there is nowhere to extract to: end without extracting, as a refused copy
-  // does. The buffer is never used unfilled.
-  if (tempLength == 0 || tempLength >= sizeof tempFolder || !AppendBackslash(tempFolder, sizeof tempFolder)) {
+  const DWORD tempLength = GetTempPathW(PATH_CAPACITY + 1, wideTemp);
+  if (tempLength == 0 || tempLength > PATH_CAPACITY || !ExactAnsiPath(wideTemp, tempFolder, sizeof tempFolder) ||
+      !AppendBackslash(tempFolder, sizeof tempFolder)) {
     return 0;
   }
 

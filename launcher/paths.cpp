@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -25,7 +26,34 @@ size_t WholeCharPrefix(const char* source, size_t limit) {
   return static_cast<size_t>(p - source);
 }
 
+// Converts wide to the ANSI code page into buffer (at most PATH_CAPACITY
+// bytes) and checks the way back: a character the code page lacks, or one
+// that maps onto another, fails.
+bool ConvertsExactly(const wchar_t* wide, char* buffer, size_t capacity) {
+  // UTF-8 as the ANSI code page (a Windows 10 option) allows neither the flag
+  // nor the used-default report; the round trip still catches what is lost.
+  const bool utf8 = GetACP() == CP_UTF8;
+  BOOL usedDefault = FALSE;
+  const int bytes = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1, buffer, int(capacity),
+                                        nullptr, utf8 ? nullptr : &usedDefault);
+  if (bytes == 0 || usedDefault) return false;
+  // Every character takes at least one byte, so the way back fits.
+  wchar_t back[PATH_CAPACITY];
+  const int chars = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, buffer, -1, back, PATH_CAPACITY);
+  return chars != 0 && wcscmp(back, wide) == 0;
+}
+
 }  // namespace
+
+bool ExactAnsiPath(const wchar_t* path, char* buffer, size_t capacity) {
+  if (capacity > PATH_CAPACITY) capacity = PATH_CAPACITY;
+  if (ConvertsExactly(path, buffer, capacity)) return true;
+  wchar_t shortForm[PATH_CAPACITY];
+  const DWORD length = GetShortPathNameW(path, shortForm, PATH_CAPACITY);
+  if (length != 0 && length < PATH_CAPACITY && ConvertsExactly(shortForm, buffer, capacity)) return true;
+  buffer[0] = '\0';
+  return false;
+}
 
 const char* FindLastBackslash(const char* text) {
   const char* last = nullptr;

@@ -9,6 +9,16 @@
 
 constexpr size_t PATH_CAPACITY = 260;
 
+// Fills buffer (capacity bytes, at most PATH_CAPACITY of them used) with an ANSI form of path, a full path in
+// UTF-16, that names exactly the same file or folder: path itself when it
+// converts to the ANSI code page without loss and fits, else its short (8.3)
+// form when that does. False, with buffer empty, when neither does: the
+// platform's own conversion would have put a best-fit look-alike in place of
+// every character the code page lacks ("cafe" for "café", a backslash for
+// "¥", "?" for "한"), naming another folder or none. The short form needs the
+// file or folder to exist.
+bool ExactAnsiPath(const wchar_t* path, char* buffer, size_t capacity);
+
 // The last backslash of text, found by the code-page-aware walk, or null.
 const char* FindLastBackslash(const char* text);
 

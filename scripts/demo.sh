@@ -74,7 +74,8 @@ if not lines:
     print("installer started: no (it wrote no report)")
 else:
     print(f"installer started: yes, as {facts['self'][0]}")
-    print(f"  command line: {facts['command_line'][0]}  (no arguments)")
+    argc = facts.get("argc", ["?"])[0]
+    print(f"  command line: {facts['command_line'][0]}  ({'no arguments' if argc == '1' else f'argc {argc}'})")
     print(f"  installer mutex: {facts['mutex'][0]}")
 good = 0
 for rest in facts.get("file", []):

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# screenshot.sh [OUTPUT.png]
+# screenshot.sh [--dpi N] [OUTPUT.png]
 # Takes a picture of the progress dialog while it extracts the demo payload:
 # runs the dialog under Wine inside a virtual desktop (which draws window
 # captions) on a private Xvfb display, grabs the screen repeatedly, and keeps
@@ -14,11 +14,19 @@
 #
 # Uses the builds under $ZEPHRA_BUILD (default <repo>/build), building the
 # targets it needs; everything else lands in <build>/screenshot, with a Wine
-# prefix of its own so that the test prefix keeps its settings.
+# prefix of its own so that the test prefix keeps its settings. --dpi N sets
+# that prefix's display resolution to N dots per inch (96 is the default;
+# 144 is 150 %), in a prefix of its own; default output then
+# docs/progress-dialog-<N>dpi.png.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZEPHRA_BUILD:-$top/build}
-output=$(realpath -m "${1:-$top/docs/progress-dialog.png}")
+dpi=
+if [ "${1:-}" = --dpi ]; then
+  dpi=${2:?screenshot.sh: --dpi needs a number}
+  shift 2
+fi
+output=$(realpath -m "${1:-$top/docs/progress-dialog${dpi:+-${dpi}dpi}.png}")
 work=$build/screenshot
 
 for tool in Xvfb xdpyinfo import convert wine python3; do
@@ -38,7 +46,12 @@ python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$wo
 
 . "$top/scripts/wine-session.sh"
 unset DISPLAY  # always a private display: nothing else may be on the picture
-zephra_wine_session "$work/wine"
+zephra_wine_session "$work/wine${dpi:+-${dpi}dpi}"
+if [ -n "$dpi" ]; then
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
+  wineserver -k  # the desktop and the services take the resolution when they start
+  wineserver -w
+fi
 
 mkdir -p "$work/dest"
 timeout 300 wine explorer /desktop=shot,1024x768 "$work/dialog_with_bundle.exe" "$(winpath "$work/dest")\\" \

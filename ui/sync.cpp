@@ -5,7 +5,18 @@
 MutexCreateResult NamedMutex::Create(const char* name) {
   Close();
   handle_ = CreateMutexA(nullptr, TRUE, name);
-  if (handle_ == nullptr) return MutexCreateFailed;
+  if (handle_ == nullptr) {
+    if (GetLastError() != ERROR_ACCESS_DENIED) return MutexCreateFailed;
+    // The mutex exists, and its creator's security grants us less than full
+    // access, as that of a program running with administrator rights does.
+    // Waiting needs SYNCHRONIZE only; releasing after the wait needs
+    // MUTEX_MODIFY_STATE too, which such a creator usually grants as well.
+    // Without it, a mutex won by the wait cannot be released by Close and is
+    // abandoned when this thread ends.
+    handle_ = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name);
+    if (handle_ == nullptr) handle_ = OpenMutexA(SYNCHRONIZE, FALSE, name);
+    return handle_ != nullptr ? MutexAlreadyExists : MutexCreateFailed;
+  }
   if (GetLastError() == ERROR_ALREADY_EXISTS) return MutexAlreadyExists;
   return MutexCreated;
 }

@@ -9,7 +9,8 @@
 
 enum MutexCreateResult {
   MutexCreated = 0,        // new mutex, owned by the caller
-  MutexAlreadyExists = 1,  // handle to an existing mutex, not owned
+  MutexAlreadyExists = 1,  // handle to an existing mutex, not owned (also when
+                           // only opening it for a wait was allowed)
   MutexCreateFailed = 2,   // no handle held
 };
 
@@ -29,7 +30,8 @@ class NamedMutex {
   NamedMutex& operator=(const NamedMutex&) = delete;
 
   // Closes any mutex held from an earlier Create, then creates or opens the
-  // named mutex asking for initial ownership.
+  // named mutex asking for initial ownership. An existing mutex whose
+  // security refuses that (ERROR_ACCESS_DENIED) is opened for waiting.
   MutexCreateResult Create(const char* name);
 
   // Waits without a time limit. Returns the platform's result (WAIT_OBJECT_0

@@ -41,7 +41,7 @@ TEST(FileAccess, ReadsSeeksAndReportsTheEnd) {
   EXPECT_EQ(writer.Open(path.c_str(), FileAccess::ModeWrite), 2);
 
   // A null path closes the open file and opens nothing.
-  EXPECT_EQ(file.Open(nullptr, FileAccess::ModeRead), 1);
+  EXPECT_EQ(file.Open(static_cast<const char*>(nullptr), FileAccess::ModeRead), 1);
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(file.Read(buffer, 1), -1);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "launcher/paths.h"
+#include "win32_test_support.h"
 
 namespace {
 
@@ -57,6 +58,20 @@ TEST(CopyPathTest, CutsOnlyBetweenCharacters) {
   EXPECT_EQ(std::string("ab") + kHyo, small) << "the second 表 does not fit whole and is left out";
   EXPECT_TRUE(AppendPath(buffer, sizeof buffer, ""));
   EXPECT_FALSE(AppendPath(buffer, sizeof buffer, "x"));
+}
+
+// The scenarios show the short form taken for a folder named outside the
+// code page; without one there is no ANSI form at all, never a look-alike.
+TEST(ExactAnsiPathTest, NameOutsideTheCodePageWithoutAShortFormHasNoAnsiForm) {
+  testing_support::ScratchFolder base("exact");
+  char ansi[PATH_CAPACITY] = "unchanged";
+  // 한 does not exist, so it has no short form.
+  EXPECT_FALSE(ExactAnsiPath((testing_support::Widen(base.Path()) + L"\xD55C\\").c_str(), ansi, sizeof ansi));
+  EXPECT_STREQ("", ansi);
+  // An exact name is taken as it is, a trail byte 0x5C included.
+  const std::string hyo = base.Path() + kHyo + "\\";
+  ASSERT_TRUE(ExactAnsiPath(testing_support::Widen(hyo).c_str(), ansi, sizeof ansi));
+  EXPECT_EQ(hyo, ansi);
 }
 
 }  // namespace

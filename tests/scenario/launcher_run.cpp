@@ -2,40 +2,46 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mbstring.h>
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 
 #include "extract/message_table.h"
 #include "installer/standin_report.h"
 #include "launcher/launcher.h"
+#include "win32_test_support.h"
 
 namespace scenario {
 
 namespace {
 
-bool StartsWithNoCase(const char* entry, const char* prefix) {
-  return _strnicmp(entry, prefix, std::strlen(prefix)) == 0;
+bool StartsWithNoCase(const wchar_t* entry, const char* prefix) {
+  const std::wstring wide = testing_support::Widen(prefix);
+  return _wcsnicmp(entry, wide.c_str(), wide.size()) == 0;
 }
 
 // This process's environment with TMP, TEMP and the control variable
-// replaced, as a double-NUL-ended block.
-std::string EnvironmentFor(const RunOptions& options) {
-  std::string block;
-  char* all = GetEnvironmentStringsA();
-  for (const char* entry = all; entry && *entry; entry += std::strlen(entry) + 1) {
+// replaced, as a double-NUL-ended UTF-16 block.
+std::wstring EnvironmentFor(const RunOptions& options) {
+  using testing_support::Widen;
+  std::wstring block;
+  wchar_t* all = GetEnvironmentStringsW();
+  for (const wchar_t* entry = all; entry && *entry; entry += wcslen(entry) + 1) {
     if (StartsWithNoCase(entry, "TMP=") || StartsWithNoCase(entry, "TEMP=") ||
-        StartsWithNoCase(entry, "ZEPHRA_STANDIN_CONTROL=")) {
+        StartsWithNoCase(entry, (std::string(standin::CONTROL_VARIABLE) + "=").c_str())) {
       continue;
     }
     block += entry;
-    block += '\0';
+    block += L'\0';
   }
-  if (all) FreeEnvironmentStringsA(all);
-  block += "TMP=" + options.tempFolder + '\0';
-  block += "TEMP=" + options.tempFolder + '\0';
-  if (!options.controlFile.empty()) block += std::string(standin::CONTROL_VARIABLE) + "=" + options.controlFile + '\0';
-  block += '\0';
+  if (all) FreeEnvironmentStringsW(all);
+  const std::wstring temp = options.wideTempFolder.empty() ? Widen(options.tempFolder) : options.wideTempFolder;
+  block += L"TMP=" + temp + L'\0';
+  block += L"TEMP=" + temp + L'\0';
+  if (!options.controlFile.empty()) {
+    block += Widen(standin::CONTROL_VARIABLE) + L"=" + Widen(options.controlFile) + L'\0';
+  }
+  block += L'\0';
   return block;
 }
 
@@ -92,6 +98,7 @@ InstallerReport ReadInstallerReport(const std::string& path) {
     const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
     if (key == "self") report.self = rest;
     if (key == "command_line") report.commandLine = rest;
+    if (key == "argc") report.argc = std::stoi(rest);
     if (key == "mutex") report.mutex = rest;
     if (key == "child") report.child.push_back(rest);
     if (key == "file") {
@@ -116,13 +123,17 @@ LauncherProcess::~LauncherProcess() {
 }
 
 bool LauncherProcess::Start(const std::string& program, const RunOptions& options) {
+  return Start(testing_support::Widen(program), options);
+}
+
+bool LauncherProcess::Start(const std::wstring& program, const RunOptions& options) {
   options_ = options;
-  std::string environment = EnvironmentFor(options);
-  std::string commandLine = "\"" + program + "\"";
-  STARTUPINFOA startup = {};
+  std::wstring environment = EnvironmentFor(options);
+  std::wstring commandLine = L"\"" + program + L"\"";
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, &environment[0], nullptr,
-                      &startup, &process_)) {
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      &environment[0], nullptr, &startup, &process_)) {
     process_ = {};
     return false;
   }
@@ -197,6 +208,10 @@ RunOutcome LauncherProcess::Wait() {
 }
 
 RunOutcome RunLauncher(const std::string& program, const RunOptions& options) {
+  return RunLauncher(testing_support::Widen(program), options);
+}
+
+RunOutcome RunLauncher(const std::wstring& program, const RunOptions& options) {
   LauncherProcess process;
   if (!process.Start(program, options)) return RunOutcome{};
   return process.Wait();
@@ -218,19 +233,23 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs) {
 
 std::vector<std::string> FolderItems(const std::string& folder) {
   std::vector<std::string> items;
-  // Code-page aware: a folder name may end in a double-byte character whose
-  // second byte is 0x5C.
-  std::string pattern = folder;
-  const unsigned char* text = reinterpret_cast<const unsigned char*>(pattern.c_str());
-  const unsigned char* last = _mbsrchr(text, '\\');
-  if (!last || last[1] != 0) pattern += '\\';
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((pattern + "*").c_str(), &found);
+  for (const std::wstring& item : FolderItems(testing_support::Widen(folder))) {
+    items.push_back(testing_support::Narrow(item));
+  }
+  return items;
+}
+
+std::vector<std::wstring> FolderItems(const std::wstring& folder) {
+  std::vector<std::wstring> items;
+  std::wstring pattern = folder;
+  if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((pattern + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return items;
   do {
-    const std::string name = found.cFileName;
-    if (name != "." && name != "..") items.push_back(name);
-  } while (FindNextFileA(search, &found));
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") items.push_back(name);
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   std::sort(items.begin(), items.end());
   return items;

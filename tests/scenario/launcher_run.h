@@ -17,6 +17,7 @@ struct InstallerReport {
   bool present = false;
   std::string self;
   std::string commandLine;
+  int argc = -1;  // as its C runtime split the command line
   std::string mutex;
   struct File {
     bool present = false;
@@ -34,6 +35,7 @@ struct RunOptions {
   std::string controlFile;    // ZEPHRA_STANDIN_CONTROL; none when empty
   bool cancel = false;        // send the cancel command once the dialog shows
   DWORD timeoutMs = 60000;
+  std::wstring wideTempFolder = {};  // instead of tempFolder when set: any name
 };
 
 struct RunOutcome {
@@ -53,7 +55,11 @@ class LauncherProcess {
   LauncherProcess(const LauncherProcess&) = delete;
   LauncherProcess& operator=(const LauncherProcess&) = delete;
 
+  // program: the launcher's path in ANSI, or in UTF-16 for any name. The
+  // launcher gets a UTF-16 environment: an ANSI one would reach it converted
+  // with best fit.
   bool Start(const std::string& program, const RunOptions& options);
+  bool Start(const std::wstring& program, const RunOptions& options);
   // Waits for the end (up to the time limit) and returns what was seen.
   RunOutcome Wait();
   // True while the process has been started and not ended.
@@ -73,6 +79,7 @@ class LauncherProcess {
 
 // Starts the launcher and waits for its end.
 RunOutcome RunLauncher(const std::string& program, const RunOptions& options);
+RunOutcome RunLauncher(const std::wstring& program, const RunOptions& options);
 
 // Writes a stand-in control file ([standin] section, key=value lines).
 void WriteControl(const std::string& path, const std::string& keyValueLines);
@@ -82,5 +89,6 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs);
 
 // Names of the items in a folder ("." and ".." left out), sorted.
 std::vector<std::string> FolderItems(const std::string& folder);
+std::vector<std::wstring> FolderItems(const std::wstring& folder);
 
 }  // namespace scenario

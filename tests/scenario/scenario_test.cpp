@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ const std::string kLauncher = WindowsPathOf(LAUNCHER_UNIX_PATH);
 const std::string kInstaller = WindowsPathOf(INSTALLER_UNIX_PATH);
 const std::string kDrives = WindowsPathOf(DRIVES_UNIX_ROOT);
 const std::string kPlantedDll = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
+const std::string kLauncherHost = WindowsPathOf(LAUNCHER_HOST_UNIX_PATH);
 
 std::string CrcOf(const Bytes& data) {
   char text[16];
@@ -67,22 +69,27 @@ class LauncherScenario : public ::testing::Test {
   // Runs the launcher with TMP = temp and a control file with these lines
   // besides the report.
   RunOutcome Run(const std::string& temp, const std::string& control = "", bool cancel = false) {
-    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
     RunOptions options;
     options.tempFolder = temp;
-    options.controlFile = control_;
     options.cancel = cancel;
-    return RunLauncher(launcher_, options);
+    return RunWith(options, control);
+  }
+  // The same with options as given, and the launcher at launcher when set.
+  RunOutcome RunWith(RunOptions options, const std::string& control = "", const std::wstring& launcher = L"") {
+    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
+    options.controlFile = control_;
+    return RunLauncher(launcher.empty() ? Widen(launcher_) : launcher, options);
   }
 
   InstallerReport Report() { return scenario::ReadInstallerReport(report_); }
 
-  // The installer ran from folder (ends with a backslash), without
-  // arguments, owning its mutex, and found all ten entries as packed.
+  // The installer ran from folder (ends with a backslash), its path quoted
+  // and no arguments, owning its mutex, and found all ten entries as packed.
   void ExpectInstallerSawEverything(const InstallerReport& report, const std::string& folder) {
     ASSERT_TRUE(report.present) << "the installer did not run";
     EXPECT_EQ(folder + "i_autorun.exe", report.self);
-    EXPECT_EQ(report.self, report.commandLine) << "started with arguments or quoted";
+    EXPECT_EQ("\"" + report.self + "\"", report.commandLine) << "started with arguments or unquoted";
+    EXPECT_EQ(1, report.argc) << report.commandLine;
     EXPECT_EQ("created", report.mutex);
     for (int row = 0; row < ENTRY_COUNT; ++row) {
       const std::string& name = entries_.names[row];
@@ -161,9 +168,6 @@ TEST_F(LauncherScenario, TemporaryFolderEndingInATrailByte5CStillGetsItsBackslas
   // folder's trailing backslash ("temp\x95" + "ZEQXPC").
   EXPECT_EQ((std::vector<std::string>{"report.txt", "standin.ini", "temp", "temp\x95\x5C", "zephra_trial.exe"}),
             FolderItems(scratch_.Path()));
-  // Removed here: the scratch folder's clean-up takes the trail byte for a
-  // trailing backslash and cannot remove this folder itself.
-  RemoveDirectoryA(temp.c_str());
 }
 
 TEST_F(LauncherScenario, ConfirmedCancelStartsNoInstallerAndLeavesNothing) {
@@ -299,6 +303,114 @@ TEST_F(LauncherScenario, DllsPlantedBesideTheLauncherAreNotLoaded) {
   for (const std::string& name : planted) {
     EXPECT_FALSE(FileExists(scratch_.Path() + name + ".loaded")) << "the planted " << name << " was loaded";
   }
+}
+
+// Folder names users really have, in UTF-16: a blank, as in profiles named
+// "John Smith", and characters code page 932 lacks, which the ANSI calls turn
+// into a look-alike that names another folder or none: é into e, ¥ into a
+// backslash, 한 into "?". The launcher must then take the folder's short
+// (8.3) form.
+struct FolderName {
+  const char* label;
+  const wchar_t* name;
+  bool shortForm;
+};
+
+void PrintTo(const FolderName& folder, std::ostream* out) { *out << folder.label; }
+
+class TemporaryFolderNamed : public LauncherScenario, public ::testing::WithParamInterface<FolderName> {};
+
+TEST_P(TemporaryFolderNamed, InstallerRunsFromItAndNothingIsLeftAnywhere) {
+  const std::wstring parent = Widen(scratch_.Path());
+  const std::wstring temp = parent + GetParam().name + L"\\";
+  ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+  std::wstring ansiForm = temp;
+  if (GetParam().shortForm) {
+    wchar_t shortForm[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(temp.c_str(), shortForm, MAX_PATH), 0u);
+    ansiForm = shortForm;
+  }
+  PackAll();
+  RunOptions options;
+  options.wideTempFolder = temp;
+  const RunOutcome outcome = RunWith(options);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
+  ExpectInstallerSawEverything(Report(), Narrow(ansiForm) + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp).empty());
+  // No look-alike folder ("cafe", "a" holding "b") was made beside it.
+  std::vector<std::wstring> expected = {L"report.txt", L"standin.ini", L"temp", GetParam().name, L"zephra_trial.exe"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, FolderItems(parent));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, TemporaryFolderNamed,
+                         ::testing::Values(FolderName{"Blanks", L"my temp dir", false},
+                                           FolderName{"Hangul", L"\xD55C", true},
+                                           FolderName{"EAcute", L"caf\xE9", true},
+                                           FolderName{"Yen", L"a\xA5" L"b", true}),
+                         [](const ::testing::TestParamInfo<FolderName>& info) { return info.param.label; });
+
+TEST_F(LauncherScenario, LauncherSavedInAFolderNamedOutsideTheCodePageInstalls) {
+  const std::wstring folder = Widen(scratch_.Path()) + L"\xD55C\\";  // 한
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  PackAll();
+  const std::wstring launcher = folder + L"zephra_trial.exe";
+  ASSERT_TRUE(MoveFileW(Widen(launcher_).c_str(), launcher.c_str()));
+  RunOptions options;
+  options.tempFolder = temp_;
+  const RunOutcome outcome = RunWith(options, "", launcher);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+// Wine runs everything with full rights: it never refuses CreateProcessA with
+// ERROR_ELEVATION_REQUIRED (740), as Windows does for an installer that
+// requires administrator rights, nor a mutex with ERROR_ACCESS_DENIED, as for
+// one created by such an installer. These run the whole main flow in a test
+// host (launcher_host.cpp) that makes those calls fail through the
+// import-table hook; everything else is real, the stand-in installer included.
+class HookedLauncherScenario : public LauncherScenario {
+ protected:
+  testing_support::HostRun RunHost(const std::string& fault, const std::string& control) {
+    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
+    const std::string folder = scratch_.Path() + "host\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return RunBundledHost(kLauncherHost, folder, BundleInputsOf(entries_), temp_, fault + " \"" + control_ + "\"");
+  }
+};
+
+TEST_F(HookedLauncherScenario, InstallerThatNeedsElevationIsStartedThroughTheShellAndWaitedFor) {
+  const HostRun run = RunHost("elevation", "linger_ms=1500\r\n");
+  EXPECT_EQ(0, run.exitCode);
+  // The shell started the real installer; the flow went on only after its end.
+  EXPECT_EQ((std::vector<std::string>{"shell-execute started", "installer-ended-before-mutex 1", "exit 0"}),
+            run.ReportLines());
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+TEST_F(HookedLauncherScenario, DeclinedElevationGoesOnAndRemovesEverything) {
+  const HostRun run = RunHost("declined", "");
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ((std::vector<std::string>{"shell-execute declined", "exit 0"}), run.ReportLines());
+  EXPECT_FALSE(Report().present);
+  EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+TEST_F(HookedLauncherScenario, InstallerMutexRefusedToTheLauncherIsStillWaitedFor) {
+  const HostRun run = RunHost("refused", "child_ms=1500\r\n");
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ((std::vector<std::string>{"create-mutex refused", "open-mutex 100001 refused", "open-mutex 100000 granted",
+                                      "exit 0"}),
+            run.ReportLines());
+  const InstallerReport report = Report();
+  ExpectInstallerSawEverything(report, temp_ + "ZEQXPC\\");
+  // All ten files were still there at the end of the child's hold.
+  EXPECT_EQ((std::vector<std::string>{"holds 1500", "present 10", "released"}), ChildLines(report));
+  EXPECT_TRUE(FolderItems(temp_).empty());
 }
 
 }  // namespace

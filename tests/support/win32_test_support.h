@@ -25,8 +25,15 @@ class ScratchFolder {
   std::string path_;
 };
 
-// Removes a folder tree; read-only marks are cleared first.
+// Removes a folder tree; read-only marks are cleared first. Walked in UTF-16,
+// so names outside the ANSI code page go too.
 void RemoveTree(const std::string& path);
+void RemoveTree(const std::wstring& path);
+
+// ANSI text (the process's code page) as UTF-16, and back with the
+// platform's best fit, as the ANSI calls convert.
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
 
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);

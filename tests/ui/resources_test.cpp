@@ -15,6 +15,12 @@
 
 namespace {
 
+const std::string kLauncher = [] {
+  std::string path = "Z:" LAUNCHER_EXE_UNIX_PATH;
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return path;
+}();
+
 // A resource id or name field: an ordinal, or a UTF-16 string.
 struct NameOrOrdinal {
   uint16_t ordinal = 0;  // 0 when the field is a string
@@ -245,6 +251,46 @@ TEST(Resources, IconGroup110HoldsFourValidImages) {
   }
   std::set<std::pair<int, int>> expected = {{16, 4}, {16, 8}, {32, 4}, {32, 8}};
   EXPECT_EQ(expected, formats);
+}
+
+// The launcher's application manifest, read back from the built launcher.
+// This test program links the same resources, so the loader has applied that
+// manifest here too: its activation context tells what Windows makes of it.
+TEST(Resources, LauncherManifestRunsAsInvokerOnEverySystemFromVistaTo11AndDpiAware) {
+  HMODULE launcher = LoadLibraryExA(kLauncher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, launcher) << kLauncher;
+  HRSRC found = FindResourceA(launcher, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+  ASSERT_NE(nullptr, found);
+  const std::string text(static_cast<const char*>(LockResource(LoadResource(launcher, found))),
+                         SizeofResource(launcher, found));
+  FreeLibrary(launcher);
+  auto own = LoadRaw(1, MAKEINTRESOURCEA(24));
+  EXPECT_EQ(text, std::string(reinterpret_cast<const char*>(own.first), own.second)) << "not the launcher's manifest";
+  // Vista, 7, 8, 8.1, 10 and 11.
+  for (const char* system : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+    EXPECT_NE(std::string::npos, text.find(std::string("<supportedOS Id=\"") + system + "\"/>")) << system;
+  }
+
+  // The process's own context: null handle, no flags.
+  ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION runLevel = {};
+  ASSERT_TRUE(QueryActCtxW(0, nullptr, nullptr, RunlevelInformationInActivationContext, &runLevel, sizeof runLevel,
+                           nullptr));
+  EXPECT_EQ(ACTCTX_RUN_LEVEL_AS_INVOKER, runLevel.RunLevel);
+  EXPECT_EQ(0u, runLevel.UiAccess);
+  uint32_t systems[128] = {};  // the count, then elements whose layout differs between SDKs
+  ASSERT_TRUE(QueryActCtxW(0, nullptr, nullptr, CompatibilityInformationInActivationContext, systems,
+                           sizeof systems, nullptr));
+  EXPECT_EQ(5u, systems[0]);
+  using QuerySettings = BOOL(WINAPI*)(DWORD, HANDLE, PCWSTR, PCWSTR, PWSTR, SIZE_T, SIZE_T*);
+  auto querySettings = reinterpret_cast<QuerySettings>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryActCtxSettingsW")));
+  ASSERT_NE(nullptr, querySettings);
+  wchar_t dpiAware[16] = L"";
+  EXPECT_TRUE(querySettings(0, nullptr, L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware",
+                            dpiAware, 16, nullptr));
+  EXPECT_EQ(std::wstring(L"true"), dpiAware);
 }
 
 }  // namespace

@@ -1,0 +1,142 @@
+// scenario_launcher_host TEMP REPORT FAULT CONTROL
+//
+// Runs the launcher's whole main flow (RunLauncher, after the entry's DLL
+// search limit) against the bundle appended to this program's own file, with
+// TEMP as its temporary folder and CONTROL as the stand-in installer's
+// control file, while one platform call fails the way Windows makes it fail
+// and Wine never does (Wine runs everything with full rights):
+//   elevation  CreateProcessA refuses with ERROR_ELEVATION_REQUIRED (740), as
+//              for an installer that requires administrator rights; the real
+//              ShellExecuteExA then starts it
+//   declined   the same, and ShellExecuteExA fails with ERROR_CANCELLED, as
+//              when the user declines the consent prompt
+//   refused    CreateMutexA of the installer mutex fails with
+//              ERROR_ACCESS_DENIED and OpenMutexA grants SYNCHRONIZE only, as
+//              for a mutex created by a program with administrator rights
+//
+// REPORT lines, in order:
+//   shell-execute started|failed|declined   each ShellExecuteExA the flow makes
+//   installer-ended-before-mutex 0|1        (elevation) whether the process the
+//                                           shell started had ended when the
+//                                           flow asked for the installer mutex
+//   create-mutex refused                    (refused) the installer mutex
+//   open-mutex ACCESS granted|refused       (refused) each OpenMutexA, ACCESS in hex
+//   exit N                                  RunLauncher's result
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstring>
+#include <string>
+
+#include "host_report.h"
+#include "import_hook.h"
+#include "launcher/dll_search.h"
+#include "launcher/launcher.h"
+
+namespace {
+
+using testing_support::ImportHook;
+using testing_support::Note;
+
+using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+
+std::string fault;
+const ImportHook* createProcessHook = nullptr;
+const ImportHook* getProcAddressHook = nullptr;
+const ImportHook* createMutexHook = nullptr;
+const ImportHook* openMutexHook = nullptr;
+ShellExecuteExFunction realShellExecute = nullptr;
+HANDLE installerProcess = nullptr;  // a copy of the handle the shell returned
+
+BOOL WINAPI WatchingCreateProcessA(LPCSTR program, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+                                   LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags, LPVOID environment,
+                                   LPCSTR folder, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process) {
+  if (fault == "elevation" || fault == "declined") {
+    SetLastError(740);  // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+  }
+  return createProcessHook->Original<decltype(&CreateProcessA)>()(program, commandLine, processSecurity,
+                                                                  threadSecurity, inherit, flags, environment, folder,
+                                                                  startup, process);
+}
+
+BOOL WINAPI WatchedShellExecuteExA(SHELLEXECUTEINFOA* info) {
+  if (fault == "declined") {
+    Note("shell-execute declined");
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
+  const BOOL started = realShellExecute(info);
+  Note("shell-execute %s", started ? "started" : "failed");
+  if (started && info->hProcess != nullptr) {
+    DuplicateHandle(GetCurrentProcess(), info->hProcess, GetCurrentProcess(), &installerProcess, SYNCHRONIZE, FALSE,
+                    0);
+  }
+  return started;
+}
+
+FARPROC WINAPI WatchingGetProcAddress(HMODULE module, LPCSTR name) {
+  const FARPROC found = getProcAddressHook->Original<decltype(&GetProcAddress)>()(module, name);
+  // A name, not an ordinal, and the shell's start function: hand out ours.
+  if (HIWORD(reinterpret_cast<UINT_PTR>(name)) != 0 && std::strcmp(name, "ShellExecuteExA") == 0 && found) {
+    realShellExecute = reinterpret_cast<ShellExecuteExFunction>(reinterpret_cast<void*>(found));
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&WatchedShellExecuteExA));
+  }
+  return found;
+}
+
+HANDLE WINAPI WatchingCreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCSTR name) {
+  if (name != nullptr && std::strcmp(name, INSTALLER_MUTEX_NAME) == 0) {
+    if (fault == "elevation") {
+      Note("installer-ended-before-mutex %d",
+           installerProcess != nullptr && WaitForSingleObject(installerProcess, 0) == WAIT_OBJECT_0 ? 1 : 0);
+    }
+    if (fault == "refused") {
+      Note("create-mutex refused");
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+  }
+  return createMutexHook->Original<decltype(&CreateMutexA)>()(security, owned, name);
+}
+
+HANDLE WINAPI WatchingOpenMutexA(DWORD access, BOOL inherit, LPCSTR name) {
+  if (fault != "refused") return openMutexHook->Original<decltype(&OpenMutexA)>()(access, inherit, name);
+  if ((access & ~SYNCHRONIZE) != 0) {
+    Note("open-mutex %lx refused", access);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  Note("open-mutex %lx granted", access);
+  return openMutexHook->Original<decltype(&OpenMutexA)>()(access, inherit, name);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  if (__argc < 5) return 2;
+  if (!testing_support::OpenHostReport(__argv[2])) return 3;
+  fault = __argv[3];
+  SetEnvironmentVariableA("TMP", __argv[1]);
+  SetEnvironmentVariableA("TEMP", __argv[1]);
+  SetEnvironmentVariableA("ZEPHRA_STANDIN_CONTROL", __argv[4]);
+
+  ImportHook createProcess("KERNEL32.dll", "CreateProcessA", reinterpret_cast<const void*>(&WatchingCreateProcessA));
+  ImportHook getProcAddress("KERNEL32.dll", "GetProcAddress", reinterpret_cast<const void*>(&WatchingGetProcAddress));
+  ImportHook createMutex("KERNEL32.dll", "CreateMutexA", reinterpret_cast<const void*>(&WatchingCreateMutexA));
+  ImportHook openMutex("KERNEL32.dll", "OpenMutexA", reinterpret_cast<const void*>(&WatchingOpenMutexA));
+  createProcessHook = &createProcess;
+  getProcAddressHook = &getProcAddress;
+  createMutexHook = &createMutex;
+  openMutexHook = &openMutex;
+  if (!createProcess.Installed() || !getProcAddress.Installed() || !createMutex.Installed() || !openMutex.Installed()) {
+    return 4;
+  }
+
+  LimitDllSearch();
+  const int result = RunLauncher(instance, "");
+  Note("exit %d", result);
+  if (installerProcess != nullptr) CloseHandle(installerProcess);
+  testing_support::CloseHostReport();
+  return result;
+}
