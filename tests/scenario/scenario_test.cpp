@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bundle/format/crc32.h"
 #include "bundled_program.h"
 #include "extract/message_table.h"
 #include "installer/standin_report.h"
@@ -33,7 +34,7 @@ const std::string kPlantedDll = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
 
 std::string CrcOf(const Bytes& data) {
   char text[16];
-  std::snprintf(text, sizeof text, "%08X", standin::Crc32(data.data(), data.size()));
+  std::snprintf(text, sizeof text, "%08X", bundle::Crc32(data.data(), data.size()));
   return text;
 }
 
@@ -199,7 +200,7 @@ TEST_F(LauncherScenario, DamagedBlockIsReportedAndEverythingWrittenIsRemoved) {
   Pack(inputs);
   const RunOutcome outcome = Run(temp_);
   EXPECT_EQ(0, outcome.exitCode);
-  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
+  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_DAMAGED)}, outcome.boxes);
   EXPECT_FALSE(Report().present);
   EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
 }

@@ -79,11 +79,8 @@ Decoded DecodeBlock(InputFile& file, const EntryView& entry) {
   std::vector<uint8_t> data(size_t(entry.record.dataSize));
   file.ReadExactly(uint64_t(entry.record.dataStart), data.data(), data.size());
   const size_t streamLength = data.size() - bundle::BLOCK_HEADER_SIZE;
-  // A flag byte and eight references, 17 stream bytes, give at most 144
-  // output bytes: a larger D cannot be reached, so no output of that size is
-  // allocated for it.
-  const uint64_t reachable = (uint64_t(streamLength) + 16) / 17 * 144;
-  if (entry.decodedSize > reachable) {
+  // A larger D cannot be reached, so no output of that size is allocated.
+  if (entry.decodedSize > bundle::MaxDecodedSize(streamLength)) {
     result.problem = "decoded size " + std::to_string(entry.decodedSize) + " is more than a stream of " +
                      std::to_string(streamLength) + " bytes can give (truncated block)";
     return result;
