@@ -306,7 +306,7 @@ TEST_F(LauncherScenario, DllsPlantedBesideTheLauncherAreNotLoaded) {
 
 // The launcher as a publisher ships it: packed by bundletool, then signed
 // with osslsigncode, both at test time (the signed_launcher fixture, with the
-// commands of tools/bundletool/README.md), and run as it was signed.
+// commands of README.md), and run as it was signed.
 class SignedLauncherScenario : public LauncherScenario {
  protected:
   void SetUp() override {

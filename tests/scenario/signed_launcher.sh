@@ -7,7 +7,8 @@
 # shipped manifest, then signed by osslsigncode with a certificate made here
 # by openssl), and the reports of `osslsigncode verify` and `bundletool
 # verify` on it, each with its exit status on its last line. The commands are
-# those of tools/bundletool/README.md. A ctest fixture runs this before the
+# those of README.md ("Signing a packed launcher"), packing at the fast level
+# to save time. A ctest fixture runs this before the
 # scenarios; it writes OUT/ready when everything was made, or OUT/skipped
 # with the reason when osslsigncode or openssl is missing (the set-up
 # installs both), or OUT/failed when a step failed. Always exits 0.
