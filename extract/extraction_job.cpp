@@ -117,7 +117,8 @@ bool WriteEntryFromMemory(BundleReader& reader, const char* filePath, const char
   if (IsCompressedBlock(buffers.stored, count)) {
     // A decoded size the stream cannot reach is damage, not a request for
     // that much memory.
-    if (bundle::ReadBlockHeader(buffers.stored).decodedSize > bundle::MaxDecodedSize(count - bundle::BLOCK_HEADER_SIZE)) {
+    const uint32_t claimed = bundle::ReadBlockHeader(buffers.stored).decodedSize;
+    if (claimed > bundle::MaxDecodedSize(count - bundle::BLOCK_HEADER_SIZE)) {
       SetLastError(ERROR_FILE_CORRUPT);
       return false;
     }

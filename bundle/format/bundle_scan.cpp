@@ -74,7 +74,9 @@ ScanDiagnosis ScanBundle(ByteSource& source, std::vector<BundleEntry>& entries) 
       }
       return Problem(known, ScanStatus::Damaged, "no marker before the data of the entry", marker);
     }
-    if (!roomForTrailer) return Problem(known, ScanStatus::Damaged, "entry marker too near the start of the file", marker);
+    if (!roomForTrailer) {
+      return Problem(known, ScanStatus::Damaged, "entry marker too near the start of the file", marker);
+    }
 
     const int64_t nameLength = int32_t(LoadLe32(trailer));
     const int64_t dataSize = int32_t(LoadLe32(trailer + 4));
@@ -83,7 +85,9 @@ ScanDiagnosis ScanBundle(ByteSource& source, std::vector<BundleEntry>& entries) 
     }
     const int64_t nameStart = marker - 8 - nameLength;
     // Four bytes for the start marker at least must precede any data.
-    if (nameStart < 4) return Problem(known, ScanStatus::Damaged, "name reaches before the start marker", marker - 8);
+    if (nameStart < 4) {
+      return Problem(known, ScanStatus::Damaged, "name reaches before the start marker", marker - 8);
+    }
     const int64_t dataStart = nameStart - dataSize;
     if (dataSize < 0 || dataStart < 4) {
       return Problem(known, ScanStatus::Damaged, "data size reaches before the start marker", marker - 4);

@@ -65,7 +65,9 @@ std::vector<uint8_t> Build(const std::vector<BundleInput>& inputs, const std::ve
     total += RecordSize(input.name, input.data.size());
   }
   if (total > MAX_FILE_SIZE) throw std::invalid_argument("bundle of 2 GiB or more");
-  if (inputs.size() + (checks != nullptr ? 1 : 0) > size_t(MAX_ENTRY_COUNT)) throw std::invalid_argument("more entries than a scan reads");
+  if (inputs.size() + (checks != nullptr ? 1 : 0) > size_t(MAX_ENTRY_COUNT)) {
+    throw std::invalid_argument("more entries than a scan reads");
+  }
 
   std::vector<uint8_t> bundle = StartMarkerBytes();
   bundle.reserve(size_t(total));

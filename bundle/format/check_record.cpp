@@ -48,14 +48,18 @@ CheckRecord ParseCheckRecord(const uint8_t* data, size_t size) {
   const uint32_t count = LoadLe32(data + 4);
   // Every item takes 9 bytes at least, which bounds count before anything
   // is reserved for it.
-  if (count > MAX_ENTRY_COUNT || count > (body - 8) / 9) return Damaged("check record counts more items than it holds");
+  if (count > uint32_t(MAX_ENTRY_COUNT) || count > (body - 8) / 9) {
+    return Damaged("check record counts more items than it holds");
+  }
   record.items.reserve(count);
   size_t at = 8;
   for (uint32_t i = 0; i < count; ++i) {
     if (body - at < 4) return Damaged("check record ends inside an item");
     const uint32_t length = LoadLe32(data + at);
     at += 4;
-    if (length < 1 || length > uint32_t(MAX_NAME_LENGTH)) return Damaged("check record holds a name length out of range");
+    if (length < 1 || length > uint32_t(MAX_NAME_LENGTH)) {
+      return Damaged("check record holds a name length out of range");
+    }
     if (body - at < size_t(length) + 4) return Damaged("check record ends inside an item");
     const char* name = reinterpret_cast<const char*>(data + at);
     if (std::find(name, name + length, '\0') != name + length - 1) {

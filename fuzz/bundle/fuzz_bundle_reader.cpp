@@ -150,7 +150,9 @@ void CheckLookups(bundle::BundleIndex& index, const char* name, const uint8_t* d
 // The record's rules over a sound scan, restated: no record, or one of
 // another version, holds; otherwise it must parse and name every entry.
 bool RecordHolds(const std::vector<bundle::BundleEntry>& entries, const uint8_t* data) {
-  const auto isRecord = [](const bundle::BundleEntry& e) { return std::strcmp(e.name, bundle::CHECK_RECORD_NAME) == 0; };
+  const auto isRecord = [](const bundle::BundleEntry& e) {
+    return std::strcmp(e.name, bundle::CHECK_RECORD_NAME) == 0;
+  };
   const auto record = std::find_if(entries.begin(), entries.end(), isRecord);
   if (record == entries.end()) return true;
   const bundle::CheckRecord parsed = bundle::ParseCheckRecord(data + record->dataStart, size_t(record->dataSize));
