@@ -37,20 +37,26 @@ bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_
 }
 
 void* PrivateHeapAlloc(uint32_t size) {
-  if (g_failAfter == 0) return nullptr;
+  if (g_failAfter == 0) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   const bool created = g_liveCount == 0;
   if (created) {
     g_heap = HeapCreate(0, 0, 0);
-    if (g_heap == nullptr) return nullptr;
+    if (g_heap == nullptr) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
   }
   void* block = HeapAlloc(g_heap, HEAP_ZERO_MEMORY, size);
   if (block == nullptr) {
     // No block is alive, so no heap may exist either.
     if (created) {
-      PreserveLastError keep;
       HeapDestroy(g_heap);
       g_heap = nullptr;
     }
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   ++g_liveCount;

@@ -29,8 +29,10 @@ void* DecodeBlock(void* block, uint32_t length, uint32_t* decodedSize);
 bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize);
 
 // A zero-filled block of size bytes from the private heap, creating the heap
-// when none exists; null when the heap cannot be created or the allocation
-// fails (a heap created for it is destroyed again).
+// when none exists; null, with ERROR_NOT_ENOUGH_MEMORY as the last error,
+// when the heap cannot be created or the allocation fails (a heap created for
+// it is destroyed again). So a DecodeBlock that fails without that error
+// failed on the block itself.
 void* PrivateHeapAlloc(uint32_t size);
 // Releases a block from PrivateHeapAlloc; destroys the heap with the last one.
 // Does nothing for null or while no block is alive. Leaves GetLastError() as

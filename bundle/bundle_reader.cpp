@@ -70,5 +70,16 @@ bool BundleReader::CopyEntryToFile(std::string name, std::string destination) {
   FileAccess file;
   if (file.Open(destination.c_str(), FileAccess::ModeWrite) != 0) return false;
   FileSink sink(file);
-  return index.CopyEntry(*entry, sink);
+  switch (index.CopyEntry(*entry, sink)) {
+    case bundle::CopyResult::Copied:
+      return true;
+    case bundle::CopyResult::SourceEnded:
+    case bundle::CopyResult::CheckFailed:
+      SetLastError(ERROR_FILE_CORRUPT);
+      return false;
+    case bundle::CopyResult::ReadFailed:
+    case bundle::CopyResult::SinkRefused:
+      break;  // the failed call's error stands
+  }
+  return false;
 }

@@ -9,6 +9,10 @@
 // marker at its end, or is damaged anywhere down to its start marker yields
 // an empty list, so every lookup then fails as for a missing name.
 //
+// In a bundle with a check record (bundle/format/check_record.h) the
+// streamed copy checks what it writes; the in-memory route checks the
+// decoded bytes itself, with ExpectedCrc.
+//
 // A reader belongs to one thread.
 #pragma once
 
@@ -53,10 +57,21 @@ class BundleReader : private bundle::ByteSource {
   // destination whose last character is a backslash is a folder and the
   // entry's name is appended to it; any other is the file's full path. False
   // when the name is not found, the file cannot be created, a read fails or
-  // the bundle file ends early, or a write fails; after a failed write
-  // GetLastError() holds the write's error (ERROR_DISK_FULL, for one) and the
-  // bytes written so far stay on disk.
+  // the bundle file ends early, a write fails, or the bytes fail the check
+  // record's CRC. The bytes written so far stay on disk. After a failed
+  // creation, read or write GetLastError() holds that call's error
+  // (ERROR_DISK_FULL, for one); after an early end or a failed check it is
+  // ERROR_FILE_CORRUPT: the bundle is damaged.
   bool CopyEntryToFile(std::string name, std::string destination);
+
+  // The named entry, or null when there is none.
+  const BundleEntry* Find(std::string name) { return index.Find(name.c_str()); }
+  // True with *crc set when the check record gives the named entry's
+  // content a CRC-32 (bundle/format/bundle_index.h).
+  bool ExpectedCrc(std::string name, uint32_t* crc) {
+    const BundleEntry* entry = index.Find(name.c_str());
+    return entry != nullptr && index.ExpectedCrc(*entry, crc);
+  }
 
   // The current list, in scan order (for tools and tests).
   const std::vector<BundleEntry>& Entries() const { return index.Entries(); }

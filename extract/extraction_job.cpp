@@ -7,6 +7,8 @@
 
 #include "bundle/block_decoder.h"
 #include "bundle/bundle_reader.h"
+#include "bundle/format/crc32.h"
+#include "bundle/format/lzss.h"
 #include "extract/folder_path.h"
 #include "extract/progress_dialog.h"
 #include "launcher/launcher.h"
@@ -16,9 +18,15 @@
 // before WM_JOB_FAILED reads the thread's last error, so a stale
 // ERROR_DISK_FULL left by some earlier call can never be reported for an
 // entry that failed for another reason.
-//   ERROR_INVALID_DATA          the bundle did not deliver the entry: missing,
-//                               damaged, or a block that does not decode
-//   ERROR_NOT_ENOUGH_MEMORY     a buffer or a path copy could not be had
+//   ERROR_FILE_CORRUPT          the bundle is damaged: none found, a record
+//                               that does not fit the file, a check record
+//                               that fails, a block that does not decode,
+//                               content that fails its CRC (the reader sets
+//                               it too, for the streamed copy)
+//   ERROR_INVALID_DATA          the bundle, sound in itself, lacks the entry,
+//                               or the program's file could not be read
+//   ERROR_NOT_ENOUGH_MEMORY     a buffer or a path copy could not be had (the
+//                               private heap sets it too)
 //   ERROR_FILENAME_EXCED_RANGE  the row's path does not fit PATH_CAPACITY
 
 namespace {
@@ -53,45 +61,81 @@ bool WriteAll(HANDLE file, const void* bytes, uint32_t count) {
   return true;
 }
 
+// The error for a failed listing: damage when the file holds no sound
+// bundle, else the failed read's own (the file could not be read).
+void SetListingError(const BundleReader& reader) {
+  const bundle::ScanStatus status = reader.LastScan().status;
+  if (status == bundle::ScanStatus::NoBundle || status == bundle::ScanStatus::Damaged) {
+    SetLastError(ERROR_FILE_CORRUPT);
+  } else {
+    EnsureError(ERROR_INVALID_DATA);
+  }
+}
+
+// An entry's bytes in memory, released on every way out with the thread's
+// last error kept.
+struct EntryBuffers {
+  uint8_t* stored = nullptr;  // general heap
+  void* decoded = nullptr;    // private heap
+  EntryBuffers() = default;
+  EntryBuffers(const EntryBuffers&) = delete;
+  EntryBuffers& operator=(const EntryBuffers&) = delete;
+  ~EntryBuffers() {
+    PreserveLastError keep;
+    PrivateHeapFree(decoded);
+    delete[] stored;
+  }
+};
+
 // The in-memory route with a reader the caller owns; see ExtractEntryInMemory.
 bool WriteEntryFromMemory(BundleReader& reader, const char* filePath, const char* entryName) {
   SetLastError(ERROR_SUCCESS);
-  const int32_t size = reader.ListEntries() ? reader.EntrySize(entryName) : -1;
-  if (size < 0) {
-    EnsureError(ERROR_INVALID_DATA);
+  if (!reader.ListEntries()) {
+    SetListingError(reader);
     return false;
   }
+  const int32_t size = reader.EntrySize(entryName);
+  EntryBuffers buffers;
   // One byte at least, so that an empty entry still has a buffer to read into.
-  uint8_t* buffer = new (std::nothrow) uint8_t[size > 0 ? size : 1];
-  if (buffer == nullptr) {
+  buffers.stored = new (std::nothrow) uint8_t[size > 0 ? size : 1];
+  if (buffers.stored == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-  if (!reader.ReadEntry(entryName, buffer, size)) {
-    EnsureError(ERROR_INVALID_DATA);
-    PreserveLastError keep;
-    delete[] buffer;
+  if (!reader.ReadEntry(entryName, buffers.stored, size)) {
+    // A failed read keeps its error; a listed entry whose bytes end early is
+    // damage; a name the bundle lacks is not.
+    EnsureError(reader.Find(entryName) != nullptr ? ERROR_FILE_CORRUPT : ERROR_INVALID_DATA);
     return false;
   }
 
   SetFileAttributesA(filePath, FILE_ATTRIBUTE_NORMAL);
-  const void* bytes = buffer;
+  const void* bytes = buffers.stored;
   uint32_t count = static_cast<uint32_t>(size);
-  void* decoded = nullptr;
   // The length-checked test: an entry shorter than a block header is stored
   // data, and must not be read past its end.
-  if (IsCompressedBlock(buffer, count)) {
-    uint32_t decodedSize = 0;
-    SetLastError(ERROR_SUCCESS);
-    decoded = DecodeBlock(buffer, count, &decodedSize);
-    if (decoded == nullptr) {
-      EnsureError(ERROR_INVALID_DATA);
-      PreserveLastError keep;
-      delete[] buffer;
+  if (IsCompressedBlock(buffers.stored, count)) {
+    // A decoded size the stream cannot reach is damage, not a request for
+    // that much memory.
+    const uint32_t claimed = bundle::ReadBlockHeader(buffers.stored).decodedSize;
+    if (claimed > bundle::MaxDecodedSize(count - bundle::BLOCK_HEADER_SIZE)) {
+      SetLastError(ERROR_FILE_CORRUPT);
       return false;
     }
-    bytes = decoded;
+    uint32_t decodedSize = 0;
+    SetLastError(ERROR_SUCCESS);
+    buffers.decoded = DecodeBlock(buffers.stored, count, &decodedSize);
+    if (buffers.decoded == nullptr) {
+      EnsureError(ERROR_FILE_CORRUPT);  // the private heap's ERROR_NOT_ENOUGH_MEMORY stands
+      return false;
+    }
+    bytes = buffers.decoded;
     count = decodedSize;
+  }
+  uint32_t expected = 0;
+  if (reader.ExpectedCrc(entryName, &expected) && bundle::Crc32(bytes, count) != expected) {
+    SetLastError(ERROR_FILE_CORRUPT);
+    return false;
   }
 
   bool written = false;
@@ -99,13 +143,10 @@ bool WriteEntryFromMemory(BundleReader& reader, const char* filePath, const char
       CreateFileA(filePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     written = WriteAll(file, bytes, count);
+    // The write's error (ERROR_DISK_FULL, for one) must outlive the clean-up.
     PreserveLastError keep;
     CloseHandle(file);
   }
-  // The write's error (ERROR_DISK_FULL, for one) must outlive the clean-up.
-  PreserveLastError keep;
-  PrivateHeapFree(decoded);
-  delete[] buffer;
   return written;
 }
 
@@ -182,7 +223,11 @@ unsigned __stdcall RunExtraction(void* context) {
     } else {
       const DWORD error = GetLastError();  // before any other call
       // Returns once the dialog has shown its error message.
-      SendMessageA(window, WM_JOB_FAILED, error == ERROR_DISK_FULL ? 1 : 0, 0);
+      SendMessageA(window, WM_JOB_FAILED,
+                   error == ERROR_DISK_FULL      ? JOB_FAILED_DISK_FULL
+                   : error == ERROR_FILE_CORRUPT ? JOB_FAILED_DAMAGED
+                                                 : JOB_FAILED_OTHER,
+                   0);
       dialog.MarkCancelled();
     }
 
@@ -218,7 +263,13 @@ bool ExtractEntryStreamed(const char* filePath, const char* entryName) {
     BundleReader reader;
     SetLastError(ERROR_SUCCESS);
     copied = reader.CopyEntryToFile(entryName, filePath);
-    if (!copied) EnsureError(ERROR_INVALID_DATA);
+    if (!copied) {
+      if (reader.LastScan().status != bundle::ScanStatus::Ok) {
+        SetListingError(reader);
+      } else {
+        EnsureError(ERROR_INVALID_DATA);  // the copy's own error, or a missing name
+      }
+    }
     error = GetLastError();
   }
   SetLastError(error);

@@ -12,6 +12,13 @@
 
 class ProgressDialog;
 
+// WM_JOB_FAILED's wParam: which text the dialog shows.
+enum JobFailure : WPARAM {
+  JOB_FAILED_OTHER = 0,
+  JOB_FAILED_DISK_FULL = 1,  // the failed write's error was ERROR_DISK_FULL
+  JOB_FAILED_DAMAGED = 2,    // ERROR_FILE_CORRUPT: the bundle is damaged (a cut or damaged download)
+};
+
 // Starts RunExtraction on a new thread through the runtime library (so its
 // per-thread state is set up), with the dialog as argument; stores the thread
 // handle and id in the dialog. False, with workerThreadId 0, when the thread

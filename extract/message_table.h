@@ -7,7 +7,7 @@
 #include <cstdint>
 
 constexpr int32_t UI_TEXT_COUNT = 137;    // interface ids 0 .. 136
-constexpr int32_t ERROR_TEXT_COUNT = 9;   // error ids 0 .. 8
+constexpr int32_t ERROR_TEXT_COUNT = 10;  // error ids 0 .. 9
 
 // The interface ids the progress dialog uses.
 enum UiTextId : int32_t {
@@ -24,6 +24,7 @@ enum ErrorTextId : int32_t {
   ERROR_TEXT_START_FAILED = 2,    // the worker thread could not be started
   ERROR_TEXT_INSTALL_FAILED = 3,  // a write failed for any cause but a full disk
   ERROR_TEXT_DISK_FULL = 7,
+  ERROR_TEXT_DAMAGED = 9,         // the setup file is damaged (a cut or damaged download)
 };
 
 // The text of (language, id): constant time, no allocation, safe from any

@@ -214,8 +214,10 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
 
 int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
   // No owner: the dialog stays enabled behind the box.
-  MessageBoxA(nullptr, GetErrorText(LanguageIndex, wParam == 1 ? ERROR_TEXT_DISK_FULL : ERROR_TEXT_INSTALL_FAILED),
-              UiText(TEXT_SETUP_CAPTION), MB_OK | MB_ICONERROR);
+  const int32_t text = wParam == JOB_FAILED_DISK_FULL ? ERROR_TEXT_DISK_FULL
+                       : wParam == JOB_FAILED_DAMAGED ? ERROR_TEXT_DAMAGED
+                                                      : ERROR_TEXT_INSTALL_FAILED;
+  MessageBoxA(nullptr, GetErrorText(LanguageIndex, text), UiText(TEXT_SETUP_CAPTION), MB_OK | MB_ICONERROR);
   gate.Set();
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_REMOVING));

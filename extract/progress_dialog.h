@@ -54,7 +54,7 @@
 constexpr UINT WM_JOB_STEP = WM_APP + 1;       // sent: one entry written
 constexpr UINT WM_JOB_STEP_BACK = WM_APP + 2;  // sent: one written file removed (wParam 1: to the minimum)
 constexpr UINT WM_JOB_FINISHED = WM_APP + 4;   // posted, the worker's last act (wParam 1 stopped, 0 all written)
-constexpr UINT WM_JOB_FAILED = WM_APP + 5;     // sent: an entry failed (wParam 1 disk full, 0 other)
+constexpr UINT WM_JOB_FAILED = WM_APP + 5;     // sent: an entry failed (wParam a JobFailure, extraction_job.h)
 
 // One control of a dialog: its id, its handle, and a GDI object it may own.
 class DialogControl {

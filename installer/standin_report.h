@@ -10,7 +10,7 @@
 //   command_line <the command line it was started with>
 //   argc <the number of arguments the C runtime found in it, itself counted>
 //   mutex created|existed|failed
-//   file <name> <size> <CRC-32 as 8 hex digits> normal|readonly
+//   file <name> <size> <CRC-32 as 8 hex digits> normal|readonly   (as zlib's crc32)
 //   file <name> missing
 //   child started <process id>                 (only with child_ms)
 //   child holds <ms>                           (written by the child)
@@ -39,9 +39,6 @@ constexpr char INSTALLER_MUTEX[] = "ZEPHRA_QX_INST_UNINST_MTX";
 
 // Environment variable naming the control file (see installer/README.md).
 constexpr char CONTROL_VARIABLE[] = "ZEPHRA_STANDIN_CONTROL";
-
-// CRC-32 (IEEE, reflected, as zlib's crc32); continue from a previous value.
-uint32_t Crc32(const void* data, size_t length, uint32_t crc = 0);
 
 struct FileFacts {
   bool present = false;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Extraction speed under Wine: the job's two routes against CopyFileA of the
-# same bytes, and the time from the launcher's start to the installer's start
-# for the demo bundle, split into extraction and the dialog's fixed pauses.
+# same bytes; the ten rows with the check record and, side by side in the same
+# run, without it (a copy of the benchmark packed with --no-check); and the
+# time from the launcher's start to the installer's start for the demo bundle,
+# split into extraction and the dialog's fixed pauses.
 # Expects built trees (scripts/build.sh); makes the demo payload and packs it
 # when <build>/demo does not have it yet. Extra arguments go to the benchmark
 # (--rounds N).
@@ -14,13 +16,16 @@ bench=$build/win32/bench/extraction
 if [ ! -f "$demo/payload/SUMS" ]; then
   python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$demo/payload"
 fi
-pack() {
-  "$build/host/bundletool" pack -q --stub "$1" -m "$top/tools/bundletool/shipped.manifest" \
-    --base "$demo/payload" -o "$2" >/dev/null
+pack() {  # pack STUB OUTPUT [pack options]
+  local stub=$1 out=$2; shift 2
+  "$build/host/bundletool" pack -q --stub "$stub" -m "$top/tools/bundletool/shipped.manifest" \
+    --base "$demo/payload" -o "$out" "$@" >/dev/null
 }
 pack "$build/win32/launcher.exe" "$bench/zephra_trial.exe"
 pack "$bench/extraction_bench.exe" "$bench/extraction_bench_bundled.exe"
+pack "$bench/extraction_bench.exe" "$bench/extraction_bench_unchecked.exe" --no-check
 
 . "$top/scripts/wine-session.sh"
 zephra_wine_session "$demo/wine"  # the demo's prefix
-"$top/scripts/wine-run" "$bench/extraction_bench_bundled.exe" --launcher "$(winpath "$bench/zephra_trial.exe")" "$@"
+"$top/scripts/wine-run" "$bench/extraction_bench_bundled.exe" --launcher "$(winpath "$bench/zephra_trial.exe")" \
+  --unchecked "$(winpath "$bench/extraction_bench_unchecked.exe")" "$@"

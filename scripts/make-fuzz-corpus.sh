@@ -18,9 +18,20 @@ blocks=$top/fuzz/corpus/block_decoder
 rm -rf "$readers" "$blocks"
 mkdir -p "$readers" "$blocks" "$work/src"
 
-# Sources: a small program image for the stub, Japanese and English text, and
-# bytes that do not compress (a PNG's).
-{ printf 'MZ'; head -c 94 /dev/zero; } > "$work/stub"
+# Sources: the headers of a small PE image for the stub (so that a signature
+# can be recorded in it), Japanese and English text, and bytes that do not
+# compress (a PNG's).
+python3 - "$work/stub" <<'PY'
+import struct, sys
+image = bytearray(0x40 + 24 + 224)
+image[0:2] = b'MZ'
+struct.pack_into('<I', image, 0x3C, 0x40)
+image[0x40:0x44] = b'PE\0\0'
+struct.pack_into('<H', image, 0x40 + 4 + 16, 224)   # SizeOfOptionalHeader
+struct.pack_into('<H', image, 0x58, 0x10B)          # PE32
+struct.pack_into('<I', image, 0x58 + 92, 16)        # NumberOfRvaAndSizes
+open(sys.argv[1], 'wb').write(image)
+PY
 head -c 1400 "$top/demo/readme_traial.txt.in" > "$work/src/readme_traial.txt"
 head -c 900 "$top/tools/bundletool/README.md" > "$work/src/notes.txt"
 head -c 600 "$top/docs/progress-dialog.png" > "$work/src/picture.bin"
@@ -45,6 +56,43 @@ pack fast-level.bin --level fast --key 0 -c notes.txt -c repeats.txt -c empty.da
 pack no-entries.bin
 # Entries of more than one 4096-byte piece.
 pack pieces.bin -s noise.bin -c messages.txt
+# A bundle as older tools wrote it, without the check record.
+pack no-check.bin --no-check -c notes.txt -s repeats.txt
+
+# Made from packed seeds: a signed launcher (padding and a certificate table
+# behind the bundle, recorded in directory entry 4), and check records that
+# are cut short or name an entry the bundle lacks.
+python3 - "$readers" <<'PY'
+import os, struct, sys, zlib
+readers = sys.argv[1]
+def read(name): return bytearray(open(os.path.join(readers, name), 'rb').read())
+def write(name, data): open(os.path.join(readers, name), 'wb').write(data)
+
+signed = read('three-entries.bin')
+signed += bytes(-len(signed) % 8)
+table = struct.pack('<IHH', 80, 0x0200, 0x0002) + bytes(range(72))
+struct.pack_into('<II', signed, 0x58 + 96 + 4 * 8, len(signed), len(table))
+write('signed.bin', signed + table)
+
+def with_record(data, record):
+    # The last record is the check record: replace its data.
+    size, = struct.unpack_from('<i', data, len(data) - 8)
+    length, = struct.unpack_from('<i', data, len(data) - 12)
+    name_at = len(data) - 12 - length
+    start = name_at - size
+    return data[:start] + record + data[name_at:len(data) - 8] + struct.pack('<iI', len(record), 1978)
+
+packed = read('pieces.bin')
+size, = struct.unpack_from('<i', packed, len(packed) - 8)
+length, = struct.unpack_from('<i', packed, len(packed) - 12)
+record = packed[len(packed) - 12 - length - size:len(packed) - 12 - length]
+write('record-short.bin', with_record(packed, record[:-6]))
+body = record[:-4]
+count, = struct.unpack_from('<I', body, 4)
+ghost = b'ghost.txt\0'
+body = body[:4] + struct.pack('<I', count + 1) + body[8:] + struct.pack('<I', len(ghost)) + ghost + struct.pack('<I', 0x12345678)
+write('record-names-absent.bin', with_record(packed, body + struct.pack('<I', zlib.crc32(body))))
+PY
 
 # The raw blocks (header and XORed stream) of every compressed entry, as the
 # launcher's worker hands them to the decoder.

@@ -2,7 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks to build and test the project:
 # the mingw-w64 cross compiler, 32-bit Wine, an X server for the dialogs,
 # Japanese fonts, GoogleTest sources, Google Benchmark and CLI11, clang with
-# libFuzzer and the LLVM tools (symbolizer, coverage).
+# libFuzzer and the LLVM tools (symbolizer, coverage), and osslsigncode with
+# openssl, which sign a packed launcher in the tests.
 # Idempotent, and quick (one dpkg query) when everything is there.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
   googletest libbenchmark-dev libcli11-dev
   clang libclang-rt-14-dev llvm-14
+  osslsigncode openssl
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi

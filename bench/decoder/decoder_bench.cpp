@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "best_rates.h"
 #include "bundle/format/lzss.h"
 #include "lzss_test_codec.h"
 
@@ -70,24 +71,6 @@ void Memcpy(benchmark::State& state, const Input* in) {
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(out.size()));
 }
 
-// Keeps the best bytes per second of each benchmark's repetitions, by name,
-// for the summary: on a shared machine the best run is the one least
-// disturbed by other work.
-class Collector : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      auto it = run.counters.find("bytes_per_second");
-      if (it == run.counters.end()) continue;
-      double& best = rates[run.run_name.function_name];
-      if (it->second > best) best = it->second;
-    }
-  }
-  std::map<std::string, double> rates;
-};
-
 bool Verify() {
   bool ok = true;
   for (const Input& in : Inputs()) {
@@ -114,7 +97,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("plain_ring/") + in.name).c_str(), Plain, &in)->Repetitions(5);
     benchmark::RegisterBenchmark((std::string("memcpy/") + in.name).c_str(), Memcpy, &in)->Repetitions(5);
   }
-  Collector collector;
+  BestRates collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
 
   std::printf("\nBest of 5 repetitions, GB/s of decoded bytes (10^9 bytes per second)\n");

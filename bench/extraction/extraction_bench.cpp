@@ -17,7 +17,14 @@
 // the installer's own process start (measured by starting it alone) and the
 // rest: the launcher's own start, the dialog's creation, window messages.
 //
-//   extraction_bench.exe --launcher LAUNCHER [--rounds N]
+// The check: this program's bundle carries the check record, so every entry
+// is checked as it is written. With --unchecked, a copy of this program whose
+// bundle lacks the record runs the same ten rows, round by round in turn with
+// this one, and the two extraction times are printed side by side.
+//
+//   extraction_bench.exe --launcher LAUNCHER [--unchecked COPY] [--rounds N]
+//   extraction_bench.exe --rows-only N RESULT   (the copy: best of N ten-row
+//                                                extractions into RESULT)
 //
 // Work files go to the Windows temporary folder, zephra_bench\.
 #include <windows.h>
@@ -30,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "bundle/bundle_reader.h"
 #include "extract/extraction_job.h"
 #include "extract/message_table.h"
 #include "extract/folder_path.h"
@@ -156,6 +164,53 @@ double ExtractAllRows(const std::string& destination) {
   return Now() - start;
 }
 
+// Best of rounds ten-row extractions, each into a fresh destination under
+// work; negative on failure.
+double BestOfRows(int rounds, const std::string& work, const std::string& tag) {
+  double best = 1e9;
+  for (int round = 0; round < rounds; ++round) {
+    const std::string destination = work + "rows_" + tag + std::to_string(round) + "\\";
+    const double seconds = ExtractAllRows(destination);
+    if (seconds < 0) return -1;
+    best = std::min(best, seconds);
+    for (int row = 0; row < ENTRY_COUNT; ++row) {
+      Remove(destination + EntryTable[row].folderPrefix + EntryTable[row].fileName);
+    }
+    RemoveDirectoryA((destination + "ZEQXPC").c_str());
+    RemoveDirectoryA(destination.c_str());
+  }
+  return best;
+}
+
+// Ten-row extractions by the copy without the check record, in its own
+// process: the best seconds, negative on failure.
+double UncheckedRows(const std::string& copy, const std::string& work) {
+  const std::string result = work + "unchecked.txt";
+  DeleteFileA(result.c_str());
+  // Best of two, as this process's later rounds: the first warms the copy up.
+  std::string commandLine = "\"" + copy + "\" --rows-only 2 \"" + result + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(copy.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return -1;
+  }
+  WaitForSingleObject(process.hProcess, 120000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  std::ifstream in(result);
+  double seconds = -1;
+  if (!(in >> seconds)) return -1;
+  return seconds;
+}
+
+bool Checked() {
+  BundleReader reader;
+  uint32_t crc = 0;
+  return reader.ExpectedCrc("zephra.exe", &crc);
+}
+
 int InMemoryRowCount() {
   int count = 0;
   for (int row = 0; row < ENTRY_COUNT; ++row) count += (EntryTable[row].flags & ENTRY_STREAMED) ? 0 : 1;
@@ -229,16 +284,22 @@ double LauncherToInstaller(const std::string& launcher, const std::string& work,
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string launcher;
+  std::string launcher, unchecked;
   int rounds = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--launcher")) launcher = argv[i + 1];
-    if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
-  }
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
   const std::string work = std::string(temp) + "zephra_bench\\";
   CreateDirectoryA(work.c_str(), nullptr);
+  if (argc == 4 && !std::strcmp(argv[1], "--rows-only")) {
+    const double seconds = BestOfRows(std::max(1, std::atoi(argv[2])), work, "copy_");
+    std::ofstream(argv[3]) << seconds << "\n";
+    return seconds < 0 ? 1 : 0;
+  }
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--launcher")) launcher = argv[i + 1];
+    if (!std::strcmp(argv[i], "--unchecked")) unchecked = argv[i + 1];
+    if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
+  }
 
   std::printf("== routes against CopyFileA of the same bytes (best of %d; ratio = CopyFileA time / route time,\n"
               "   so 1.00 is as fast as the copy and 0.80 is the goal for the streamed route)\n", rounds);
@@ -253,19 +314,32 @@ int main(int argc, char** argv) {
   }
   ComparePieces("inst_bgm.dat", rounds, work);
 
-  std::printf("\n== start of the launcher to the start of the installer, demo bundle\n");
-  double extraction = 1e9;
+  // The ten rows with the check (this bundle) and without it (the copy),
+  // round by round in turn, so that both meet the same machine.
+  const bool checked = Checked();
+  double extraction = 1e9, withoutCheck = unchecked.empty() ? -1 : 1e9;
   for (int round = 0; round < rounds; ++round) {
-    const std::string destination = work + "rows_" + std::to_string(round) + "\\";
-    const double seconds = ExtractAllRows(destination);
+    const double seconds = BestOfRows(1, work, std::to_string(round) + "_");
     if (seconds < 0) return 1;
     extraction = std::min(extraction, seconds);
-    for (int row = 0; row < ENTRY_COUNT; ++row) {
-      Remove(destination + EntryTable[row].folderPrefix + EntryTable[row].fileName);
+    if (!unchecked.empty()) {
+      const double other = UncheckedRows(unchecked, work);
+      if (other < 0) {
+        std::printf("the copy without the check could not extract: %s\n", unchecked.c_str());
+        return 1;
+      }
+      withoutCheck = std::min(withoutCheck, other);
     }
-    RemoveDirectoryA((destination + "ZEQXPC").c_str());
-    RemoveDirectoryA(destination.c_str());
   }
+  std::printf("\n== the ten rows, in-process, best of %d: the check's cost\n", rounds);
+  std::printf("  %s %7.1f ms\n", checked ? "with the check record:   " : "without a check record:  ", extraction * 1e3);
+  if (withoutCheck >= 0) {
+    std::printf("  without it (the copy):    %7.1f ms\n", withoutCheck * 1e3);
+    std::printf("  the check costs           %7.1f%% of the extraction time\n",
+                100.0 * (extraction - withoutCheck) / withoutCheck);
+  }
+
+  std::printf("\n== start of the launcher to the start of the installer, demo bundle\n");
   double sleepOne = 0;
   {
     const int count = 50;

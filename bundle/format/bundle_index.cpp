@@ -1,23 +1,84 @@
 #include "bundle/format/bundle_index.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "bundle/format/check_record.h"
+#include "bundle/format/crc32.h"
 
 namespace bundle {
 
+namespace {
+
+bool IsCheckRecord(const BundleEntry& entry) { return std::strcmp(entry.name, CHECK_RECORD_NAME) == 0; }
+
+}  // namespace
+
 bool BundleIndex::ListEntries() {
+  crcs_.clear();
+  checked_ = false;
   if (source_ == nullptr) {
     lastScan_ = ScanDiagnosis();
-    lastScan_.status = ScanStatus::NoBundle;
+    lastScan_.status = ScanStatus::Unreadable;
     lastScan_.reason = "file cannot be opened";
   } else {
     lastScan_ = ScanBundle(*source_, entries_);
+    if (lastScan_.status == ScanStatus::Ok) LoadChecks();
   }
   if (lastScan_.status != ScanStatus::Ok) {
     entries_.clear();
     entries_.shrink_to_fit();
+    crcs_.clear();
+    checked_ = false;
   }
   listed_ = true;
   return lastScan_.status == ScanStatus::Ok;
+}
+
+bool BundleIndex::LoadChecks() {
+  const auto fail = [this](ScanStatus status, const char* reason, int32_t position) {
+    lastScan_.status = status;
+    lastScan_.reason = reason;
+    lastScan_.position = uint32_t(position);
+    return false;
+  };
+  // The record a lookup would find: the one stored last.
+  const auto found = std::find_if(entries_.begin(), entries_.end(), IsCheckRecord);
+  if (found == entries_.end()) return true;
+  const BundleEntry record = *found;
+  if (uint32_t(record.dataSize) > MAX_CHECK_RECORD_SIZE) {
+    return fail(ScanStatus::Damaged, "check record is longer than any this reader takes", record.dataStart);
+  }
+  std::vector<uint8_t> data(size_t(record.dataSize));
+  for (int32_t copied = 0; copied < record.dataSize;) {
+    const int32_t got = ReadPiece(record, copied, data.data() + copied);
+    if (got < 0) return fail(ScanStatus::Unreadable, "read failed", record.dataStart + copied);
+    if (got == 0) return fail(ScanStatus::Damaged, "file ends inside the check record", record.dataStart + copied);
+    copied += got;
+  }
+  const CheckRecord parsed = ParseCheckRecord(data.data(), data.size());
+  if (parsed.status == CheckRecordStatus::OtherVersion) return true;
+  if (parsed.status != CheckRecordStatus::Ok) return fail(ScanStatus::Damaged, parsed.reason, record.dataStart);
+
+  // Every entry must be named: a binary search over the names, sorted.
+  std::vector<const CheckItem*> byName;
+  byName.reserve(parsed.items.size());
+  for (const CheckItem& item : parsed.items) byName.push_back(&item);
+  const auto less = [](const CheckItem* a, const CheckItem* b) { return a->name < b->name; };
+  std::sort(byName.begin(), byName.end(), less);
+  crcs_.assign(entries_.size(), 0);
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (IsCheckRecord(entries_[i])) continue;
+    const CheckItem key{entries_[i].name, 0};
+    const auto at = std::lower_bound(byName.begin(), byName.end(), &key, less);
+    if (at == byName.end() || (*at)->name != key.name) {
+      return fail(ScanStatus::Damaged, "an entry is not named in the check record", entries_[i].dataEnd);
+    }
+    crcs_[i] = (*at)->crc;
+  }
+  checked_ = true;
+  return true;
 }
 
 const BundleEntry* BundleIndex::Find(const char* name) {
@@ -31,6 +92,17 @@ const BundleEntry* BundleIndex::Find(const char* name) {
 int32_t BundleIndex::EntrySize(const char* name) {
   const BundleEntry* entry = Find(name);
   return entry != nullptr ? entry->dataSize : 0;
+}
+
+// An entry is known by where its data starts: records follow each other, so
+// no two share it, and the list holds them from the last to the first.
+bool BundleIndex::ExpectedCrc(const BundleEntry& entry, uint32_t* crc) const {
+  if (!checked_ || IsCheckRecord(entry)) return false;
+  const auto at = std::lower_bound(entries_.begin(), entries_.end(), entry.dataStart,
+                                   [](const BundleEntry& e, int32_t start) { return e.dataStart > start; });
+  if (at == entries_.end() || at->dataStart != entry.dataStart || at->dataSize != entry.dataSize) return false;
+  *crc = crcs_[size_t(at - entries_.begin())];
+  return true;
 }
 
 int32_t BundleIndex::ReadPiece(const BundleEntry& entry, int32_t copied, uint8_t* into) {
@@ -55,16 +127,22 @@ bool BundleIndex::ReadEntry(const char* name, void* buffer, int32_t capacity, in
   return fits && copied == entry->dataSize;
 }
 
-bool BundleIndex::CopyEntry(const BundleEntry& entry, PieceSink& sink) {
-  if (source_ == nullptr) return false;
+CopyResult BundleIndex::CopyEntry(const BundleEntry& entry, PieceSink& sink) {
+  if (source_ == nullptr) return CopyResult::ReadFailed;
+  uint32_t expected = 0;
+  const bool checked = ExpectedCrc(entry, &expected);
   uint8_t piece[COPY_PIECE];
+  uint32_t crc = 0;
   int32_t copied = 0;
   while (copied < entry.dataSize) {
     const int32_t got = ReadPiece(entry, copied, piece);
-    if (got <= 0 || !sink.Write(piece, got)) return false;
+    if (got < 0) return CopyResult::ReadFailed;
+    if (got == 0) return CopyResult::SourceEnded;
+    if (!sink.Write(piece, got)) return CopyResult::SinkRefused;
+    if (checked) crc = Crc32(piece, size_t(got), crc);
     copied += got;
   }
-  return true;
+  return checked && crc != expected ? CopyResult::CheckFailed : CopyResult::Copied;
 }
 
 }  // namespace bundle

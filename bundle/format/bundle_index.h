@@ -1,10 +1,13 @@
 // The lookups over a bundle's list: the list itself, built by the backward
-// scan (bundle_scan.h), the name lookup, and the copy loops that hand out an
+// scan (bundle_scan.h) and checked against the bundle's check record
+// (check_record.h), the name lookup, and the copy loops that hand out an
 // entry's data. No Windows calls: the launcher's BundleReader runs this code
 // over its own file, the fuzzers over arbitrary bytes.
 //
 // A damaged bundle yields an empty list, so every lookup then fails as for a
 // missing name: the launcher installs from a complete bundle or not at all.
+// Damaged here means what the scan finds damaged and, in a bundle with a
+// check record, a record that does not parse or does not name every entry.
 // Lookups walk the list from its start, which holds the record stored last,
 // and take the first entry whose name equals the requested one byte for byte
 // (case-sensitive), so of two entries with the same name the later one wins.
@@ -28,6 +31,14 @@ class PieceSink {
   virtual bool Write(const uint8_t* data, int32_t size) = 0;
 };
 
+enum class CopyResult {
+  Copied,       // every byte was delivered (and, when checked, matched)
+  ReadFailed,   // a read of the source failed
+  SourceEnded,  // the source ended before the entry was complete
+  SinkRefused,  // the sink did not take a piece
+  CheckFailed,  // every byte was delivered, but their CRC-32 is not the record's
+};
+
 class BundleIndex {
  public:
   // source may be null for a file that could not be opened: every listing is
@@ -35,8 +46,8 @@ class BundleIndex {
   explicit BundleIndex(ByteSource* source) : source_(source) {}
 
   // Rebuilds the list from scratch. True when the bundle was listed down to
-  // its start marker; false, with an empty list, otherwise (LastScan() says
-  // why).
+  // its start marker and its check record, when it has one, holds; false,
+  // with an empty list, otherwise (LastScan() says why).
   bool ListEntries();
 
   // The named entry, listing first when not yet listed; null when none.
@@ -49,13 +60,23 @@ class BundleIndex {
   // straight into it, never past the entry's size. False, with nothing
   // copied, when the name is not found or the data does not fit; false too
   // when a read fails or the source ends before the entry is complete.
-  // bytesRead, when given, receives the number of bytes copied.
+  // bytesRead, when given, receives the number of bytes copied. The bytes
+  // are not checked: the record's CRC is over the decoded content, which is
+  // the caller's business (ExpectedCrc).
   bool ReadEntry(const char* name, void* buffer, int32_t capacity, int32_t* bytesRead);
 
   // Hands the entry's data to sink in pieces of at most COPY_PIECE bytes,
-  // through one staging buffer. False when a read fails, the source ends
-  // before the entry is complete, or the sink refuses a piece.
-  bool CopyEntry(const BundleEntry& entry, PieceSink& sink);
+  // through one staging buffer. An entry with an expected CRC is checked
+  // over the pieces as they pass; a mismatch shows only after the last
+  // piece, so the sink must be able to discard what it took.
+  CopyResult CopyEntry(const BundleEntry& entry, PieceSink& sink);
+
+  // True with *crc set when the bundle's check record gives entry (one of
+  // Entries(), or a copy of one) a CRC-32; false in a bundle without a
+  // record, for the record itself, and for an entry not in the list.
+  bool ExpectedCrc(const BundleEntry& entry, uint32_t* crc) const;
+  // True when the list was checked against a check record.
+  bool Checked() const { return checked_; }
 
   const std::vector<BundleEntry>& Entries() const { return entries_; }
   const ScanDiagnosis& LastScan() const { return lastScan_; }
@@ -65,9 +86,14 @@ class BundleIndex {
   // at most COPY_PIECE of them, into `into`: the bytes read, or 0 or less
   // when the source ends or fails.
   int32_t ReadPiece(const BundleEntry& entry, int32_t copied, uint8_t* into);
+  // After a sound scan: reads the check record, if any, into crcs_. False,
+  // with lastScan_ telling why, when it is damaged or cannot be read.
+  bool LoadChecks();
 
   ByteSource* source_;
   std::vector<BundleEntry> entries_;
+  std::vector<uint32_t> crcs_;  // entries_[i]'s CRC-32, when checked_
+  bool checked_ = false;
   bool listed_ = false;
   ScanDiagnosis lastScan_;
 };

@@ -2,8 +2,10 @@
 // the launcher runs it over its own file, the host tools over a file or a
 // buffer, the fuzzers over arbitrary input.
 //
-// A well-formed bundle is read record trailer by record trailer from the end
-// of the file: the last four bytes hold an entry marker (or the start marker,
+// A well-formed bundle is read record trailer by record trailer from its end,
+// which is the end of the file or, in a file signed after packing, the start
+// of the certificate table less its padding (signed_file.h): the last four
+// bytes hold an entry marker (or the start marker,
 // for a bundle without entries); a record's trailer gives its name length and
 // data size; four bytes before its data sits the previous record's entry
 // marker or the start marker. The scan checks every length it reads before it
@@ -54,18 +56,23 @@ class MemorySource : public ByteSource {
 };
 
 enum class ScanStatus {
-  Ok,        // every record down to the start marker was read
-  NoBundle,  // the source is too short, or its last four bytes are no marker
-  Damaged,   // a record trailer or the place of a marker does not fit
+  Ok,          // every record down to the start marker was read
+  NoBundle,    // the source is too short, or the bundle's last four bytes are no marker
+  Damaged,     // a record trailer or the place of a marker does not fit
+  Unreadable,  // a read failed, or there is no source: nothing is known about the bundle
 };
 
 // How a scan ended. reason is a short English phrase (static storage, empty
 // when Ok) and position the file position where the problem was found, for a
-// tool to print; the launcher only looks at status.
+// tool to print. The signature fields say where the scan started; they are
+// set whatever the status. The launcher only looks at status.
 struct ScanDiagnosis {
   ScanStatus status = ScanStatus::Ok;
   const char* reason = "";
   uint32_t position = 0;
+  uint32_t bundleEnd = 0;       // where the last record ends
+  bool signature = false;       // a certificate table runs to the end of the file
+  uint32_t signatureStart = 0;  // its start, when signature
 };
 
 // Replaces entries with the bundle's entries in scan order: the record stored

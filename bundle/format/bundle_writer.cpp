@@ -16,6 +16,7 @@ bool IsTrailByte(uint8_t c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
 const char* CheckEntryName(const std::string& name) {
   if (name.empty()) return "name is empty";
+  if (name == CHECK_RECORD_NAME) return "name is reserved for the bundle's check record";
   if (name.size() > size_t(MAX_NAME_LENGTH - 1)) return "name is longer than 259 bytes";
   if (name == "." || name == "..") return "name is not a file name";
   for (size_t i = 0; i < name.size(); ++i) {
@@ -52,8 +53,11 @@ std::vector<uint8_t> RecordTrailerBytes(const std::string& name, uint32_t dataSi
   return bytes;
 }
 
-std::vector<uint8_t> BuildBundle(const std::vector<BundleInput>& inputs) {
-  uint64_t total = 4;
+namespace {
+
+std::vector<uint8_t> Build(const std::vector<BundleInput>& inputs, const std::vector<CheckItem>* checks) {
+  const std::vector<uint8_t> record = checks != nullptr ? BuildCheckRecord(*checks) : std::vector<uint8_t>();
+  uint64_t total = 4 + (checks != nullptr ? RecordSize(CHECK_RECORD_NAME, record.size()) : 0);
   for (const BundleInput& input : inputs) {
     if (const char* problem = CheckEntryName(input.name)) {
       throw std::invalid_argument(std::string(problem) + ": \"" + input.name + "\"");
@@ -61,7 +65,9 @@ std::vector<uint8_t> BuildBundle(const std::vector<BundleInput>& inputs) {
     total += RecordSize(input.name, input.data.size());
   }
   if (total > MAX_FILE_SIZE) throw std::invalid_argument("bundle of 2 GiB or more");
-  if (inputs.size() > size_t(MAX_ENTRY_COUNT)) throw std::invalid_argument("more entries than a scan reads");
+  if (inputs.size() + (checks != nullptr ? 1 : 0) > size_t(MAX_ENTRY_COUNT)) {
+    throw std::invalid_argument("more entries than a scan reads");
+  }
 
   std::vector<uint8_t> bundle = StartMarkerBytes();
   bundle.reserve(size_t(total));
@@ -70,7 +76,20 @@ std::vector<uint8_t> BuildBundle(const std::vector<BundleInput>& inputs) {
     const std::vector<uint8_t> trailer = RecordTrailerBytes(input.name, uint32_t(input.data.size()));
     bundle.insert(bundle.end(), trailer.begin(), trailer.end());
   }
+  if (checks != nullptr) {
+    bundle.insert(bundle.end(), record.begin(), record.end());
+    const std::vector<uint8_t> trailer = RecordTrailerBytes(CHECK_RECORD_NAME, uint32_t(record.size()));
+    bundle.insert(bundle.end(), trailer.begin(), trailer.end());
+  }
   return bundle;
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildBundle(const std::vector<BundleInput>& inputs) { return Build(inputs, nullptr); }
+
+std::vector<uint8_t> BuildBundle(const std::vector<BundleInput>& inputs, const std::vector<CheckItem>& checks) {
+  return Build(inputs, &checks);
 }
 
 }  // namespace bundle

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "bundle/format/check_record.h"
+
 namespace bundle {
 
 // Why name cannot be an entry name, or nullptr when it can. An entry name is
@@ -20,14 +22,16 @@ namespace bundle {
 // : * ? " < > |), not "." or "..", not ending in a dot or a space (Windows
 // drops those, so the file written would not carry the stored name).
 // Separators are looked for character by character, so a double-byte
-// character whose second byte is 0x5C is not taken for a backslash.
+// character whose second byte is 0x5C is not taken for a backslash. The check
+// record's name (check_record.h) is refused too, with a reason of its own.
 const char* CheckEntryName(const std::string& name);
 
 // The four bytes of the start marker.
 std::vector<uint8_t> StartMarkerBytes();
 
 // What follows an entry's data in its record: the name and its NUL, the name
-// length, the data size and the entry marker. name must pass CheckEntryName.
+// length, the data size and the entry marker. name must pass CheckEntryName
+// or be CHECK_RECORD_NAME.
 std::vector<uint8_t> RecordTrailerBytes(const std::string& name, uint32_t dataSize);
 
 // Bytes a record takes in the file.
@@ -43,5 +47,9 @@ struct BundleInput {
 // The whole bundle to append behind a stub. Throws std::invalid_argument for a
 // name that CheckEntryName refuses or a bundle of 2 GiB or more.
 std::vector<uint8_t> BuildBundle(const std::vector<BundleInput>& inputs);
+// The same with a check record after the entries, holding checks as given
+// (a test may give a wrong CRC, leave a name out or name one that is not
+// there).
+std::vector<uint8_t> BuildBundle(const std::vector<BundleInput>& inputs, const std::vector<CheckItem>& checks);
 
 }  // namespace bundle

@@ -52,6 +52,11 @@ struct BlockHeader {
 // The key and D of a block for which HasBlockSignature is true.
 BlockHeader ReadBlockHeader(const void* block);
 
+// The most bytes a stream of streamLength bytes can decode to: a flag byte
+// and eight references of 18 bytes, 17 stream bytes, give 144. A block whose
+// decoded size is larger is damaged, whatever its stream holds.
+inline uint64_t MaxDecodedSize(uint64_t streamLength) { return (streamLength + 16) / 17 * 144; }
+
 // XORs length bytes in place with key.
 void XorBytes(void* data, size_t length, uint8_t key);
 

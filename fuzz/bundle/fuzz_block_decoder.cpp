@@ -95,6 +95,9 @@ void CheckStream(const uint8_t* stream, size_t length, uint32_t decodedSize) {
   FuzzCheck(std::memcmp(out.get(), expected.get(), produced) == 0, "output differs from the plain decoder");
   FuzzCheck((r.status == bundle::LzssStatus::Complete) == (produced == decodedSize), "status wrong");
   FuzzCheck(r.consumed <= length, "consumed more than the stream");
+  // The launcher refuses a block whose size is above this bound as damaged
+  // without trying it: no stream may reach further.
+  FuzzCheck(r.produced <= bundle::MaxDecodedSize(length), "a stream decoded past MaxDecodedSize");
 
   CountingMemory memory;
   const bool complete = bundle::LzssDecode(out.get(), stream, uint32_t(length), decodedSize, memory);

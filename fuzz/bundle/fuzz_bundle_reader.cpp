@@ -3,11 +3,19 @@
 // for a name that is not there, and once more after the file has shrunk
 // under the reader. The scan must read only inside the file, end, and list
 // only entries that lie wholly inside it after the start marker or none at
-// all; every lookup must hand out exactly the file's bytes or fail.
+// all; every lookup must hand out exactly the file's bytes or fail. The check
+// record's bad cases (missing, short, damaged, naming entries that are not
+// there, not naming one that is) must give exactly the list the record's
+// rules give, and a copy must fail its check exactly when the bytes differ
+// from the record's CRC.
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bundle/format/bundle_index.h"
+#include "bundle/format/check_record.h"
+#include "bundle/format/crc32.h"
 #include "fuzz_target.h"
 
 namespace {
@@ -21,7 +29,7 @@ class StrictSource : public bundle::ByteSource {
   uint32_t Size() override { return uint32_t(size_); }
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
     FuzzCheck(count >= 0 && uint64_t(position) + uint64_t(count) <= size_, "read outside the file");
-    FuzzCheck(count <= (copying ? bundle::COPY_PIECE : bundle::MAX_NAME_LENGTH), "read longer than allowed");
+    FuzzCheck(count <= maxRead, "read longer than allowed");
     if (reads++ == failAt) {
       failed = true;
       return -1;
@@ -34,7 +42,9 @@ class StrictSource : public bundle::ByteSource {
   void ShrinkTo(size_t limit) { limit_ = limit; }
 
   size_t reads = 0;
-  bool copying = false;
+  // The scan reads a name's length at most; the index also reads entry data
+  // and the check record in pieces.
+  int32_t maxRead = bundle::COPY_PIECE;
   size_t failAt = size_t(-1);  // the read (counted from 0) that fails, as on a failing disk
   bool failed = false;
 
@@ -75,7 +85,7 @@ void CheckList(const std::vector<bundle::BundleEntry>& entries, const uint8_t* d
 
 // The three lookups for one name, against the bytes the file holds; only
 // the first `readable` of them can still be read.
-void CheckLookups(bundle::BundleIndex& index, StrictSource& source, const char* name, const uint8_t* data,
+void CheckLookups(bundle::BundleIndex& index, const char* name, const uint8_t* data,
                   size_t readable) {
   // Lists, when this is the first lookup.
   const bundle::BundleEntry* found = index.Find(name);
@@ -89,7 +99,6 @@ void CheckLookups(bundle::BundleIndex& index, StrictSource& source, const char* 
   FuzzCheck(found == entry, "lookup did not take the first entry of that name");
   FuzzCheck(index.EntrySize(name) == (entry ? entry->dataSize : 0), "EntrySize wrong");
 
-  source.copying = true;
   const int32_t size = entry ? entry->dataSize : 0;
   std::vector<uint8_t> buffer(size_t(size) + 1, 0xCC);
   int32_t got = -1;
@@ -109,20 +118,51 @@ void CheckLookups(bundle::BundleIndex& index, StrictSource& source, const char* 
                 "ReadEntry into a buffer one byte short");
     }
     VectorSink sink;
-    const bool copied = index.CopyEntry(*entry, sink);
+    const bundle::CopyResult copied = index.CopyEntry(*entry, sink);
     FuzzCheck(sink.bytes.size() <= size_t(size) &&
                   (sink.bytes.empty() || std::memcmp(sink.bytes.data(), data + entry->dataStart,
                                                      sink.bytes.size()) == 0),
               "CopyEntry bytes differ from the file");
-    FuzzCheck(copied == (sink.bytes.size() == size_t(size)), "CopyEntry result disagrees with its output");
-    FuzzCheck(copied == read, "CopyEntry and ReadEntry disagree");
+    const bool whole = sink.bytes.size() == size_t(size);
+    FuzzCheck(whole == (copied == bundle::CopyResult::Copied || copied == bundle::CopyResult::CheckFailed),
+              "CopyEntry result disagrees with its output");
+    FuzzCheck(whole == read, "CopyEntry and ReadEntry disagree");
+    uint32_t expected = 0;
+    const bool checked = index.ExpectedCrc(*entry, &expected);
+    FuzzCheck(checked == (index.Checked() && std::strcmp(name, bundle::CHECK_RECORD_NAME) != 0),
+              "an entry of a checked bundle without its CRC");
+    if (whole) {
+      const bool matches = !checked || bundle::Crc32(sink.bytes.data(), sink.bytes.size()) == expected;
+      FuzzCheck((copied == bundle::CopyResult::Copied) == matches, "CopyEntry check wrong");
+    }
     if (size > 0) {
       VectorSink refusing;
       refusing.refuseAfter = 0;
-      FuzzCheck(!index.CopyEntry(*entry, refusing), "CopyEntry ignored a refused piece");
+      // Refused, unless the source ends or fails before the first piece.
+      const bundle::CopyResult refused = index.CopyEntry(*entry, refusing);
+      FuzzCheck(refused == bundle::CopyResult::SinkRefused || (refused != bundle::CopyResult::Copied &&
+                                                               refused != bundle::CopyResult::CheckFailed && !read),
+                "CopyEntry ignored a refused piece");
     }
   }
-  source.copying = false;
+}
+
+// The record's rules over a sound scan, restated: no record, or one of
+// another version, holds; otherwise it must parse and name every entry.
+bool RecordHolds(const std::vector<bundle::BundleEntry>& entries, const uint8_t* data) {
+  const auto isRecord = [](const bundle::BundleEntry& e) {
+    return std::strcmp(e.name, bundle::CHECK_RECORD_NAME) == 0;
+  };
+  const auto record = std::find_if(entries.begin(), entries.end(), isRecord);
+  if (record == entries.end()) return true;
+  const bundle::CheckRecord parsed = bundle::ParseCheckRecord(data + record->dataStart, size_t(record->dataSize));
+  if (parsed.status != bundle::CheckRecordStatus::Ok) return parsed.status == bundle::CheckRecordStatus::OtherVersion;
+  for (const bundle::BundleEntry& e : entries) {
+    const bool named = isRecord(e) || std::any_of(parsed.items.begin(), parsed.items.end(),
+                                                  [&](const bundle::CheckItem& item) { return item.name == e.name; });
+    if (!named) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -135,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first lookup lists: a name made of the input's first bytes.
   char probe[16] = {};
   std::memcpy(probe, data, size < sizeof probe - 1 ? size : sizeof probe - 1);
-  CheckLookups(index, source, probe, data, size);
+  CheckLookups(index, probe, data, size);
   const std::vector<bundle::BundleEntry> first = index.Entries();
 
   // The scan itself, as the index ran it: the records it read before any
@@ -144,11 +184,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // was sound.
   std::vector<bundle::BundleEntry> scanned;
   source.reads = 0;
+  source.maxRead = bundle::MAX_NAME_LENGTH;
   const bundle::ScanDiagnosis diagnosis = bundle::ScanBundle(source, scanned);
-  FuzzCheck(source.reads <= 2 * scanned.size() + 2, "more reads than records");
-  FuzzCheck(diagnosis.position <= size, "diagnosis outside the file");
-  const bool sound = diagnosis.status == bundle::ScanStatus::Ok;
-  CheckList(scanned, data, size, sound);
+  source.maxRead = bundle::COPY_PIECE;
+  // Three more for the headers of a signed file and the padding before its
+  // signature.
+  FuzzCheck(source.reads <= 2 * scanned.size() + 2 + 3, "more reads than records");
+  FuzzCheck(diagnosis.position <= size && diagnosis.bundleEnd <= size, "diagnosis outside the file");
+  FuzzCheck(!diagnosis.signature || (diagnosis.bundleEnd <= diagnosis.signatureStart &&
+                                     diagnosis.signatureStart - diagnosis.bundleEnd <= 7),
+            "bundle reaches into the signature");
+  const bool scannedSound = diagnosis.status == bundle::ScanStatus::Ok;
+  CheckList(scanned, data, size, scannedSound);
+  const bool sound = scannedSound && RecordHolds(scanned, data);
   FuzzCheck(first.size() == (sound ? scanned.size() : 0), "index kept entries of a damaged bundle");
 
   // Listing again gives the same list.
@@ -159,15 +207,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "listing twice gave another list");
 
   const size_t checked = first.size() < 64 ? first.size() : 64;
-  for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, size);
-  CheckLookups(index, source, "\x01 no such entry", data, size);
+  for (size_t i = 0; i < checked; ++i) CheckLookups(index, first[i].name, data, size);
+  CheckLookups(index, "\x01 no such entry", data, size);
 
   // The file shrinks after the listing, cutting into the data: reads end
   // early and every lookup whose data is cut must fail.
   if (checked > 0) {
     const size_t readable = size_t(first[0].dataStart) + size_t(first[0].dataSize) / 2;
     source.ShrinkTo(readable);
-    for (size_t i = 0; i < checked; ++i) CheckLookups(index, source, first[i].name, data, readable);
+    for (size_t i = 0; i < checked; ++i) CheckLookups(index, first[i].name, data, readable);
   }
 
   // A read of the scan fails: nothing is listed and no lookup succeeds.

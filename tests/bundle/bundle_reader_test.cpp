@@ -143,7 +143,7 @@ TEST_F(BundleReaderTest, CopyEntryToFileTakesAFolderOrAFullPath) {
 TEST_F(BundleReaderTest, NoBundleOrADamagedOneGivesNoEntries) {
   BundleReader missing((folder.Path() + "missing.exe").c_str());
   EXPECT_FALSE(missing.ListEntries());
-  EXPECT_EQ(missing.LastScan().status, bundle::ScanStatus::NoBundle);
+  EXPECT_EQ(missing.LastScan().status, bundle::ScanStatus::Unreadable);
   char buffer[4];
   EXPECT_FALSE(missing.ReadEntry("A", buffer, 4));
 

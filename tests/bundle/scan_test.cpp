@@ -124,8 +124,9 @@ TEST(BundleScan, ReadsDoNotGrowWithTheEntriesDataSize) {
   const auto small = countFor(10);
   const auto large = countFor(1 << 20);
   EXPECT_EQ(small, large);
-  // One trailer and one name per entry, one start marker.
-  EXPECT_EQ(small.first, 3 * 2 + 1);
+  // One look at the program's headers, one trailer and one name per entry,
+  // one start marker.
+  EXPECT_EQ(small.first, 1 + 3 * 2 + 1);
 }
 
 // The launcher's scan steps back one byte at a time until it meets a marker,
@@ -265,6 +266,100 @@ TEST(BundleScan, AFailedReadEndsTheScan) {
     int32_t ReadAt(uint32_t, void*, int32_t) override { return -2; }
   } source;
   std::vector<BundleEntry> entries;
-  EXPECT_EQ(bundle::ScanBundle(source, entries).status, ScanStatus::Damaged);
+  EXPECT_EQ(bundle::ScanBundle(source, entries).status, ScanStatus::Unreadable);
   EXPECT_TRUE(entries.empty());
+}
+
+// Signing appends zero padding and a certificate table behind the bundle and
+// records the table in the PE headers; the scan starts before it. The table
+// here ends in a start marker, so a scan from the file's end would report an
+// empty bundle, and holds entry-marker bytes, which must never be read.
+namespace {
+
+const std::vector<std::pair<std::string, std::string>> SIGNED_ENTRIES = {{"a.exe", "first"}, {"b.dat", "second"}};
+
+std::vector<uint8_t> CertificateTable(size_t size = 64) {
+  std::vector<uint8_t> table(size, 0xBA);
+  for (size_t i = 1; i < size; i += 4) table[i] = 7;
+  Put32(table, size - 4, bundle::START_MARKER);
+  return table;
+}
+
+std::vector<uint8_t> PackedImage(size_t imageSize, const std::vector<std::pair<std::string, std::string>>& entries,
+                                 bool wide = false) {
+  const std::vector<uint8_t> image = test_codec::MakePeImage(imageSize, wide);
+  return MakeBundle(std::string(image.begin(), image.end()), entries);
+}
+
+}  // namespace
+
+TEST(BundleScan, SignedFilesAreScannedFromBeforeTheirSignature) {
+  // Every padding length: the bundle ends at every offset modulo 8; PE32 and
+  // PE32+; also a bundle without entries and one whose last data is zeros.
+  for (bool wide : {false, true}) {
+    for (size_t extra = 0; extra < 8; ++extra) {
+      for (const auto& entries : {SIGNED_ENTRIES, {}, {{"z", std::string(9, '\0')}}}) {
+        std::vector<uint8_t> file = PackedImage(0x200 + extra, entries, wide);
+        const uint32_t bundleEnd = uint32_t(file.size());
+        test_codec::AppendSignature(file, CertificateTable(), wide);
+        SCOPED_TRACE("padding " + std::to_string((8 - bundleEnd % 8) % 8) + (wide ? " PE32+" : " PE32"));
+        const Scan scan = ScanBytes(file);
+        ASSERT_EQ(scan.diagnosis.status, ScanStatus::Ok) << scan.diagnosis.reason;
+        EXPECT_EQ(scan.entries.size(), entries.size());
+        EXPECT_TRUE(scan.diagnosis.signature);
+        EXPECT_EQ(scan.diagnosis.bundleEnd, bundleEnd);
+        EXPECT_EQ(scan.diagnosis.signatureStart, (bundleEnd + 7) / 8 * 8);
+      }
+    }
+  }
+}
+
+TEST(BundleScan, CertificateEntriesThatDoNotEndTheFileAreIgnored) {
+  const size_t entry = test_codec::CertificateEntryOf();
+  // A signed stub, then a bundle appended: the table lies inside the image.
+  std::vector<uint8_t> stub = test_codec::MakePeImage();
+  test_codec::AppendSignature(stub, CertificateTable());
+  Scan scan = ScanBytes(MakeBundle(std::string(stub.begin(), stub.end()), SIGNED_ENTRIES));
+  EXPECT_EQ(scan.diagnosis.status, ScanStatus::Ok);
+  EXPECT_EQ(Names(scan.entries), (std::vector<std::string>{"b.dat", "a.exe"}));
+  EXPECT_FALSE(scan.diagnosis.signature);
+
+  // Entries reaching past the end, one wrapping around 2^32 onto it, and an
+  // empty one: the file is read as an unsigned one.
+  const std::vector<uint8_t> packed = PackedImage(0x200, SIGNED_ENTRIES);
+  const uint32_t size = uint32_t(packed.size());
+  const std::pair<uint32_t, uint32_t> outside[] = {
+      {size - 8, 16}, {size + 8, 8}, {0xFFFFFFF0u, size + 0x10}, {size, 0}, {0, 0}};
+  for (const auto& [start, length] : outside) {
+    std::vector<uint8_t> file = packed;
+    Put32(file, entry, start);
+    Put32(file, entry + 4, length);
+    scan = ScanBytes(file);
+    EXPECT_EQ(scan.diagnosis.status, ScanStatus::Ok) << start << " " << length;
+    EXPECT_EQ(scan.entries.size(), 2u);
+    EXPECT_FALSE(scan.diagnosis.signature);
+  }
+}
+
+TEST(BundleScan, SignedFileWithoutABundleBeforeItsSignatureCarriesNone) {
+  // A signed bare launcher: nothing taken from the table, whose last bytes
+  // are a start marker.
+  std::vector<uint8_t> file = test_codec::MakePeImage(0x203);
+  test_codec::AppendSignature(file, CertificateTable());
+  Scan scan = ScanBytes(file);
+  EXPECT_EQ(scan.diagnosis.status, ScanStatus::NoBundle);
+  EXPECT_TRUE(scan.diagnosis.signature);
+  EXPECT_STREQ(scan.diagnosis.reason, "no entry marker or start marker before the signature");
+
+  // More than seven zero bytes between the bundle and the table are no
+  // padding a signing tool writes.
+  file = PackedImage(0x200, SIGNED_ENTRIES);
+  file.resize((file.size() + 7) / 8 * 8 + 8, 0);
+  const uint32_t start = uint32_t(file.size());
+  const std::vector<uint8_t> table = CertificateTable();
+  file.insert(file.end(), table.begin(), table.end());
+  Put32(file, test_codec::CertificateEntryOf(), start);
+  Put32(file, test_codec::CertificateEntryOf() + 4, uint32_t(table.size()));
+  scan = ScanBytes(file);
+  EXPECT_EQ(scan.diagnosis.status, ScanStatus::NoBundle);
 }

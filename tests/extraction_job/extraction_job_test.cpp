@@ -48,6 +48,7 @@ const std::string STEP = "step sent 0 0";
 const std::string BACK = "back sent 0 0";
 const std::string FAILED_OTHER = "failed sent 0 0";
 const std::string FAILED_DISK_FULL = "failed sent 1 0";
+const std::string FAILED_DAMAGED = "failed sent 2 0";
 const std::string FINISHED_ALL = "finished posted 0 0";
 const std::string FINISHED_STOPPED = "finished posted 1 0";
 // The question comes up while a row is written, the row is stepped, then the
@@ -67,10 +68,10 @@ class ExtractionJobTest : public testing::Test {
   // Runs the host with inputs as its bundle, destination as its destination
   // folder and the given options.
   JobRun Run(const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
-             const std::string& options = "") {
+             const std::string& options = "", const std::vector<bundle::CheckItem>* checks = nullptr) {
     JobRun run;
     const testing_support::HostRun host = testing_support::RunBundledHost(
-        testing_support::WindowsPathOf(JOB_HOST_UNIX_PATH), scratch_.Path(), inputs, destination, options);
+        testing_support::WindowsPathOf(JOB_HOST_UNIX_PATH), scratch_.Path(), inputs, destination, options, checks);
     run.exitCode = host.exitCode;
     for (const std::string& line : host.ReportLines()) {
       if (line.rfind("open ", 0) == 0) {
@@ -149,10 +150,43 @@ TEST_F(ExtractionJobTest, DamagedCompressedBlockFailsItsRow) {
   Bytes& block = inputs[2].data;  // setup.exe
   block.resize(20 + (block.size() - 20) / 2);  // the stream ends long before its decoded size
   const JobRun run = Run(inputs, scratch_.Path());
-  EXPECT_EQ(run.trace, Repeat(STEP, 2) + std::vector<std::string>{FAILED_OTHER} + Repeat(BACK, 3) +
+  EXPECT_EQ(run.trace, Repeat(STEP, 2) + std::vector<std::string>{FAILED_DAMAGED} + Repeat(BACK, 3) +
                            std::vector<std::string>{FINISHED_STOPPED});
   EXPECT_EQ(run.opened, RowNames(0, 1));  // nothing is created for an entry that does not decode
   EXPECT_FALSE(FolderExists(scratch_.Path() + "ZEQXPC"));
+}
+
+TEST_F(ExtractionJobTest, CheckRecordPassesSoundEntriesAndRefusesOthersAsDamage) {
+  const std::vector<bundle::BundleInput> inputs = testing_support::BundleInputsOf(Demo());
+  const std::vector<bundle::CheckItem> checks = testing_support::CheckItemsOf(Demo());
+  const std::string folder = scratch_.Path() + "ZEQXPC\\";
+  JobRun run = Run(inputs, scratch_.Path(), "", &checks);
+  EXPECT_EQ(run.trace, Repeat(STEP, 10) + std::vector<std::string>{FINISHED_ALL});
+  ExpectAllRowsWritten(folder, Demo());
+  testing_support::RemoveTree(folder);
+
+  // A CRC that differs: row 4 decodes in memory and is refused before its
+  // file is created; row 5 is streamed, refused after its last piece, and
+  // removed with the rest.
+  for (int row : {4, 5}) {
+    SCOPED_TRACE(EntryTable[row].fileName);
+    std::vector<bundle::CheckItem> wrong = checks;
+    wrong[size_t(row)].crc ^= 0x100;
+    run = Run(inputs, scratch_.Path(), "", &wrong);
+    EXPECT_EQ(run.trace, Repeat(STEP, row) + std::vector<std::string>{FAILED_DAMAGED} + Repeat(BACK, row + 1) +
+                             std::vector<std::string>{FINISHED_STOPPED});
+    EXPECT_EQ(run.opened, RowNames(0, row == 4 ? 3 : 5));
+    EXPECT_FALSE(FolderExists(folder));
+  }
+
+  // A record that leaves an entry out: the bundle is damaged from the first
+  // row on.
+  std::vector<bundle::CheckItem> partial = checks;
+  partial.pop_back();
+  run = Run(inputs, scratch_.Path(), "", &partial);
+  EXPECT_EQ(run.trace, std::vector<std::string>{FAILED_DAMAGED} + Repeat(BACK, 1) +
+                           std::vector<std::string>{FINISHED_STOPPED});
+  EXPECT_TRUE(run.opened.empty());
 }
 
 // Entries small enough for the 256 KiB file systems, but row `big` of 400 KB.

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "bundle/format/bundle_scan.h"
+#include "bundle/format/crc32.h"
 #include "bundled_program.h"
 #include "extract/message_table.h"
 #include "installer/standin_report.h"
@@ -32,10 +34,11 @@ const std::string kInstaller = WindowsPathOf(INSTALLER_UNIX_PATH);
 const std::string kDrives = WindowsPathOf(DRIVES_UNIX_ROOT);
 const std::string kPlantedDll = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
 const std::string kLauncherHost = WindowsPathOf(LAUNCHER_HOST_UNIX_PATH);
+const std::string kSigned = WindowsPathOf(SIGNED_UNIX_DIR);
 
 std::string CrcOf(const Bytes& data) {
   char text[16];
-  std::snprintf(text, sizeof text, "%08X", standin::Crc32(data.data(), data.size()));
+  std::snprintf(text, sizeof text, "%08X", bundle::Crc32(data.data(), data.size()));
   return text;
 }
 
@@ -203,7 +206,7 @@ TEST_F(LauncherScenario, DamagedBlockIsReportedAndEverythingWrittenIsRemoved) {
   Pack(inputs);
   const RunOutcome outcome = Run(temp_);
   EXPECT_EQ(0, outcome.exitCode);
-  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
+  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_DAMAGED)}, outcome.boxes);
   EXPECT_FALSE(Report().present);
   EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
 }
@@ -411,6 +414,81 @@ TEST_F(HookedLauncherScenario, InstallerMutexRefusedToTheLauncherIsStillWaitedFo
   // All ten files were still there at the end of the child's hold.
   EXPECT_EQ((std::vector<std::string>{"holds 1500", "present 10", "released"}), ChildLines(report));
   EXPECT_TRUE(FolderItems(temp_).empty());
+}
+
+// The launcher as a publisher ships it: packed by bundletool, then signed
+// with osslsigncode, both at test time (the signed_launcher fixture, with the
+// commands of README.md), and run as it was signed.
+class SignedLauncherScenario : public LauncherScenario {
+ protected:
+  void SetUp() override {
+    LauncherScenario::SetUp();
+    if (FileExists(kSigned + "\\skipped")) GTEST_SKIP() << ReadFileBytes(kSigned + "\\skipped");
+    ASSERT_TRUE(FileExists(kSigned + "\\ready")) << "signed_launcher fixture: " << ReadFileBytes(kSigned + "\\failed");
+    for (int row = 0; row < ENTRY_COUNT; ++row) {
+      const std::string bytes = ReadFileBytes(kSigned + "\\payload\\" + entries_.names[row]);
+      entries_.contents[row].assign(bytes.begin(), bytes.end());
+    }
+    signed_ = ReadFileBytes(kSigned + "\\zephra_signed.exe");
+    ASSERT_FALSE(signed_.empty());
+  }
+
+  // The data of the named entry of the signed launcher, as the scan finds it.
+  bundle::BundleEntry EntryOfSigned(const std::string& name) {
+    bundle::MemorySource source(signed_.data(), uint32_t(signed_.size()));
+    std::vector<bundle::BundleEntry> entries;
+    EXPECT_EQ(bundle::ScanStatus::Ok, bundle::ScanBundle(source, entries).status);
+    for (const bundle::BundleEntry& entry : entries) {
+      if (name == entry.name) return entry;
+    }
+    ADD_FAILURE() << name << " is not in the signed launcher";
+    return bundle::BundleEntry{};
+  }
+
+  std::string signed_;
+};
+
+TEST_F(SignedLauncherScenario, SignedLauncherInstallsAllTenAndRemovesThem) {
+  const std::string verified = ReadFileBytes(kSigned + "\\osslsigncode-verify.txt");
+  EXPECT_NE(std::string::npos, verified.find("\nexit 0")) << verified;
+  const std::string checked = ReadFileBytes(kSigned + "\\bundletool-verify.txt");
+  EXPECT_NE(std::string::npos, checked.find("lies inside the signed part")) << checked;
+  EXPECT_NE(std::string::npos, checked.find("\nexit 0")) << checked;
+
+  WriteFileBytes(launcher_, signed_);
+  const RunOutcome outcome = Run(temp_);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
+  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+}
+
+// A damaged download: one bit of a stored entry, one bit in the middle of a
+// compressed block, or the first 60% of the file. None reaches the
+// installer; the user is told the file is damaged.
+TEST_F(SignedLauncherScenario, DamagedCopiesAreRefusedWithTheDamagedDownloadText) {
+  const bundle::BundleEntry stored = EntryOfSigned("inst_se.dat");
+  const bundle::BundleEntry block = EntryOfSigned("zephra.exe");
+  std::string storedFlip = signed_;
+  storedFlip[size_t(stored.dataStart + stored.dataSize / 2)] ^= 0x08;
+  std::string blockFlip = signed_;
+  blockFlip[size_t(block.dataStart + block.dataSize / 2)] ^= 0x08;
+  const struct {
+    const char* what;
+    std::string bytes;
+  } copies[] = {{"a bit flipped in a stored entry", storedFlip},
+                {"a bit flipped in a compressed block", blockFlip},
+                {"cut at 60%", signed_.substr(0, signed_.size() * 6 / 10)}};
+  for (const auto& copy : copies) {
+    SCOPED_TRACE(copy.what);
+    WriteFileBytes(launcher_, copy.bytes);
+    DeleteFileA(report_.c_str());
+    const RunOutcome outcome = Run(temp_);
+    EXPECT_EQ(0, outcome.exitCode);
+    EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_DAMAGED)}, outcome.boxes);
+    EXPECT_FALSE(Report().present) << "the installer started";
+    EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+  }
 }
 
 }  // namespace

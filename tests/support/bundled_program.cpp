@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "bundle/format/crc32.h"
 #include "bundle/format/lzss_encoder.h"
 #include "launcher/launcher.h"
 #include "win32_test_support.h"
@@ -62,10 +63,18 @@ std::vector<bundle::BundleInput> BundleInputsOf(const DemoEntries& entries, cons
   return inputs;
 }
 
+std::vector<bundle::CheckItem> CheckItemsOf(const DemoEntries& entries) {
+  std::vector<bundle::CheckItem> items;
+  for (size_t row = 0; row < entries.names.size(); ++row) {
+    items.push_back({entries.names[row], bundle::Crc32(entries.contents[row].data(), entries.contents[row].size())});
+  }
+  return items;
+}
+
 bool WriteBundledCopy(const std::string& program, const std::string& copyPath,
-                      const std::vector<bundle::BundleInput>& inputs) {
+                      const std::vector<bundle::BundleInput>& inputs, const std::vector<bundle::CheckItem>* checks) {
   if (!CopyFileA(program.c_str(), copyPath.c_str(), FALSE)) return false;
-  const Bytes bundleBytes = bundle::BuildBundle(inputs);
+  const Bytes bundleBytes = checks != nullptr ? bundle::BuildBundle(inputs, *checks) : bundle::BuildBundle(inputs);
   const HANDLE file = CreateFileA(copyPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   SetFilePointer(file, 0, nullptr, FILE_END);
@@ -95,11 +104,11 @@ std::vector<std::string> HostRun::ReportLines() const {
 
 HostRun RunBundledHost(const std::string& hostProgram, const std::string& folder,
                        const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
-                       const std::string& arguments) {
+                       const std::string& arguments, const std::vector<bundle::CheckItem>* checks) {
   HostRun run;
   const std::string host = folder + "host.exe";
   const std::string report = folder + "report.txt";
-  if (!WriteBundledCopy(hostProgram, host, inputs)) return run;
+  if (!WriteBundledCopy(hostProgram, host, inputs, checks)) return run;
   // A backslash before a closing quote must be doubled, or it escapes it.
   const std::string quotedDestination = "\"" + destination + (destination.back() == '\\' ? "\\\"" : "\"");
   run.exitCode = RunAndWait("\"" + host + "\" " + quotedDestination + " \"" + report + "\" " + arguments, 60000);

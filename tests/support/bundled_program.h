@@ -39,10 +39,15 @@ const DemoEntries& SharedDemoEntries();
 std::vector<bundle::BundleInput> BundleInputsOf(const DemoEntries& entries,
                                                 const std::vector<int>& leaveOut = {});
 
-// Copies program to copyPath and appends the bundle built from inputs.
-// False when either file cannot be read or written.
+// The check record's items for entries: each name with its content's CRC-32.
+std::vector<bundle::CheckItem> CheckItemsOf(const DemoEntries& entries);
+
+// Copies program to copyPath and appends the bundle built from inputs, with
+// a check record of checks when given. False when either file cannot be read
+// or written.
 bool WriteBundledCopy(const std::string& program, const std::string& copyPath,
-                      const std::vector<bundle::BundleInput>& inputs);
+                      const std::vector<bundle::BundleInput>& inputs,
+                      const std::vector<bundle::CheckItem>* checks = nullptr);
 
 // What a test host reported: its exit code and its report's text.
 struct HostRun {
@@ -56,6 +61,6 @@ struct HostRun {
 // backslash), as "<copy> <destination> <report> arguments" and waits for it.
 HostRun RunBundledHost(const std::string& hostProgram, const std::string& folder,
                        const std::vector<bundle::BundleInput>& inputs, const std::string& destination,
-                       const std::string& arguments);
+                       const std::string& arguments, const std::vector<bundle::CheckItem>* checks = nullptr);
 
 }  // namespace testing_support

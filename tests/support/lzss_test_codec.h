@@ -168,6 +168,34 @@ inline std::vector<uint8_t> MakeBundle(const std::string& image,
   return file;
 }
 
+// The headers of a PE image, as far as a signature's directory entry needs
+// them: "MZ", e_lfanew 0x40, "PE\0\0", a file header and an optional header
+// (PE32, or PE32+ when wide) with 16 directory entries, zeros up to size.
+inline std::vector<uint8_t> MakePeImage(size_t size = 0x200, bool wide = false) {
+  std::vector<uint8_t> image(std::max<size_t>(size, 0x40 + 24 + 240), 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  bundle::StoreLe32(&image[0x3C], 0x40);
+  std::memcpy(&image[0x40], "PE\0\0", 4);
+  image[0x40 + 4 + 16] = wide ? 240 : 224;  // SizeOfOptionalHeader
+  image[0x58] = 0x0B;
+  image[0x59] = wide ? 0x02 : 0x01;
+  bundle::StoreLe32(&image[0x58 + (wide ? 108 : 92)], 16);
+  return image;
+}
+
+// File position of directory entry 4 in a MakePeImage image.
+inline size_t CertificateEntryOf(bool wide = false) { return 0x58 + (wide ? 112 : 96) + 4 * 8; }
+
+// Signs file as signing tools do: zero bytes to an 8-byte boundary, then the
+// table, recorded in directory entry 4.
+inline void AppendSignature(std::vector<uint8_t>& file, const std::vector<uint8_t>& table, bool wide = false) {
+  file.resize((file.size() + 7) / 8 * 8, 0);
+  bundle::StoreLe32(&file[CertificateEntryOf(wide)], uint32_t(file.size()));
+  bundle::StoreLe32(&file[CertificateEntryOf(wide) + 4], uint32_t(table.size()));
+  file.insert(file.end(), table.begin(), table.end());
+}
+
 // ---- Data generators, deterministic for a seed.
 
 class Random {

@@ -19,8 +19,10 @@
 #include "bundle/format/bundle_layout.h"
 #include "bundle/format/bundle_scan.h"
 #include "bundle/format/bundle_writer.h"
+#include "bundle/format/crc32.h"
 #include "bundle/format/lzss_encoder.h"
 #include "cli.h"
+#include "lzss_test_codec.h"
 
 namespace {
 
@@ -45,6 +47,18 @@ void WriteText(const std::string& path, const std::string& text) { WriteFile(pat
 bool Exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
+}
+
+bundle::CheckItem CheckOf(const std::string& name, const Bytes& content) {
+  return {name, bundle::Crc32(content.data(), content.size())};
+}
+
+std::vector<bundle::BundleEntry> ScanFile(const Bytes& file, bundle::ScanDiagnosis* diagnosis = nullptr) {
+  bundle::MemorySource source(file.data(), uint32_t(file.size()));
+  std::vector<bundle::BundleEntry> entries;
+  const bundle::ScanDiagnosis d = bundle::ScanBundle(source, entries);
+  if (diagnosis != nullptr) *diagnosis = d;
+  return entries;
 }
 
 Bytes Random(size_t size, unsigned seed) {
@@ -147,6 +161,11 @@ TEST_F(BundleTool, ShippedLayoutPacksListsVerifiesAndExtractsBack) {
   for (size_t at = list.out.find("compressed"); at != std::string::npos; at = list.out.find("compressed", at + 1)) ++blocks;
   EXPECT_EQ(blocks, 6u);
   EXPECT_NE(list.out.find("0xA5"), std::string::npos) << "the default key";
+  EXPECT_NE(list.out.find("checked by its check record"), std::string::npos) << list.out;
+  const Bytes readme = ReadFile(payload + "/readme_traial.txt");
+  char crc[16];
+  std::snprintf(crc, sizeof crc, "%08X", bundle::Crc32(readme.data(), readme.size()));
+  EXPECT_NE(list.out.find(crc), std::string::npos) << "the read-me's CRC-32 " << crc;
 
   Result verify = Run({"verify", out});
   EXPECT_EQ(verify.code, 0) << verify.out;
@@ -178,9 +197,16 @@ TEST_F(BundleTool, PackWritesTheStubThenExactlyTheWritersBundle) {
   const Bytes block = bundle::BuildCompressedBlock(reinterpret_cast<const uint8_t*>(a.data()), a.size(), 0x3C,
                                                    bundle::LzssLevel::Optimal);
   Bytes expected = ReadFile(stub);
-  const Bytes bundle = bundle::BuildBundle({{"a.txt", block}, {"B", {1, 2, 3}}});
+  const Bytes bundle = bundle::BuildBundle({{"a.txt", block}, {"B", {1, 2, 3}}},
+                                           {CheckOf("a.txt", Bytes(a.begin(), a.end())), CheckOf("B", {1, 2, 3})});
   expected.insert(expected.end(), bundle.begin(), bundle.end());
   EXPECT_EQ(ReadFile(Path("out.exe")), expected);
+  // Without the record, as older tools wrote bundles.
+  ASSERT_EQ(Run({"pack", "--stub", stub, "-o", Path("old.exe"), "-s", "B=" + Path("b.bin"), "--no-check"}).code, 0);
+  expected = ReadFile(stub);
+  const Bytes unchecked = bundle::BuildBundle({{"B", {1, 2, 3}}});
+  expected.insert(expected.end(), unchecked.begin(), unchecked.end());
+  EXPECT_EQ(ReadFile(Path("old.exe")), expected);
 }
 
 TEST_F(BundleTool, CommandLineEntriesKeepTheirOrderAcrossOptions) {
@@ -188,14 +214,12 @@ TEST_F(BundleTool, CommandLineEntriesKeepTheirOrderAcrossOptions) {
   WriteText(Path("2"), "two");
   WriteText(Path("3"), "three");
   ASSERT_EQ(Run({"pack", "--stub", stub, "-o", Path("out.exe"), "-s", Path("1"), "-c", Path("2"), "-s", Path("3")}).code, 0);
-  const Bytes file = ReadFile(Path("out.exe"));
-  bundle::MemorySource source(file.data(), uint32_t(file.size()));
-  std::vector<bundle::BundleEntry> entries;
-  ASSERT_EQ(bundle::ScanBundle(source, entries).status, bundle::ScanStatus::Ok);
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_STREQ(entries[0].name, "3");
-  EXPECT_STREQ(entries[1].name, "2");
-  EXPECT_STREQ(entries[2].name, "1");
+  const std::vector<bundle::BundleEntry> entries = ScanFile(ReadFile(Path("out.exe")));
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_STREQ(entries[0].name, bundle::CHECK_RECORD_NAME);
+  EXPECT_STREQ(entries[1].name, "3");
+  EXPECT_STREQ(entries[2].name, "2");
+  EXPECT_STREQ(entries[3].name, "1");
 }
 
 TEST_F(BundleTool, BadEntriesAreRefusedNamingTheFileAndNothingIsWritten) {
@@ -257,9 +281,62 @@ TEST_F(BundleTool, StubThatCarriesABundleIsRefusedUnlessReplaced) {
 
   ASSERT_EQ(Run({"pack", "--stub", Path("first.exe"), "-o", Path("second.exe"), "-s", Path("new.txt"), "--replace"}).code, 0);
   Bytes expected = ReadFile(stub);
-  const Bytes bundle = bundle::BuildBundle({{"new.txt", {'n', 'e', 'w'}}});
+  const Bytes bundle = bundle::BuildBundle({{"new.txt", {'n', 'e', 'w'}}}, {CheckOf("new.txt", {'n', 'e', 'w'})});
   expected.insert(expected.end(), bundle.begin(), bundle.end());
   EXPECT_EQ(ReadFile(Path("second.exe")), expected);
+}
+
+// Signing after packing puts a certificate table behind the bundle; packing
+// again, or packing a signed stub, cannot keep a signature (it would no
+// longer match), so pack drops it and clears its directory entry.
+TEST_F(BundleTool, SignedFilesAreReadAndPackedWithoutTheirSignature) {
+  const size_t entry = test_codec::CertificateEntryOf();
+  const Bytes table(300, 0x30);
+  Bytes signedStub = test_codec::MakePeImage(0x403);
+  const Bytes bareStub = signedStub;
+  test_codec::AppendSignature(signedStub, table);
+  WriteFile(Path("signed_stub.exe"), signedStub);
+  WriteText(Path("a.txt"), "first content");
+  WriteText(Path("b.txt"), "second content");
+
+  Result r = Run({"pack", "--stub", Path("signed_stub.exe"), "-o", Path("out.exe"), "-s", Path("a.txt")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("dropped the signature of " + Path("signed_stub.exe")), std::string::npos) << r.out;
+  const Bytes packed = ReadFile(Path("out.exe"));
+  // The program is the bare stub and the signing tool's padding, the entry
+  // cleared; no certificate table is left.
+  Bytes program(bareStub);
+  program.resize((program.size() + 7) / 8 * 8, 0);
+  ASSERT_GT(packed.size(), program.size());
+  EXPECT_TRUE(std::equal(program.begin(), program.end(), packed.begin()));
+  bundle::ScanDiagnosis diagnosis;
+  EXPECT_EQ(ScanFile(packed, &diagnosis).size(), 2u);
+  EXPECT_FALSE(diagnosis.signature);
+  EXPECT_EQ(bundle::LoadLe32(&packed[entry]) | bundle::LoadLe32(&packed[entry + 4]), 0u);
+
+  // Signed after packing: every command reads it, verify tells the signature.
+  Bytes signedLauncher = packed;
+  test_codec::AppendSignature(signedLauncher, table);
+  WriteFile(Path("signed.exe"), signedLauncher);
+  r = Run({"verify", Path("signed.exe")});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("signed: its certificate table (bytes " + std::to_string(packed.size() + (8 - packed.size() % 8) % 8)),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("lies inside the signed part"), std::string::npos) << r.out;
+  EXPECT_EQ(Run({"list", Path("signed.exe")}).code, 0);
+  ASSERT_EQ(Run({"extract", Path("signed.exe"), "-o", Path("x")}).code, 0);
+  EXPECT_EQ(ReadFile(Path("x/a.txt")), ReadFile(Path("a.txt")));
+
+  // Packed again: the signature goes with the old bundle.
+  r = Run({"pack", "--stub", Path("signed.exe"), "-o", Path("again.exe"), "-s", Path("b.txt"), "--replace"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("dropped the signature"), std::string::npos) << r.out;
+  const Bytes again = ReadFile(Path("again.exe"));
+  EXPECT_TRUE(std::equal(program.begin(), program.end(), again.begin()));
+  const std::vector<bundle::BundleEntry> entries = ScanFile(again, &diagnosis);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_STREQ(entries[1].name, "b.txt");
+  EXPECT_FALSE(diagnosis.signature);
 }
 
 TEST_F(BundleTool, BundleThatWouldReach2GiBIsRefusedBeforeWriting) {
@@ -382,12 +459,50 @@ TEST_F(DamagedBundle, WhatTheLauncherToleratesIsOnlyWarnedOf) {
   EXPECT_EQ(verify.code, 0) << verify.out;
   EXPECT_NE(verify.out.find("#2 tail.txt: 3 bytes after the end of the stream"), std::string::npos) << verify.out;
   EXPECT_NE(verify.out.find("#3 same.txt: shadowed by #1"), std::string::npos) << verify.out;
-  EXPECT_NE(verify.out.find("2 warnings"), std::string::npos) << verify.out;
+  EXPECT_NE(verify.out.find("warning  no check record"), std::string::npos) << verify.out;
+  EXPECT_NE(verify.out.find("3 warnings"), std::string::npos) << verify.out;
 
   const Result list = Run({"list", path});
   EXPECT_NE(list.out.find("shadowed by #1"), std::string::npos) << list.out;
   ASSERT_EQ(Run({"extract", path, "-o", Path("x")}).code, 0);
   EXPECT_EQ(ReadFile(Path("x/same.txt")), Bytes({'n', 'e', 'w', 'e', 'r'})) << "the later record, as the launcher reads it";
+}
+
+// Damage that leaves the layout sound: only the check record shows it.
+TEST_F(DamagedBundle, CheckRecordShowsDamageTheLayoutCannot) {
+  const Bytes stored = Random(10000, 3);
+  WriteFile(Path("stored.bin"), stored);
+  WriteText(Path("text.txt"), "some text, some text, some text");
+  ASSERT_EQ(Run({"pack", "--stub", stub, "-o", Path("out.exe"), "-s", Path("stored.bin"), "-c", Path("text.txt")}).code, 0);
+  const Bytes packed = ReadFile(Path("out.exe"));
+  const std::vector<bundle::BundleEntry> entries = ScanFile(packed);
+  ASSERT_EQ(entries.size(), 3u);
+  ASSERT_STREQ(entries[2].name, "stored.bin");
+
+  // One bit of the stored entry: verify finds it, extract writes the other
+  // entry and not this one.
+  Bytes flipped = packed;
+  flipped[size_t(entries[2].dataStart) + 5000] ^= 0x10;
+  WriteFile(Path("flipped.exe"), flipped);
+  Result r = Run({"verify", Path("flipped.exe")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("DAMAGED  #3 stored.bin: content CRC-32"), std::string::npos) << r.out;
+  r = Run({"extract", Path("flipped.exe"), "-o", Path("x")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("entry \"stored.bin\" not written: content CRC-32"), std::string::npos) << r.err;
+  EXPECT_EQ(FilesIn(Path("x")), std::vector<std::string>{"text.txt"}) << "no half-written file either";
+
+  // One bit of the record itself: the whole bundle is damaged, as the
+  // launcher sees it.
+  Bytes record = packed;
+  record[size_t(entries[0].dataStart) + 9] ^= 0x01;
+  WriteFile(Path("record.exe"), record);
+  r = Run({"verify", Path("record.exe")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("check record fails its own CRC"), std::string::npos) << r.out;
+  r = Run({"extract", Path("record.exe"), "-o", Path("y")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_FALSE(Exists(Path("y")));
 }
 
 TEST_F(DamagedBundle, UnsafeStoredNamesAreNeverWritten) {

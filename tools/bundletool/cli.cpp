@@ -40,6 +40,9 @@ int RunBundleTool(int argc, const char* const* argv, Console& console) {
   packCommand->add_flag("--replace", pack.replace, "replace a bundle the stub already carries");
   packCommand->add_flag("--allow-duplicates", pack.allowDuplicates,
                         "allow a name twice (the launcher reads the later record)");
+  bool noCheck = false;
+  packCommand->add_flag("--no-check", noCheck,
+                        "leave out the check record (the CRC-32 of every entry), as older tools did");
   packCommand->add_flag("-q,--quiet", quiet, "no progress line");
 
   std::string bundlePath;
@@ -89,6 +92,7 @@ int RunBundleTool(int argc, const char* const* argv, Console& console) {
         throw ToolError("the command line", "its -c and -s entries could not be put in order");
       }
       pack.key = uint8_t(key);
+      pack.checkRecord = !noCheck;
       pack.level = level == "fast" ? bundle::LzssLevel::Fast : bundle::LzssLevel::Optimal;
       RunPack(pack, console);
       return 0;

@@ -5,12 +5,16 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "bundle/format/bundle_layout.h"
 #include "bundle/format/bundle_scan.h"
 #include "bundle/format/bundle_writer.h"
+#include "bundle/format/check_record.h"
+#include "bundle/format/crc32.h"
 #include "bundle/format/lzss.h"
+#include "bundle/format/signed_file.h"
 
 namespace bundletool {
 
@@ -31,22 +35,37 @@ struct PreparedEntry {
   std::unique_ptr<InputFile> source;
 };
 
-// Where the stub's program ends: its whole length, or the start marker of the
-// bundle it already carries when that is to be replaced.
-uint64_t ProgramLength(InputFile& stub, bool replace) {
+// The part of the stub that goes into the output.
+struct StubProgram {
+  uint64_t length;          // its whole length, or where a bundle or signature it carries begins
+  bool clearSignature;      // directory entry 4 lies inside that part and is not empty
+  uint32_t signatureEntry;  // the entry's file position
+};
+
+StubProgram ProgramOf(InputFile& stub, bool replace) {
   std::vector<bundle::BundleEntry> found;
   const bundle::ScanDiagnosis diagnosis = bundle::ScanBundle(stub, found);
-  if (diagnosis.status == bundle::ScanStatus::NoBundle) return stub.FullSize();
-  if (diagnosis.status == bundle::ScanStatus::Damaged) {
-    throw ToolError(stub.Path(), std::string("ends in a damaged bundle (") + diagnosis.reason + " at position " +
-                                     std::to_string(diagnosis.position) +
+  StubProgram program{stub.FullSize(), false, 0};
+  if (diagnosis.status == bundle::ScanStatus::NoBundle) {
+    // A signed bare launcher: the table goes, its padding stays.
+    if (diagnosis.signature) program.length = diagnosis.signatureStart;
+  } else if (diagnosis.status != bundle::ScanStatus::Ok) {
+    throw ToolError(stub.Path(), std::string(diagnosis.status == bundle::ScanStatus::Unreadable
+                                                 ? "cannot be read ("
+                                                 : "ends in a damaged bundle (") +
+                                     diagnosis.reason + " at position " + std::to_string(diagnosis.position) +
                                      "), so where the program ends is unknown; start from the bare launcher");
-  }
-  if (!replace) {
+  } else if (!replace) {
     throw ToolError(stub.Path(), "already carries a bundle of " + std::to_string(found.size()) +
                                      " entries; use --replace to replace it, or start from the bare launcher");
+  } else {
+    program.length = found.empty() ? diagnosis.bundleEnd - 4 : uint64_t(found.back().dataStart) - 4;
   }
-  return found.empty() ? stub.FullSize() - 4 : uint64_t(found.back().dataStart) - 4;
+  const bundle::CertificateDirectory directory = bundle::ReadCertificateDirectory(stub, stub.Size());
+  program.clearSignature = directory.found && (directory.tableStart != 0 || directory.tableSize != 0) &&
+                           directory.entryPosition + 8 <= program.length;
+  program.signatureEntry = directory.entryPosition;
+  return program;
 }
 
 void CheckTotal(const std::string& output, uint64_t total) {
@@ -57,15 +76,40 @@ void CheckTotal(const std::string& output, uint64_t total) {
   }
 }
 
+// Copies length bytes at start through one buffer of at most COPY_CHUNK
+// bytes, continuing *crc over them when given; the 8 bytes at zeroAt (a file
+// position), when they lie in the range, are written as zeros.
 void CopyRange(InputFile& from, uint64_t start, uint64_t length, OutputFile& to, Progress* progress,
-               const std::string& label) {
+               const std::string& label, uint32_t* crc = nullptr, uint64_t zeroAt = UINT64_MAX) {
   std::vector<uint8_t> buffer(size_t(std::min<uint64_t>(length, COPY_CHUNK)));
   for (uint64_t done = 0; done < length;) {
     const size_t n = size_t(std::min<uint64_t>(length - done, buffer.size()));
     from.ReadExactly(start + done, buffer.data(), n);
+    for (uint64_t at = zeroAt; at < zeroAt + 8; ++at) {
+      if (at >= start + done && at < start + done + n) buffer[size_t(at - start - done)] = 0;
+    }
+    if (crc != nullptr) *crc = bundle::Crc32(buffer.data(), n, *crc);
     to.Write(buffer.data(), n);
     done += n;
     if (progress) progress->Show(label, done, length);
+  }
+}
+
+// Checks that block gives back data exactly, as the launcher decodes it. The
+// stream is unscrambled in place and scrambled again, so the check costs one
+// decoded copy.
+void CheckBlockDecodes(std::vector<uint8_t>& block, const std::vector<uint8_t>& data, uint8_t key,
+                       const std::string& source) {
+  uint8_t* stream = block.data() + bundle::BLOCK_HEADER_SIZE;
+  const size_t streamLength = block.size() - bundle::BLOCK_HEADER_SIZE;
+  bundle::XorBytes(stream, streamLength, key);
+  std::vector<uint8_t> decoded(data.size());
+  uint8_t ring[bundle::RING_SIZE];
+  const bundle::LzssResult r =
+      bundle::LzssDecodeStream(decoded.data(), uint32_t(decoded.size()), stream, streamLength, ring);
+  bundle::XorBytes(stream, streamLength, key);
+  if (r.status != bundle::LzssStatus::Complete || decoded != data) {
+    throw ToolError(source, "the encoded block does not decode to this file (an encoder fault)");
   }
 }
 
@@ -114,8 +158,14 @@ void RunPack(const PackOptions& options, Console& console) {
   InputFile stub(options.stub);
   struct stat stubStat;
   const unsigned mode = ::stat(options.stub.c_str(), &stubStat) == 0 ? unsigned(stubStat.st_mode & 0777) : 0755u;
-  const uint64_t programLength = ProgramLength(stub, options.replace);
+  const StubProgram program = ProgramOf(stub, options.replace);
+  const uint64_t programLength = program.length;
+  std::vector<bundle::CheckItem> checks;
+  for (const PreparedEntry& p : prepared) checks.push_back({p.storedName, 0});
   uint64_t lowestTotal = programLength + 4;
+  if (options.checkRecord) {
+    lowestTotal += bundle::RecordSize(bundle::CHECK_RECORD_NAME, bundle::BuildCheckRecord(checks).size());
+  }
   for (PreparedEntry& p : prepared) {
     try {
       p.source = std::make_unique<InputFile>(p.entry->source);
@@ -134,7 +184,8 @@ void RunPack(const PackOptions& options, Console& console) {
   // 3. The output, record by record.
   OutputFile output(options.output);
   Progress progress(console);
-  CopyRange(stub, 0, programLength, output, nullptr, "");
+  CopyRange(stub, 0, programLength, output, nullptr, "", nullptr,
+            program.clearSignature ? program.signatureEntry : UINT64_MAX);
   const std::vector<uint8_t> marker = bundle::StartMarkerBytes();
   output.Write(marker.data(), marker.size());
 
@@ -149,31 +200,22 @@ void RunPack(const PackOptions& options, Console& console) {
     const std::string label = "[" + std::to_string(index + 1) + "/" + std::to_string(prepared.size()) + "] " + p.entry->name;
     const uint64_t sourceSize = p.source->FullSize();
     uint64_t storedSize;
+    uint32_t& crc = checks[index].crc;
     if (p.entry->compressed) {
       std::vector<uint8_t> data(static_cast<size_t>(sourceSize));
       p.source->ReadExactly(0, data.data(), data.size());
+      crc = bundle::Crc32(data.data(), data.size());
       std::vector<uint8_t> block = bundle::BuildCompressedBlock(
           data.data(), data.size(), options.key, options.level,
           [&](size_t done, size_t total) { progress.Show(label, done, total); });
-      // The block must give back the file exactly, as the launcher decodes it.
-      {
-        std::vector<uint8_t> stream(block.begin() + bundle::BLOCK_HEADER_SIZE, block.end());
-        bundle::XorBytes(stream.data(), stream.size(), options.key);
-        std::vector<uint8_t> decoded(data.size());
-        uint8_t ring[bundle::RING_SIZE];
-        const bundle::LzssResult r = bundle::LzssDecodeStream(decoded.data(), uint32_t(decoded.size()),
-                                                              stream.data(), stream.size(), ring);
-        if (r.status != bundle::LzssStatus::Complete || decoded != data) {
-          throw ToolError(p.entry->source, "the encoded block does not decode to this file (an encoder fault)");
-        }
-      }
+      CheckBlockDecodes(block, data, options.key, p.entry->source);
       storedSize = block.size();
       CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
       output.Write(block.data(), block.size());
     } else {
       storedSize = sourceSize;
       CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
-      CopyRange(*p.source, 0, sourceSize, output, &progress, label);
+      CopyRange(*p.source, 0, sourceSize, output, &progress, label, &crc);
       uint8_t extra;
       if (p.source->ReadAt(uint32_t(std::min<uint64_t>(sourceSize, 0xFFFFFFFFu)), &extra, 1) != 0) {
         throw ToolError(p.entry->source, "file grew while being read");
@@ -183,12 +225,31 @@ void RunPack(const PackOptions& options, Console& console) {
     output.Write(trailer.data(), trailer.size());
     report.push_back({p.entry->name, p.entry->compressed, sourceSize, storedSize});
   }
+  if (options.checkRecord) {
+    // Of a name stored twice the launcher reads the later record: that one's
+    // CRC is the name's.
+    std::vector<bundle::CheckItem> named;
+    std::set<std::string> seenLater;
+    for (auto item = checks.rbegin(); item != checks.rend(); ++item) {
+      if (seenLater.insert(item->name).second) named.push_back(*item);
+    }
+    std::reverse(named.begin(), named.end());
+    const std::vector<uint8_t> record = bundle::BuildCheckRecord(named);
+    CheckTotal(options.output, output.Written() + bundle::RecordSize(bundle::CHECK_RECORD_NAME, record.size()));
+    output.Write(record.data(), record.size());
+    const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(bundle::CHECK_RECORD_NAME, uint32_t(record.size()));
+    output.Write(trailer.data(), trailer.size());
+  }
   progress.Finish();
   const uint64_t total = output.Written();
   output.Commit(mode);
+  if (program.clearSignature) {
+    console.out << "dropped the signature of " << options.stub
+                << ": appending a bundle would break it; sign " << options.output << " again\n";
+  }
   console.out << "packed " << prepared.size() << " entr" << (prepared.size() == 1 ? "y" : "ies") << " into "
               << options.output << ": " << total << " bytes, of which the bundle takes " << total - programLength
-              << "\n";
+              << (options.checkRecord ? ", its check record included" : ", without a check record") << "\n";
   size_t nameWidth = 4;
   for (const Line& line : report) nameWidth = std::max(nameWidth, DisplayWidth(line.name));
   for (const Line& line : report) {

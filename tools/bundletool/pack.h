@@ -20,12 +20,17 @@ struct PackOptions {
   bundle::LzssLevel level = bundle::LzssLevel::Optimal;
   bool replace = false;          // a stub that already carries a bundle loses it
   bool allowDuplicates = false;  // a name may be stored twice (the later one wins)
+  bool checkRecord = true;       // the check record goes last (off: a bundle as older tools made it)
 };
 
 // Writes options.output: the stub's program, the start marker, then one
-// record per entry, compressed entries as blocks. Every name, source and size
-// is checked before the output is created; every block is decoded again and
-// compared with its source before it is written. Throws ToolError.
+// record per entry, compressed entries as blocks, then the check record.
+// Every name, source and size is checked before the output is created; every
+// block is decoded again and compared with its source before it is written.
+// A stored entry goes through one fixed buffer; a compressed one needs its
+// source, its block and the block decoded again in memory. A signature of the
+// stub is dropped, with its directory entry cleared, and the console told so:
+// appending a bundle would break it. Throws ToolError.
 void RunPack(const PackOptions& options, Console& console);
 
 }  // namespace bundletool

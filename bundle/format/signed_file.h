@@ -1,0 +1,50 @@
+// Launchers signed after packing. Code signing (Authenticode) appends a
+// certificate table to a PE file and records its file offset and size in the
+// optional header's data directory entry 4; the tools first pad the file
+// with zero bytes to an 8-byte boundary. The table then runs to the end of
+// the file, where the backward scan starts, so the scan must start before it:
+//
+//   [executable image][1977][record]...[record][0-7 zero bytes][certificate table]
+//
+// Nothing inside the table is read. Every header field is checked against the
+// file before it is used. No Windows calls.
+#pragma once
+
+#include <cstdint>
+
+#include "bundle/format/bundle_scan.h"
+
+namespace bundle {
+
+// Data directory entry 4 of a PE file, as its headers give it.
+struct CertificateDirectory {
+  bool readFailed = false;     // a read of the headers failed: nothing is known
+  bool found = false;          // a PE image whose optional header holds entry 4
+  uint32_t entryPosition = 0;  // file position of the entry's 8 bytes
+  uint32_t tableStart = 0;     // the entry: the table's file offset and size
+  uint32_t tableSize = 0;
+};
+
+// Reads the PE headers of source, whose size is fileSize: the "MZ" header,
+// e_lfanew, the "PE\0\0" signature, the file header and the optional
+// header's magic (0x10B or 0x20B) and directory count. found is false for a
+// file that is no PE image, whose headers do not fit in it, or whose
+// optional header holds fewer than five directory entries.
+CertificateDirectory ReadCertificateDirectory(ByteSource& source, uint32_t fileSize);
+
+// Where the last record of a bundle must end.
+struct BundleEnd {
+  bool readFailed = false;      // a read failed: nothing is known
+  uint32_t end = 0;             // fileSize, or where the signature's padding starts
+  bool signature = false;       // a certificate table runs to the end of the file
+  uint32_t signatureStart = 0;  // its file offset, when signature
+};
+
+// The end for a file whose directory entry 4 describes a non-empty region
+// that lies inside the file and ends exactly at its end: the region's start,
+// less the zero padding before it (see the definition). Any other entry,
+// an empty one included, leaves the end at fileSize, so an unsigned file is
+// read exactly as before.
+BundleEnd LocateBundleEnd(ByteSource& source, uint32_t fileSize);
+
+}  // namespace bundle

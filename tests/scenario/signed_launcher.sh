@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# signed_launcher.sh setup|cleanup OUT BUNDLETOOL LAUNCHER PROGRAMS
+#
+# A packed launcher signed at test time, for the launcher scenarios: OUT
+# receives payload/ (the five stand-in programs of PROGRAMS, the read-me and
+# four data files), zephra_signed.exe (LAUNCHER packed by BUNDLETOOL with the
+# shipped manifest, then signed by osslsigncode with a certificate made here
+# by openssl), and the reports of `osslsigncode verify` and `bundletool
+# verify` on it, each with its exit status on its last line. The commands are
+# those of README.md ("Signing a packed launcher"), packing at the fast level
+# to save time. A ctest fixture runs this before the
+# scenarios; it writes OUT/ready when everything was made, or OUT/skipped
+# with the reason when osslsigncode or openssl is missing (the set-up
+# installs both), or OUT/failed when a step failed. Always exits 0.
+set -u
+action=${1:?usage: signed_launcher.sh setup|cleanup OUT BUNDLETOOL LAUNCHER PROGRAMS}
+out=${2:?}
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+
+rm -rf "$out"
+[ "$action" = cleanup ] && exit 0
+bundletool=${3:?} launcher=${4:?} programs=${5:?}
+mkdir -p "$out/payload"
+
+fail() {
+  echo "$*" > "$out/failed"
+  echo "signed_launcher: $*"
+  exit 0
+}
+for tool in osslsigncode openssl; do
+  if ! command -v $tool >/dev/null; then
+    echo "$tool is not installed (scripts/setup.sh installs it)" > "$out/skipped"
+    exit 0
+  fi
+done
+[ -x "$bundletool" ] || fail "$bundletool is not built (scripts/build.sh builds it)"
+
+payload=$out/payload
+for name in i_autorun autorun setup unsetup zephra; do
+  cp "$programs/$name.exe" "$payload/" || fail "$programs/$name.exe is missing"
+done
+cp "$top/demo/readme_traial.txt.in" "$payload/readme_traial.txt"
+# Data files of several 4096-byte pieces each, the same on every run.
+python3 - "$payload" <<'PY' || fail "cannot write the data files"
+import random, sys
+for name, size, seed in [("system.dat", 70000, 5), ("inst_bgm.dat", 300000, 7),
+                         ("inst_se.dat", 120000, 8), ("inst_voice_jp.dat", 250000, 9)]:
+    with open(sys.argv[1] + "/" + name, "wb") as f:
+        f.write(random.Random(seed).randbytes(size))
+PY
+
+packed=$out/zephra_trial.exe
+signed=$out/zephra_signed.exe
+"$bundletool" pack -q -l fast --stub "$launcher" -m "$top/tools/bundletool/shipped.manifest" --base "$payload" \
+  -o "$packed" > "$out/pack.txt" 2>&1 || fail "bundletool pack failed: $(cat "$out/pack.txt")"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$out/key.pem" -out "$out/cert.pem" -days 2 -subj /CN=test \
+  > "$out/openssl.txt" 2>&1 || fail "openssl req failed: $(cat "$out/openssl.txt")"
+osslsigncode sign -certs "$out/cert.pem" -key "$out/key.pem" -n "ZEPHRA QX trial" -in "$packed" -out "$signed" \
+  > "$out/sign.txt" 2>&1 || fail "osslsigncode sign failed: $(cat "$out/sign.txt")"
+
+osslsigncode verify -CAfile "$out/cert.pem" -in "$signed" > "$out/osslsigncode-verify.txt" 2>&1
+echo "exit $?" >> "$out/osslsigncode-verify.txt"
+"$bundletool" verify "$signed" > "$out/bundletool-verify.txt" 2>&1
+echo "exit $?" >> "$out/bundletool-verify.txt"
+touch "$out/ready"
+exit 0
