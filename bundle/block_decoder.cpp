@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bundle/format/lzss.h"
-#include "ui/last_error.h"
+#include "common/last_error.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "bundle/bundle_reader.h"
 
-#include "launcher/launcher.h"
-#include "launcher/paths.h"
+#include "common/module.h"
+#include "common/paths.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "bundle/file_access.h"
 
-#include "ui/last_error.h"
+#include "common/last_error.h"
 
 FileAccess::~FileAccess() { Close(); }
 

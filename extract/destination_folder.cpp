@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "extract/progress_dialog.h"
-#include "launcher/launcher.h"
+#include "common/names.h"
 
 void ProgressDialog::SetDestinationFolder(const char* path) {
   CopyPath(destinationFolder, sizeof destinationFolder, path);

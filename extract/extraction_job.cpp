@@ -11,8 +11,9 @@
 #include "bundle/format/lzss.h"
 #include "extract/folder_path.h"
 #include "extract/progress_dialog.h"
-#include "launcher/launcher.h"
-#include "ui/last_error.h"
+#include "common/entry_table.h"
+#include "common/last_error.h"
+#include "common/paths.h"
 
 // Errors the job sets itself where no platform call failed. Each is set
 // before WM_JOB_FAILED reads the thread's last error, so a stale

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "launcher/paths.h"
+#include "common/paths.h"
 
 namespace {
 

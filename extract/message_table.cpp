@@ -4,7 +4,7 @@
 // bytes the ANSI calls expect. Byte lengths below count those bytes.
 #include "extract/message_table.h"
 
-#include "launcher/launcher.h"
+#include "common/language_index.h"
 
 // A build without the CP932 execution character set would store UTF-8 here.
 static_assert(sizeof("～") == 3 && "～"[0] == '\x81' && "～"[1] == '\x60',

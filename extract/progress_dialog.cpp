@@ -4,8 +4,8 @@
 
 #include "extract/extraction_job.h"
 #include "extract/message_table.h"
-#include "launcher/dll_search.h"
-#include "launcher/launcher.h"
+#include "common/dll_search.h"
+#include "common/language_index.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -28,7 +28,7 @@ void WaitDeliveringSentMessages(HANDLE thread) {
 // The progress control's class must exist before the template is
 // instantiated, else the dialog cannot be created at all. The common
 // controls library is not imported but loaded from the system folder (see
-// launcher/dll_search.h), once, and stays loaded with its class.
+// common/dll_search.h), once, and stays loaded with its class.
 void RegisterProgressClass() {
   using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   static InitFunction init = [] {

@@ -46,7 +46,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "launcher/paths.h"
+#include "common/paths.h"
 #include "ui/dialog.h"
 #include "ui/sync.h"
 

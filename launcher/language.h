@@ -1,9 +1,20 @@
-// The pieces of the interface language choice below ChooseLanguage and
-// ReadLanguageSetting (launcher.h), apart so that each step can be checked
-// on its own.
+// The interface language choice: LanguageIndex (common/language_index.h)
+// from the command line's last byte or, failing that, from the installed
+// game's own language setting. The pieces below ChooseLanguage are apart so
+// that each step can be checked on its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+// Sets LanguageIndex from the command line's last byte or, failing that,
+// from the installed game's language setting.
+void ChooseLanguage(const char* commandLine);
+// The installed game's language setting as a LanguageIndex; 0 when none.
+int32_t ReadLanguageSetting();
+// True when the game's uninstall key opens; then buffer holds the game's
+// folder with a trailing backslash.
+bool FindInstalledGameFolder(char* buffer, size_t capacity);
 
 // The installed game's "language" setting values; a value's position is the
 // LanguageIndex it selects.

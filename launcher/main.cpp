@@ -1,11 +1,11 @@
 #include <windows.h>
 
-#include "launcher/dll_search.h"
+#include "common/dll_search.h"
 #include "launcher/launcher.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   // Before anything can load a DLL: none is ever taken from the launcher's
-  // own folder (launcher/dll_search.h).
+  // own folder (common/dll_search.h).
   LimitDllSearch();
   return RunLauncher(instance, commandLine);
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "extract/progress_dialog.h"
-#include "launcher/dll_search.h"
+#include "common/dll_search.h"
 #include "launcher/launcher.h"
 #include "ui/sync.h"
 
@@ -15,13 +15,11 @@
 
 namespace {
 
-HINSTANCE g_moduleInstance = nullptr;
-
 // Starts program with arguments (or none) through the shell, which asks for
 // an administrator's consent when the program's manifest requires those
 // rights, and waits for the process it started. False when it did not start,
 // ERROR_CANCELLED among the reasons: the user declined. The shell is loaded
-// only here, by its full path (launcher/dll_search.h), and stays loaded:
+// only here, by its full path (common/dll_search.h), and stays loaded:
 // threads it started may outlive the call.
 bool ShellExecuteAndWait(const char* program, const char* arguments, int showState) {
   using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
@@ -47,14 +45,6 @@ bool ShellExecuteAndWait(const char* program, const char* arguments, int showSta
 }
 
 }  // namespace
-
-int32_t LanguageIndex = 0;
-
-HINSTANCE ModuleInstance() {
-  return g_moduleInstance != nullptr ? g_moduleInstance : GetModuleHandleA(nullptr);
-}
-
-void SetModuleInstance(HINSTANCE instance) { g_moduleInstance = instance; }
 
 bool RunProcessAndWait(const char* program, const char* arguments, int showState) {
   // The program path is quoted: unquoted, a path with blanks ("C:\Users\John
@@ -103,7 +93,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   // folder and gate are used throughout.
   ProgressDialog dialog;
   // The temporary folder is read in UTF-16 and taken in an ANSI form that
-  // names exactly that folder (launcher/paths.h). Without one (the call
+  // names exactly that folder (common/paths.h). Without one (the call
   // failed, the answer does not fit, or no ANSI form names it) there is
   // nowhere to extract to: end without extracting, as a refused copy does,
   // having created nothing. The buffer is never used unfilled.

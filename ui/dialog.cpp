@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "launcher/launcher.h"
+#include "common/module.h"
 
 namespace {
 

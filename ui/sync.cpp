@@ -1,6 +1,6 @@
 #include "ui/sync.h"
 
-#include "ui/last_error.h"
+#include "common/last_error.h"
 
 MutexCreateResult NamedMutex::Create(const char* name) {
   Close();

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "launcher/launcher.h"
+#include "common/module.h"
 
 // The object pointer travels through the window's 32-bit user data.
 static_assert(sizeof(void*) == sizeof(LONG), "the launcher is a 32-bit program");

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/dll_search.h"
+#include "common/dll_search.h"
 #include "win32_test_support.h"
 
 using namespace testing_support;

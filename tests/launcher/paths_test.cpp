@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "launcher/paths.h"
+#include "common/paths.h"
 #include "win32_test_support.h"
 
 namespace {

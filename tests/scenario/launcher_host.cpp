@@ -30,7 +30,7 @@
 
 #include "host_report.h"
 #include "import_hook.h"
-#include "launcher/dll_search.h"
+#include "common/dll_search.h"
 #include "launcher/launcher.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "launcher/dll_search.h"
+#include "common/dll_search.h"
 
 #include <cstdio>
 

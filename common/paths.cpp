@@ -1,4 +1,4 @@
-#include "launcher/paths.h"
+#include "common/paths.h"
 
 #include <windows.h>
 

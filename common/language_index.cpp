@@ -1,0 +1,3 @@
+#include "common/language_index.h"
+
+int32_t LanguageIndex = 0;

@@ -1,0 +1,30 @@
+// The launcher's whole life, one straight pass on the main thread. Its steps,
+// which main_flow.cpp cites by number:
+//    1. store the module instance handle;
+//    2. choose the interface language (before the single-instance test);
+//    3. create the single-instance mutex; any result but Created ends the
+//       program at once, silently, with 0;
+//    4. construct the progress dialog (it lives until after the removal);
+//    5. read the temporary folder and end it with a backslash;
+//    6. fix the dialog's destination folder from it (drive-root rule);
+//    7. run the dialog modally while the extraction job writes the entries;
+//    8. build the installer path: destination + row 0's prefix and name;
+//    9. start the installer and wait for its process;
+//   10. create the installer mutex, or wait for it while another holds it;
+//   11. remove the extracted files;
+//   12. close the single-instance mutex;
+//   13. close the installer mutex;
+//   14. destroy the dialog object and return 0.
+#pragma once
+
+#include <windows.h>
+
+// Runs steps 1 to 14; returns the exit code, 0 whatever happens.
+int RunLauncher(HINSTANCE instance, const char* commandLine);
+
+// Starts program (a full path, given unquoted; it is quoted on the command
+// line) with optional arguments and the given show state and waits until its
+// process ends. A program that requires administrator rights is started
+// through the shell, which asks the user's consent first. True when it
+// started; false when it could not, or the user declined.
+bool RunProcessAndWait(const char* program, const char* arguments, int showState);
