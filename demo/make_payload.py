@@ -23,10 +23,13 @@ import sys
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
+import entry_rows  # noqa: E402  the launcher's entry table, from its one source
 
-PROGRAMS = ["i_autorun.exe", "autorun.exe", "setup.exe", "unsetup.exe", "zephra.exe"]
-ENTRY_ORDER = ["i_autorun.exe", "autorun.exe", "setup.exe", "unsetup.exe", "zephra.exe",
-               "system.dat", "readme_traial.txt", "inst_bgm.dat", "inst_se.dat", "inst_voice_jp.dat"]
+# The entries in the launcher's order; the programs among them are the
+# stand-ins the win32 build makes.
+ENTRY_ORDER = [name for name, _, _ in entry_rows.rows()]
+PROGRAMS = [name for name in ENTRY_ORDER if name.endswith(".exe")]
 
 ZEPHRA_SIZE = 9_700_000
 MB = 1 << 20
@@ -94,6 +97,8 @@ def main():
     contents["inst_se.dat"] = data_file(b"ZQXSE", 12 * MB, 65536, seed=8)
     contents["inst_voice_jp.dat"] = data_file(b"ZQXVOICE", 18 * MB, 262144, seed=9)
 
+    if sorted(contents) != sorted(ENTRY_ORDER):
+        sys.exit(f"make_payload: the recipes here make {sorted(contents)}, the entry table lists {sorted(ENTRY_ORDER)}")
     sums = []
     for name in ENTRY_ORDER:
         data = contents[name]

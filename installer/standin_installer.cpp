@@ -18,7 +18,7 @@
 #include <cwchar>
 #include <string>
 
-#include "launcher/paths.h"
+#include "common/paths.h"
 #include "standin_report.h"
 
 namespace {
@@ -177,7 +177,7 @@ int RunChild(const char* arguments) {
   const std::string eventName = blank ? std::string(arguments, blank) : std::string(arguments);
   const std::string folder = blank ? std::string(blank + 1) : standin::FolderOf(OwnPath());
   const Control control = ReadControl();
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, standin::INSTALLER_MUTEX);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, INSTALLER_MUTEX_NAME);
   HANDLE handoff = OpenEventA(EVENT_MODIFY_STATE, FALSE, eventName.c_str());
   if (!mutex) return 1;
   // The parent releases the mutex only after starting us, and the launcher
@@ -242,7 +242,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
   if (std::strncmp(commandLine, "--child ", 8) == 0) return RunChild(commandLine + 8);
 
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, standin::INSTALLER_MUTEX);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, INSTALLER_MUTEX_NAME);
   const char* mutexState = !mutex ? "failed" : GetLastError() == ERROR_ALREADY_EXISTS ? "existed" : "created";
   const Control control = ReadControl();
   const std::string self = OwnPath();

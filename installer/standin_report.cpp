@@ -7,8 +7,9 @@
 namespace standin {
 
 const char* const PayloadFileNames[PAYLOAD_FILE_COUNT] = {
-    "i_autorun.exe", "autorun.exe",       "setup.exe",    "unsetup.exe", "zephra.exe",
-    "system.dat",    "readme_traial.txt", "inst_bgm.dat", "inst_se.dat", "inst_voice_jp.dat",
+#define ENTRY_ROW(name, prefix, flags) name,
+#include "common/entry_rows.def"
+#undef ENTRY_ROW
 };
 
 FileFacts InspectFile(const std::string& path) {

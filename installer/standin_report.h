@@ -28,14 +28,14 @@
 #include <cstdint>
 #include <string>
 
+#include "common/entry_table.h"
+#include "common/names.h"
+
 namespace standin {
 
-// The bundle's ten file names, in the launcher's entry order.
-constexpr int PAYLOAD_FILE_COUNT = 10;
+// The bundle's file names, in the launcher's entry order (common/entry_rows.def).
+constexpr int PAYLOAD_FILE_COUNT = ENTRY_COUNT;
 extern const char* const PayloadFileNames[PAYLOAD_FILE_COUNT];
-
-// The mutex an installer holds while it must not be disturbed.
-constexpr char INSTALLER_MUTEX[] = "ZEPHRA_QX_INST_UNINST_MTX";
 
 // Environment variable naming the control file (see installer/README.md).
 constexpr char CONTROL_VARIABLE[] = "ZEPHRA_STANDIN_CONTROL";

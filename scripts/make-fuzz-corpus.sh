@@ -39,8 +39,14 @@ head -c 12000 "$top/extract/message_table.cpp" > "$work/src/messages.txt"
 python3 -c 'import sys; x = 1; sys.stdout.buffer.write(bytes((x := x * 1103515245 + 12345 & 0x7FFFFFFF) >> 16 & 255 for _ in range(9000)))' > "$work/src/noise.bin"
 printf 'abababababababababababababababababab' > "$work/src/repeats.txt"
 : > "$work/src/empty.dat"
-for n in i_autorun autorun setup unsetup zephra; do printf 'MZ%s\0\0\0\0%s' "$n" "$n$n$n" > "$work/src/$n.exe"; done
-for n in system inst_bgm inst_se inst_voice_jp; do printf '%s data %s' "$n" "$n" > "$work/src/$n.dat"; done
+# Small files under the entry table's names (the read-me is made above).
+for name in $(python3 "$top/scripts/entry_rows.py" --names); do
+  n=${name%.*}
+  case $name in
+    *.exe) printf 'MZ%s\0\0\0\0%s' "$n" "$n$n$n" > "$work/src/$name" ;;
+    *.dat) printf '%s data %s' "$n" "$n" > "$work/src/$name" ;;
+  esac
+done
 
 pack() {  # pack OUTPUT [pack arguments...]
   local out=$1; shift

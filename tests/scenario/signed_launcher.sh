@@ -37,17 +37,21 @@ done
 [ -x "$bundletool" ] || fail "$bundletool is not built (scripts/build.sh builds it)"
 
 payload=$out/payload
-for name in i_autorun autorun setup unsetup zephra; do
-  cp "$programs/$name.exe" "$payload/" || fail "$programs/$name.exe is missing"
-done
-cp "$top/demo/readme_traial.txt.in" "$payload/readme_traial.txt"
-# Data files of several 4096-byte pieces each, the same on every run.
-python3 - "$payload" <<'PY' || fail "cannot write the data files"
-import random, sys
-for name, size, seed in [("system.dat", 70000, 5), ("inst_bgm.dat", 300000, 7),
-                         ("inst_se.dat", 120000, 8), ("inst_voice_jp.dat", 250000, 9)]:
-    with open(sys.argv[1] + "/" + name, "wb") as f:
-        f.write(random.Random(seed).randbytes(size))
+# The entry table's files: the stand-in programs, the demo read-me, and data
+# files of several 4096-byte pieces each, the same on every run.
+python3 - "$top" "$programs" "$payload" <<'PY' || fail "cannot write the payload (are the stand-in programs built?)"
+import random, shutil, sys
+top, programs, payload = sys.argv[1:4]
+sys.path.insert(0, top + "/scripts")
+import entry_rows
+for seed, (name, _, _) in enumerate(entry_rows.rows()):
+    if name.endswith(".exe"):
+        shutil.copy(f"{programs}/{name}", f"{payload}/{name}")
+    elif name.endswith(".txt"):
+        shutil.copy(f"{top}/demo/readme_traial.txt.in", f"{payload}/{name}")
+    else:
+        with open(f"{payload}/{name}", "wb") as f:
+            f.write(random.Random(seed).randbytes(60000 + 40000 * seed))
 PY
 
 packed=$out/zephra_trial.exe

@@ -22,15 +22,26 @@
 #include "bundle/format/crc32.h"
 #include "bundle/format/lzss_encoder.h"
 #include "cli.h"
+#include "common/entry_flags.h"
 #include "lzss_test_codec.h"
+#include "manifest.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const char* const SHIPPED_NAMES[10] = {"i_autorun.exe", "autorun.exe", "setup.exe",   "unsetup.exe",
-                                       "zephra.exe",    "system.dat",  "readme_traial.txt",
-                                       "inst_bgm.dat",  "inst_se.dat", "inst_voice_jp.dat"};
+// The launcher's entry table, from its one source.
+struct ShippedRow {
+  const char* name;
+  uint32_t flags;
+};
+const ShippedRow SHIPPED_ROWS[] = {
+#define ENTRY_ROW(name, prefix, flags) {name, flags},
+#include "common/entry_rows.def"
+#undef ENTRY_ROW
+};
+constexpr int SHIPPED_COUNT = int(sizeof SHIPPED_ROWS / sizeof SHIPPED_ROWS[0]);
+static_assert(SHIPPED_COUNT == 10, "the shipped layout has ten entries");
 
 Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -116,7 +127,7 @@ class BundleTool : public ::testing::Test {
         Bytes(70000, 0),                             Random(100000, 1),
         Bytes(text.begin(), text.end()),             Random(3000, 2),
         Bytes(1, 0),                                 Bytes(50000, 0xAB)};
-    for (int i = 0; i < 10; ++i) WriteFile(payload + "/" + SHIPPED_NAMES[i], contents[size_t(i)]);
+    for (int i = 0; i < SHIPPED_COUNT; ++i) WriteFile(payload + "/" + SHIPPED_ROWS[i].name, contents[size_t(i)]);
     return payload;
   }
 
@@ -135,6 +146,19 @@ class BundleTool : public ::testing::Test {
   std::string stub;
 };
 
+// The shipped manifest is the entry table's other form: the same names in
+// the same order, each read from the file of its own name, compressed exactly
+// where the launcher takes the in-memory route (which decodes blocks).
+TEST(ShippedManifest, ListsTheEntryTableRowByRow) {
+  const std::vector<bundletool::PackEntry> entries = bundletool::ReadManifest(SHIPPED_MANIFEST, "/base");
+  ASSERT_EQ(entries.size(), size_t(SHIPPED_COUNT));
+  for (int i = 0; i < SHIPPED_COUNT; ++i) {
+    EXPECT_EQ(entries[size_t(i)].name, SHIPPED_ROWS[i].name) << "row " << i;
+    EXPECT_EQ(entries[size_t(i)].source, std::string("/base/") + SHIPPED_ROWS[i].name) << "row " << i;
+    EXPECT_EQ(entries[size_t(i)].compressed, !(SHIPPED_ROWS[i].flags & ENTRY_STREAMED)) << SHIPPED_ROWS[i].name;
+  }
+}
+
 TEST_F(BundleTool, ShippedLayoutPacksListsVerifiesAndExtractsBack) {
   const std::string payload = MakePayload();
   const std::string out = Path("launcher.exe");
@@ -151,10 +175,10 @@ TEST_F(BundleTool, ShippedLayoutPacksListsVerifiesAndExtractsBack) {
   ASSERT_EQ(list.code, 0) << list.err;
   // Scan order is the reverse of the manifest; six blocks, four stored.
   size_t previous = 0;
-  for (int i = 9; i >= 0; --i) {
-    const size_t at = list.out.find(std::string(" ") + SHIPPED_NAMES[i] + " ");
-    ASSERT_NE(at, std::string::npos) << SHIPPED_NAMES[i];
-    EXPECT_GT(at, previous) << SHIPPED_NAMES[i] << " out of order";
+  for (int i = SHIPPED_COUNT - 1; i >= 0; --i) {
+    const size_t at = list.out.find(std::string(" ") + SHIPPED_ROWS[i].name + " ");
+    ASSERT_NE(at, std::string::npos) << SHIPPED_ROWS[i].name;
+    EXPECT_GT(at, previous) << SHIPPED_ROWS[i].name << " out of order";
     previous = at;
   }
   size_t blocks = 0;
@@ -173,8 +197,8 @@ TEST_F(BundleTool, ShippedLayoutPacksListsVerifiesAndExtractsBack) {
 
   Result extract = Run({"extract", out, "-o", Path("x")});
   ASSERT_EQ(extract.code, 0) << extract.err;
-  for (const char* name : SHIPPED_NAMES) {
-    EXPECT_EQ(ReadFile(Path("x/") + name), ReadFile(payload + "/" + name)) << name;
+  for (const ShippedRow& row : SHIPPED_ROWS) {
+    EXPECT_EQ(ReadFile(Path("x/") + row.name), ReadFile(payload + "/" + row.name)) << row.name;
   }
   Result one = Run({"extract", out, "readme_traial.txt", "-o", Path("y")});
   ASSERT_EQ(one.code, 0) << one.err;
