@@ -10,10 +10,10 @@ namespace {
 // code page lacks, and names another file or none. A path that filled the
 // buffer was cut (and is not NUL-terminated on older systems): opening it
 // could open another file, so nothing is opened then.
-int32_t OpenOwnFile(FileAccess& file) {
+FileAccess::OpenResult OpenOwnFile(FileAccess& file) {
   wchar_t path[PATH_CAPACITY];
   const DWORD length = GetModuleFileNameW(ModuleInstance(), path, PATH_CAPACITY);
-  if (length == 0 || length >= PATH_CAPACITY) return 1;
+  if (length == 0 || length >= PATH_CAPACITY) return FileAccess::NoPath;
   return file.Open(path, FileAccess::ModeRead);
 }
 
@@ -38,10 +38,12 @@ class FileSink : public bundle::PieceSink {
 
 }  // namespace
 
-BundleReader::BundleReader() : openResult(OpenOwnFile(bundleFile)), index(openResult == 0 ? this : nullptr) {}
+BundleReader::BundleReader()
+    : openResult(OpenOwnFile(bundleFile)), index(openResult == FileAccess::Opened ? this : nullptr) {}
 
 BundleReader::BundleReader(const char* path)
-    : openResult(bundleFile.Open(path, FileAccess::ModeRead)), index(openResult == 0 ? this : nullptr) {}
+    : openResult(bundleFile.Open(path, FileAccess::ModeRead)),
+      index(openResult == FileAccess::Opened ? this : nullptr) {}
 
 BundleReader::~BundleReader() = default;
 
@@ -68,7 +70,7 @@ bool BundleReader::CopyEntryToFile(std::string name, std::string destination) {
   // that does not exist as written. On every later way out the destination's
   // Close keeps GetLastError() as the failed read or write left it.
   FileAccess file;
-  if (file.Open(destination.c_str(), FileAccess::ModeWrite) != 0) return false;
+  if (file.Open(destination.c_str(), FileAccess::ModeWrite) != FileAccess::Opened) return false;
   FileSink sink(file);
   switch (index.CopyEntry(*entry, sink)) {
     case bundle::CopyResult::Copied:

@@ -85,7 +85,7 @@ class BundleReader : private bundle::ByteSource {
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override;
 
   FileAccess bundleFile;
-  int32_t openResult;
+  FileAccess::OpenResult openResult;
   int64_t filePosition = -1;  // where bundleFile stands; -1 when unknown
   bundle::BundleIndex index;
 };

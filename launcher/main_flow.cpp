@@ -84,7 +84,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
 
   // 3. One copy at a time: any result but Created ends the program silently.
   NamedMutex launcherMutex;
-  if (launcherMutex.Create(LAUNCHER_MUTEX_NAME) != MutexCreated) {
+  if (launcherMutex.Create(LAUNCHER_MUTEX_NAME) != MutexCreateResult::Created) {
     launcherMutex.Close();
     return 0;
   }
@@ -123,7 +123,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   // the installer or a program it started still holds it, acquired by waiting
   // (an abandoned mutex ends the wait too). A failed creation waits not at all.
   NamedMutex installerMutex;
-  if (installerMutex.Create(INSTALLER_MUTEX_NAME) != MutexCreated) installerMutex.Wait();
+  if (installerMutex.Create(INSTALLER_MUTEX_NAME) != MutexCreateResult::Created) installerMutex.Wait();
 
   // 11. - 14.
   RemoveExtractedFiles(dialog.destinationFolder);

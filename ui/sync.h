@@ -1,33 +1,45 @@
 // Owners of the two kinds of kernel synchronisation object the launcher uses:
 // a named mutex (the single-instance guard, the wait on the installer) and an
 // unnamed auto-reset event (the gate between the progress dialog and the
-// extraction worker). Each holds one handle, tests it before every call and
-// maps the platform's results onto small integer codes. Neither is copyable.
+// extraction worker). Each holds one handle (common/handle.h), tests it
+// before every call and maps the platform's results onto small named codes.
+// Neither is copyable; both can be moved.
 #pragma once
 
 #include <windows.h>
 
-enum MutexCreateResult {
-  MutexCreated = 0,        // new mutex, owned by the caller
-  MutexAlreadyExists = 1,  // handle to an existing mutex, not owned (also when
-                           // only opening it for a wait was allowed)
-  MutexCreateFailed = 2,   // no handle held
+#include <utility>
+
+#include "common/handle.h"
+
+enum class MutexCreateResult {
+  Created = 0,        // new mutex, owned by the caller
+  AlreadyExists = 1,  // handle to an existing mutex, not owned (also when
+                      // only opening it for a wait was allowed)
+  CreateFailed = 2,   // no handle held
 };
 
-enum WaitResult {
-  WaitSignaled = 0,   // WAIT_OBJECT_0
-  WaitAbandoned = 1,  // WAIT_ABANDONED
-  WaitTimedOut = 2,   // WAIT_TIMEOUT
-  WaitFailed = 3,     // anything else, WAIT_FAILED included
-  WaitNoHandle = 4,   // no call made: the object holds no handle
+enum class WaitResult {
+  Signaled = 0,   // WAIT_OBJECT_0
+  Abandoned = 1,  // WAIT_ABANDONED
+  TimedOut = 2,   // WAIT_TIMEOUT
+  Failed = 3,     // anything else, WAIT_FAILED included
+  NoHandle = 4,   // no call made: the object holds no handle
 };
 
 class NamedMutex {
  public:
+  // What Wait returns, at once, when no handle is held.
+  static constexpr DWORD NoHandle = DWORD(-1);
+
   NamedMutex() = default;
   ~NamedMutex() { Close(); }
-  NamedMutex(const NamedMutex&) = delete;
-  NamedMutex& operator=(const NamedMutex&) = delete;
+  NamedMutex(NamedMutex&&) = default;
+  NamedMutex& operator=(NamedMutex&& other) noexcept {
+    Close();
+    handle = std::move(other.handle);
+    return *this;
+  }
 
   // Closes any mutex held from an earlier Create, then creates or opens the
   // named mutex asking for initial ownership. An existing mutex whose
@@ -35,8 +47,8 @@ class NamedMutex {
   MutexCreateResult Create(const char* name);
 
   // Waits without a time limit. Returns the platform's result (WAIT_OBJECT_0
-  // or WAIT_ABANDONED both leave the caller owning the mutex), or -1 at once
-  // when no handle is held.
+  // or WAIT_ABANDONED both leave the caller owning the mutex), or NoHandle at
+  // once when no handle is held.
   DWORD Wait();
 
   // Releases (a failure to release, when the caller does not own the mutex,
@@ -44,21 +56,21 @@ class NamedMutex {
   // thread's last error as it was.
   void Close();
 
-  HANDLE Handle() const { return handle_; }
+  HANDLE Handle() const { return handle.Get(); }
 
  private:
-  HANDLE handle_ = nullptr;
+  KernelHandle handle;
 };
 
 class EventObject {
  public:
   // Creates an unnamed, auto-reset, non-signalled event. A failed creation
-  // leaves the handle null: Set and Reset then do nothing and Wait returns
-  // WaitNoHandle, so a waiter is never held.
+  // leaves no handle: Set and Reset then do nothing and Wait returns
+  // NoHandle, so a waiter is never held.
   EventObject();
-  virtual ~EventObject();
-  EventObject(const EventObject&) = delete;
-  EventObject& operator=(const EventObject&) = delete;
+  virtual ~EventObject() = default;
+  EventObject(EventObject&&) = default;
+  EventObject& operator=(EventObject&&) = default;
 
   virtual void Set();
   virtual void Reset();
@@ -66,8 +78,8 @@ class EventObject {
   // the signal (auto-reset); a thread that only passes sets it again.
   virtual WaitResult Wait(int timeoutMs);
 
-  HANDLE Handle() const { return handle_; }
+  HANDLE Handle() const { return handle.Get(); }
 
  private:
-  HANDLE handle_ = nullptr;
+  KernelHandle handle;
 };

@@ -118,7 +118,7 @@ const std::string kLauncher = testing_support::WindowsPathOf(LAUNCHER_EXE_UNIX_P
 // went on: ending in time is the proof that it did not.
 TEST(LauncherProcessTest, SecondCopyExitsAtOnceWithZero) {
   NamedMutex first;
-  ASSERT_EQ(MutexCreated, first.Create(LAUNCHER_MUTEX_NAME)) << "another launcher is running on this prefix";
+  ASSERT_EQ(MutexCreateResult::Created, first.Create(LAUNCHER_MUTEX_NAME)) << "another launcher is running on this prefix";
   EXPECT_EQ(0, testing_support::RunAndWait("\"" + kLauncher + "\"", 20000));
 }
 
@@ -132,7 +132,7 @@ TEST(LauncherProcessTest, TemporaryFolderTooLongEndsWithoutExtracting) {
   EXPECT_EQ(0, testing_support::RunAndWait("\"" + kLauncher + "\"", 20000, environment.c_str()));
   // The single-instance mutex was released on the way out.
   NamedMutex probe;
-  EXPECT_EQ(MutexCreated, probe.Create(LAUNCHER_MUTEX_NAME));
+  EXPECT_EQ(MutexCreateResult::Created, probe.Create(LAUNCHER_MUTEX_NAME));
 }
 
 }  // namespace

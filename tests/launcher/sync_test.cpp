@@ -39,7 +39,7 @@ HANDLE StartOwner(const std::string& mode, const std::string& name, int holdMs) 
 TEST(NamedMutexTest, CreatesNewMutexOwnedByCaller) {
   NamedMutex mutex;
   const std::string name = UniqueName("new");
-  EXPECT_EQ(MutexCreated, mutex.Create(name.c_str()));
+  EXPECT_EQ(MutexCreateResult::Created, mutex.Create(name.c_str()));
   EXPECT_EQ(WAIT_OBJECT_0, mutex.Wait());  // recursive ownership by this thread
 }
 
@@ -48,7 +48,7 @@ TEST(NamedMutexTest, SecondCreateOfSameNameInAnotherProcessSeesItExists) {
   HANDLE owner = StartOwner("hold", name, 800);
   ASSERT_NE(nullptr, owner);
   NamedMutex mutex;
-  EXPECT_EQ(MutexAlreadyExists, mutex.Create(name.c_str()));
+  EXPECT_EQ(MutexCreateResult::AlreadyExists, mutex.Create(name.c_str()));
   // The owner releases after its hold: the wait returns with the mutex ours.
   EXPECT_EQ(WAIT_OBJECT_0, mutex.Wait());
   mutex.Close();
@@ -61,7 +61,7 @@ TEST(NamedMutexTest, WaitEndsWhenOwnerProcessDiesWithoutReleasing) {
   HANDLE owner = StartOwner("abandon", name, 300);
   ASSERT_NE(nullptr, owner);
   NamedMutex mutex;
-  ASSERT_EQ(MutexAlreadyExists, mutex.Create(name.c_str()));
+  ASSERT_EQ(MutexCreateResult::AlreadyExists, mutex.Create(name.c_str()));
   EXPECT_EQ(WAIT_ABANDONED, mutex.Wait());
   WaitForSingleObject(owner, 10000);
   CloseHandle(owner);
@@ -71,18 +71,18 @@ TEST(NamedMutexTest, RecreateReleasesFirstHandleAndCloseIsIdempotent) {
   const std::string first = UniqueName("first");
   const std::string second = UniqueName("second");
   NamedMutex mutex;
-  ASSERT_EQ(MutexCreated, mutex.Create(first.c_str()));
-  ASSERT_EQ(MutexCreated, mutex.Create(second.c_str()));
+  ASSERT_EQ(MutexCreateResult::Created, mutex.Create(first.c_str()));
+  ASSERT_EQ(MutexCreateResult::Created, mutex.Create(second.c_str()));
   // The first mutex was released and closed: no object of that name remains.
   EXPECT_EQ(nullptr, OpenMutexA(SYNCHRONIZE, FALSE, first.c_str()));
   mutex.Close();
   mutex.Close();
-  EXPECT_EQ(static_cast<DWORD>(-1), mutex.Wait());
+  EXPECT_EQ(NamedMutex::NoHandle, mutex.Wait());
 }
 
 TEST(NamedMutexTest, CloseKeepsTheCallersLastError) {
   NamedMutex mutex;
-  ASSERT_EQ(MutexCreated, mutex.Create(UniqueName("err").c_str()));
+  ASSERT_EQ(MutexCreateResult::Created, mutex.Create(UniqueName("err").c_str()));
   SetLastError(ERROR_DISK_FULL);
   mutex.Close();
   EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
@@ -90,20 +90,20 @@ TEST(NamedMutexTest, CloseKeepsTheCallersLastError) {
 
 TEST(EventObjectTest, StartsClosedAndZeroTimeoutTimesOutAtOnce) {
   EventObject gate;
-  EXPECT_EQ(WaitTimedOut, gate.Wait(0));
+  EXPECT_EQ(WaitResult::TimedOut, gate.Wait(0));
   gate.Set();
-  EXPECT_EQ(WaitSignaled, gate.Wait(0));
-  EXPECT_EQ(WaitTimedOut, gate.Wait(0)) << "a signalled wait consumes the signal";
+  EXPECT_EQ(WaitResult::Signaled, gate.Wait(0));
+  EXPECT_EQ(WaitResult::TimedOut, gate.Wait(0)) << "a signalled wait consumes the signal";
   gate.Set();
   gate.Reset();
-  EXPECT_EQ(WaitTimedOut, gate.Wait(0));
+  EXPECT_EQ(WaitResult::TimedOut, gate.Wait(0));
 }
 
 TEST(EventObjectTest, OneSetReleasesExactlyOneOfTwoWaitingThreads) {
   EventObject gate;
   std::atomic<int> passed{0};
   auto waiter = [&] {
-    if (gate.Wait(-5) == WaitSignaled) ++passed;
+    if (gate.Wait(-5) == WaitResult::Signaled) ++passed;
   };
   std::thread first(waiter), second(waiter);
   gate.Set();
