@@ -8,7 +8,7 @@
 #
 # Here the whole payload is written in a fraction of a second, too quickly to
 # be caught part way, so the picture comes from the progress dialog's test
-# host (tests/progress_dialog/dialog_host.cpp) with the demo bundle appended:
+# host (tests/extract/dialog_host.cpp) with the demo bundle appended:
 # the same dialog, template and worker as the launcher's, with a pause before
 # each entry.
 #
@@ -41,7 +41,7 @@ cmake --build "$build/win32" -j 2 --target progress_dialog_host standin_installe
 rm -rf "$work/frames" "$work/payload" "$work/dest"
 mkdir -p "$work/frames"
 python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$work/payload" >/dev/null
-"$build/host/bundletool" pack -q --stub "$build/win32/tests/progress_dialog/progress_dialog_host.exe" \
+"$build/host/bundletool" pack -q --stub "$build/win32/tests/extract/progress_dialog_host.exe" \
   -m "$top/tools/bundletool/shipped.manifest" --base "$work/payload" -o "$work/dialog_with_bundle.exe" >/dev/null
 
 . "$top/scripts/wine-session.sh"

@@ -6,7 +6,7 @@
 
 namespace testing_support {
 
-// The drive the fixture maps; tests/extraction_job/CMakeLists.txt passes the
+// The drive the fixture maps; tests/support/small_drives.cmake passes the
 // same letter to the script.
 constexpr char SMALL_DRIVE_ROOT[] = "R:\\";
 
