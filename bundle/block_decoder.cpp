@@ -7,9 +7,9 @@
 
 namespace {
 
-HANDLE g_heap = nullptr;
-int32_t g_liveCount = 0;
-int32_t g_failAfter = -1;
+HANDLE heap = nullptr;
+int32_t liveCount = 0;
+int32_t failAfter = -1;
 
 class PrivateHeapMemory : public bundle::BlockMemory {
  public:
@@ -37,47 +37,47 @@ bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_
 }
 
 void* PrivateHeapAlloc(uint32_t size) {
-  if (g_failAfter == 0) {
+  if (failAfter == 0) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  const bool created = g_liveCount == 0;
+  const bool created = liveCount == 0;
   if (created) {
-    g_heap = HeapCreate(0, 0, 0);
-    if (g_heap == nullptr) {
+    heap = HeapCreate(0, 0, 0);
+    if (heap == nullptr) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
     }
   }
-  void* block = HeapAlloc(g_heap, HEAP_ZERO_MEMORY, size);
+  void* block = HeapAlloc(heap, HEAP_ZERO_MEMORY, size);
   if (block == nullptr) {
     // No block is alive, so no heap may exist either.
     if (created) {
-      HeapDestroy(g_heap);
-      g_heap = nullptr;
+      HeapDestroy(heap);
+      heap = nullptr;
     }
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  ++g_liveCount;
-  if (g_failAfter > 0) --g_failAfter;
+  ++liveCount;
+  if (failAfter > 0) --failAfter;
   return block;
 }
 
 void PrivateHeapFree(void* pointer) {
-  if (g_liveCount <= 0 || pointer == nullptr) return;
+  if (liveCount <= 0 || pointer == nullptr) return;
   PreserveLastError keep;
-  if (!HeapFree(g_heap, 0, pointer)) return;
-  if (--g_liveCount == 0) {
-    HeapDestroy(g_heap);
-    g_heap = nullptr;
+  if (!HeapFree(heap, 0, pointer)) return;
+  if (--liveCount == 0) {
+    HeapDestroy(heap);
+    heap = nullptr;
   }
 }
 
 namespace private_heap_testing {
 
-int32_t LiveCount() { return g_liveCount; }
-HANDLE Heap() { return g_heap; }
-void FailAllocationAfter(int32_t successes) { g_failAfter = successes < 0 ? -1 : successes; }
+int32_t LiveCount() { return liveCount; }
+HANDLE Heap() { return heap; }
+void FailAllocationAfter(int32_t successes) { failAfter = successes < 0 ? -1 : successes; }
 
 }  // namespace private_heap_testing

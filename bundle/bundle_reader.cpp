@@ -22,10 +22,10 @@ FileAccess::OpenResult OpenOwnFile(FileAccess& file) {
 // call, which then carries the real error (ERROR_DISK_FULL).
 class FileSink : public bundle::PieceSink {
  public:
-  explicit FileSink(FileAccess& file) : file_(file) {}
+  explicit FileSink(FileAccess& file) : file(file) {}
   bool Write(const uint8_t* data, int32_t size) override {
     for (int32_t written = 0; written < size;) {
-      const int32_t wrote = file_.Write(data + written, size - written);
+      const int32_t wrote = file.Write(data + written, size - written);
       if (wrote <= 0) return false;
       written += wrote;
     }
@@ -33,7 +33,7 @@ class FileSink : public bundle::PieceSink {
   }
 
  private:
-  FileAccess& file_;
+  FileAccess& file;
 };
 
 }  // namespace

@@ -8,11 +8,11 @@
 
 class PreserveLastError {
  public:
-  PreserveLastError() : error_(GetLastError()) {}
-  ~PreserveLastError() { SetLastError(error_); }
+  PreserveLastError() : error(GetLastError()) {}
+  ~PreserveLastError() { SetLastError(error); }
   PreserveLastError(const PreserveLastError&) = delete;
   PreserveLastError& operator=(const PreserveLastError&) = delete;
 
  private:
-  DWORD error_;
+  DWORD error;
 };

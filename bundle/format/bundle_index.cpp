@@ -16,36 +16,36 @@ bool IsCheckRecord(const BundleEntry& entry) { return std::strcmp(entry.name, CH
 }  // namespace
 
 bool BundleIndex::ListEntries() {
-  crcs_.clear();
-  checked_ = false;
-  if (source_ == nullptr) {
-    lastScan_ = ScanDiagnosis();
-    lastScan_.status = ScanStatus::Unreadable;
-    lastScan_.reason = "file cannot be opened";
+  crcs.clear();
+  recordChecked = false;
+  if (source == nullptr) {
+    lastScan = ScanDiagnosis();
+    lastScan.status = ScanStatus::Unreadable;
+    lastScan.reason = "file cannot be opened";
   } else {
-    lastScan_ = ScanBundle(*source_, entries_);
-    if (lastScan_.status == ScanStatus::Ok) LoadChecks();
+    lastScan = ScanBundle(*source, entries);
+    if (lastScan.status == ScanStatus::Ok) LoadChecks();
   }
-  if (lastScan_.status != ScanStatus::Ok) {
-    entries_.clear();
-    entries_.shrink_to_fit();
-    crcs_.clear();
-    checked_ = false;
+  if (lastScan.status != ScanStatus::Ok) {
+    entries.clear();
+    entries.shrink_to_fit();
+    crcs.clear();
+    recordChecked = false;
   }
-  listed_ = true;
-  return lastScan_.status == ScanStatus::Ok;
+  listed = true;
+  return lastScan.status == ScanStatus::Ok;
 }
 
 bool BundleIndex::LoadChecks() {
   const auto fail = [this](ScanStatus status, const char* reason, int32_t position) {
-    lastScan_.status = status;
-    lastScan_.reason = reason;
-    lastScan_.position = uint32_t(position);
+    lastScan.status = status;
+    lastScan.reason = reason;
+    lastScan.position = uint32_t(position);
     return false;
   };
   // The record a lookup would find: the one stored last.
-  const auto found = std::find_if(entries_.begin(), entries_.end(), IsCheckRecord);
-  if (found == entries_.end()) return true;
+  const auto found = std::find_if(entries.begin(), entries.end(), IsCheckRecord);
+  if (found == entries.end()) return true;
   const BundleEntry record = *found;
   if (uint32_t(record.dataSize) > MAX_CHECK_RECORD_SIZE) {
     return fail(ScanStatus::Damaged, "check record is longer than any this reader takes", record.dataStart);
@@ -67,23 +67,23 @@ bool BundleIndex::LoadChecks() {
   for (const CheckItem& item : parsed.items) byName.push_back(&item);
   const auto less = [](const CheckItem* a, const CheckItem* b) { return a->name < b->name; };
   std::sort(byName.begin(), byName.end(), less);
-  crcs_.assign(entries_.size(), 0);
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    if (IsCheckRecord(entries_[i])) continue;
-    const CheckItem key{entries_[i].name, 0};
+  crcs.assign(entries.size(), 0);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (IsCheckRecord(entries[i])) continue;
+    const CheckItem key{entries[i].name, 0};
     const auto at = std::lower_bound(byName.begin(), byName.end(), &key, less);
     if (at == byName.end() || (*at)->name != key.name) {
-      return fail(ScanStatus::Damaged, "an entry is not named in the check record", entries_[i].dataEnd);
+      return fail(ScanStatus::Damaged, "an entry is not named in the check record", entries[i].dataEnd);
     }
-    crcs_[i] = (*at)->crc;
+    crcs[i] = (*at)->crc;
   }
-  checked_ = true;
+  recordChecked = true;
   return true;
 }
 
 const BundleEntry* BundleIndex::Find(const char* name) {
-  if (!listed_) ListEntries();
-  for (const BundleEntry& entry : entries_) {
+  if (!listed) ListEntries();
+  for (const BundleEntry& entry : entries) {
     if (std::strcmp(entry.name, name) == 0) return &entry;
   }
   return nullptr;
@@ -97,17 +97,17 @@ int32_t BundleIndex::EntrySize(const char* name) {
 // An entry is known by where its data starts: records follow each other, so
 // no two share it, and the list holds them from the last to the first.
 bool BundleIndex::ExpectedCrc(const BundleEntry& entry, uint32_t* crc) const {
-  if (!checked_ || IsCheckRecord(entry)) return false;
-  const auto at = std::lower_bound(entries_.begin(), entries_.end(), entry.dataStart,
+  if (!recordChecked || IsCheckRecord(entry)) return false;
+  const auto at = std::lower_bound(entries.begin(), entries.end(), entry.dataStart,
                                    [](const BundleEntry& e, int32_t start) { return e.dataStart > start; });
-  if (at == entries_.end() || at->dataStart != entry.dataStart || at->dataSize != entry.dataSize) return false;
-  *crc = crcs_[size_t(at - entries_.begin())];
+  if (at == entries.end() || at->dataStart != entry.dataStart || at->dataSize != entry.dataSize) return false;
+  *crc = crcs[size_t(at - entries.begin())];
   return true;
 }
 
 int32_t BundleIndex::ReadPiece(const BundleEntry& entry, int32_t copied, uint8_t* into) {
   const int32_t want = entry.dataSize - copied < COPY_PIECE ? entry.dataSize - copied : COPY_PIECE;
-  const int32_t got = source_->ReadAt(uint32_t(entry.dataStart + copied), into, want);
+  const int32_t got = source->ReadAt(uint32_t(entry.dataStart + copied), into, want);
   return got > want ? -1 : got;
 }
 
@@ -128,7 +128,7 @@ bool BundleIndex::ReadEntry(const char* name, void* buffer, int32_t capacity, in
 }
 
 CopyResult BundleIndex::CopyEntry(const BundleEntry& entry, PieceSink& sink) {
-  if (source_ == nullptr) return CopyResult::ReadFailed;
+  if (source == nullptr) return CopyResult::ReadFailed;
   uint32_t expected = 0;
   const bool checked = ExpectedCrc(entry, &expected);
   uint8_t piece[COPY_PIECE];

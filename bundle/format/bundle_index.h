@@ -43,7 +43,7 @@ class BundleIndex {
  public:
   // source may be null for a file that could not be opened: every listing is
   // then empty. The source must outlive the index.
-  explicit BundleIndex(ByteSource* source) : source_(source) {}
+  explicit BundleIndex(ByteSource* source) : source(source) {}
 
   // Rebuilds the list from scratch. True when the bundle was listed down to
   // its start marker and its check record, when it has one, holds; false,
@@ -76,26 +76,26 @@ class BundleIndex {
   // record, for the record itself, and for an entry not in the list.
   bool ExpectedCrc(const BundleEntry& entry, uint32_t* crc) const;
   // True when the list was checked against a check record.
-  bool Checked() const { return checked_; }
+  bool Checked() const { return recordChecked; }
 
-  const std::vector<BundleEntry>& Entries() const { return entries_; }
-  const ScanDiagnosis& LastScan() const { return lastScan_; }
+  const std::vector<BundleEntry>& Entries() const { return entries; }
+  const ScanDiagnosis& LastScan() const { return lastScan; }
 
  private:
   // Reads the piece of entry's data that follows its first `copied` bytes,
   // at most COPY_PIECE of them, into `into`: the bytes read, or 0 or less
   // when the source ends or fails.
   int32_t ReadPiece(const BundleEntry& entry, int32_t copied, uint8_t* into);
-  // After a sound scan: reads the check record, if any, into crcs_. False,
-  // with lastScan_ telling why, when it is damaged or cannot be read.
+  // After a sound scan: reads the check record, if any, into crcs. False,
+  // with lastScan telling why, when it is damaged or cannot be read.
   bool LoadChecks();
 
-  ByteSource* source_;
-  std::vector<BundleEntry> entries_;
-  std::vector<uint32_t> crcs_;  // entries_[i]'s CRC-32, when checked_
-  bool checked_ = false;
-  bool listed_ = false;
-  ScanDiagnosis lastScan_;
+  ByteSource* source;
+  std::vector<BundleEntry> entries;
+  std::vector<uint32_t> crcs;  // entries[i]'s CRC-32, when recordChecked
+  bool recordChecked = false;
+  bool listed = false;
+  ScanDiagnosis lastScan;
 };
 
 }  // namespace bundle

@@ -11,10 +11,10 @@ static_assert(sizeof(BundleEntry) == 3 * sizeof(int32_t) + MAX_NAME_LENGTH,
 
 int32_t MemorySource::ReadAt(uint32_t position, void* buffer, int32_t count) {
   if (count < 0) return -1;
-  if (position >= size_) return 0;
-  uint32_t available = size_ - position;
+  if (position >= length) return 0;
+  uint32_t available = length - position;
   uint32_t n = uint32_t(count) < available ? uint32_t(count) : available;
-  std::memcpy(buffer, data_ + position, n);
+  std::memcpy(buffer, bytes + position, n);
   return int32_t(n);
 }
 

@@ -46,13 +46,13 @@ class ByteSource {
 // A ByteSource over bytes in memory (host tools, tests, fuzzers).
 class MemorySource : public ByteSource {
  public:
-  MemorySource(const void* data, uint32_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-  uint32_t Size() override { return size_; }
+  MemorySource(const void* data, uint32_t size) : bytes(static_cast<const uint8_t*>(data)), length(size) {}
+  uint32_t Size() override { return length; }
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override;
 
  private:
-  const uint8_t* data_;
-  uint32_t size_;
+  const uint8_t* bytes;
+  uint32_t length;
 };
 
 enum class ScanStatus {

@@ -88,40 +88,40 @@ inline uint32_t HashPrefix(const uint8_t* p, uint32_t keyLength) {
 // clearly better; each chain costs a little at every position).
 class TreeMatcher {
  public:
-  explicit TreeMatcher(const uint8_t* buffer) : buffer_(buffer), son_(2 * CYCLE, NIL) {
-    for (uint32_t k = MIN_MATCH; k <= TREE_KEY; ++k) head_[k].assign(size_t(1) << HASH_BITS, NIL);
-    for (uint32_t k = MIN_MATCH; k < TREE_KEY; ++k) prev_[k].assign(CYCLE, NIL);
+  explicit TreeMatcher(const uint8_t* buffer) : buffer(buffer), son(2 * CYCLE, NIL) {
+    for (uint32_t k = MIN_MATCH; k <= TREE_KEY; ++k) head[k].assign(size_t(1) << HASH_BITS, NIL);
+    for (uint32_t k = MIN_MATCH; k < TREE_KEY; ++k) prev[k].assign(CYCLE, NIL);
   }
 
   // Inserts pos, whose MAX_MATCH bytes must all lie in the buffer, and returns
   // the longest match of those bytes within the window (length 0 when shorter
   // than MIN_MATCH).
   LzssMatch Insert(uint32_t pos) {
-    const uint8_t* current = buffer_ + pos;
+    const uint8_t* current = buffer + pos;
     const uint32_t slot = pos & (CYCLE - 1);
     uint32_t bestLength = 0, bestDistance = 0;
 
     uint32_t shorter[TREE_KEY];  // newest position of each chain, before pos
     for (uint32_t k = MIN_MATCH; k < TREE_KEY; ++k) {
       const uint32_t h = HashPrefix(current, k);
-      shorter[k] = head_[k][h];
-      prev_[k][slot] = shorter[k];
-      head_[k][h] = pos;
+      shorter[k] = head[k][h];
+      prev[k][slot] = shorter[k];
+      head[k][h] = pos;
     }
 
     const uint32_t h = HashPrefix(current, TREE_KEY);
-    uint32_t candidate = head_[TREE_KEY][h];
-    head_[TREE_KEY][h] = pos;
-    uint32_t* lessLink = &son_[2 * slot];         // gets the next smaller node
-    uint32_t* greaterLink = &son_[2 * slot + 1];  // gets the next greater node
+    uint32_t candidate = head[TREE_KEY][h];
+    head[TREE_KEY][h] = pos;
+    uint32_t* lessLink = &son[2 * slot];         // gets the next smaller node
+    uint32_t* greaterLink = &son[2 * slot + 1];  // gets the next greater node
     uint32_t lessLength = 0, greaterLength = 0;
     for (;;) {
       if (candidate == NIL || pos - candidate > WINDOW) {
         *lessLink = *greaterLink = NIL;
         break;
       }
-      uint32_t* pair = &son_[2 * (candidate & (CYCLE - 1))];
-      const uint8_t* other = buffer_ + candidate;
+      uint32_t* pair = &son[2 * (candidate & (CYCLE - 1))];
+      const uint8_t* other = buffer + candidate;
       // Every node below the links shares at least the smaller of the two
       // prefix lengths with the new string.
       const uint32_t length = CommonLength(other, current, std::min(lessLength, greaterLength));
@@ -149,8 +149,8 @@ class TreeMatcher {
     }
 
     for (uint32_t k = TREE_KEY - 1; bestLength < k && k >= MIN_MATCH; --k) {
-      for (uint32_t c = shorter[k]; c != NIL && pos - c <= WINDOW; c = prev_[k][c & (CYCLE - 1)]) {
-        if (std::memcmp(buffer_ + c, current, k) == 0) {
+      for (uint32_t c = shorter[k]; c != NIL && pos - c <= WINDOW; c = prev[k][c & (CYCLE - 1)]) {
+        if (std::memcmp(buffer + c, current, k) == 0) {
           bestLength = k;
           bestDistance = pos - c;
           break;
@@ -165,10 +165,10 @@ class TreeMatcher {
 
  private:
   static constexpr uint32_t TREE_KEY = 6;
-  const uint8_t* buffer_;
-  std::vector<uint32_t> son_;
-  std::vector<uint32_t> head_[TREE_KEY + 1];
-  std::vector<uint32_t> prev_[TREE_KEY];
+  const uint8_t* buffer;
+  std::vector<uint32_t> son;
+  std::vector<uint32_t> head[TREE_KEY + 1];
+  std::vector<uint32_t> prev[TREE_KEY];
 };
 
 // The longest match at buffer position pos by trying every distance, for the
@@ -261,28 +261,28 @@ std::vector<LzssItem> OptimalParse(const std::vector<LzssMatch>& matches) {
 class ChainMatcher {
  public:
   ChainMatcher(const uint8_t* buffer, uint32_t end)
-      : buffer_(buffer), end_(end), head_(size_t(1) << HASH_BITS, NIL), prev_(CYCLE, NIL) {}
+      : buffer(buffer), end(end), head(size_t(1) << HASH_BITS, NIL), prev(CYCLE, NIL) {}
 
   void Insert(uint32_t pos) {
-    if (end_ - pos < 3) return;
-    const uint32_t h = Hash3(buffer_ + pos);
-    prev_[pos & (CYCLE - 1)] = head_[h];
-    head_[h] = pos;
+    if (end - pos < 3) return;
+    const uint32_t h = Hash3(buffer + pos);
+    prev[pos & (CYCLE - 1)] = head[h];
+    head[h] = pos;
   }
 
   // Searches before inserting pos; a match shorter than MIN_MATCH is none.
   LzssMatch FindAndInsert(uint32_t pos) {
     LzssMatch match{0, 0};
-    if (end_ - pos < 3) return match;
-    const uint32_t cap = std::min<uint32_t>(MAX_MATCH, end_ - pos);
-    const uint8_t* current = buffer_ + pos;
+    if (end - pos < 3) return match;
+    const uint32_t cap = std::min<uint32_t>(MAX_MATCH, end - pos);
+    const uint8_t* current = buffer + pos;
     const uint32_t h = Hash3(current);
-    uint32_t candidate = head_[h];
-    prev_[pos & (CYCLE - 1)] = candidate;
-    head_[h] = pos;
+    uint32_t candidate = head[h];
+    prev[pos & (CYCLE - 1)] = candidate;
+    head[h] = pos;
     uint32_t bestLength = MIN_MATCH - 1;
     for (int depth = CHAIN_DEPTH; depth > 0 && candidate != NIL && pos - candidate <= WINDOW; --depth) {
-      const uint8_t* other = buffer_ + candidate;
+      const uint8_t* other = buffer + candidate;
       if (other[bestLength] == current[bestLength]) {
         const uint32_t length = std::min(CommonLength(other, current, 0), cap);
         if (length > bestLength) {
@@ -292,17 +292,17 @@ class ChainMatcher {
           if (length == cap) break;
         }
       }
-      candidate = prev_[candidate & (CYCLE - 1)];
+      candidate = prev[candidate & (CYCLE - 1)];
     }
     return match;
   }
 
  private:
   static constexpr int CHAIN_DEPTH = 8;
-  const uint8_t* buffer_;
-  uint32_t end_;
-  std::vector<uint32_t> head_;
-  std::vector<uint32_t> prev_;
+  const uint8_t* buffer;
+  uint32_t end;
+  std::vector<uint32_t> head;
+  std::vector<uint32_t> prev;
 };
 
 // Greedy with one step of lookahead: a match is deferred by a literal when the

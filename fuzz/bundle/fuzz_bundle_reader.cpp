@@ -25,21 +25,21 @@ namespace {
 // lie before Size() once the file has "shrunk".
 class StrictSource : public bundle::ByteSource {
  public:
-  StrictSource(const uint8_t* data, size_t size) : data_(data), size_(size), limit_(size) {}
-  uint32_t Size() override { return uint32_t(size_); }
+  StrictSource(const uint8_t* data, size_t size) : bytes(data), length(size), visible(size) {}
+  uint32_t Size() override { return uint32_t(length); }
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
-    FuzzCheck(count >= 0 && uint64_t(position) + uint64_t(count) <= size_, "read outside the file");
+    FuzzCheck(count >= 0 && uint64_t(position) + uint64_t(count) <= length, "read outside the file");
     FuzzCheck(count <= maxRead, "read longer than allowed");
     if (reads++ == failAt) {
       failed = true;
       return -1;
     }
-    if (position >= limit_) return 0;
-    const size_t got = count < int32_t(limit_ - position) ? size_t(count) : limit_ - position;
-    std::memcpy(buffer, data_ + position, got);
+    if (position >= visible) return 0;
+    const size_t got = count < int32_t(visible - position) ? size_t(count) : visible - position;
+    std::memcpy(buffer, bytes + position, got);
     return int32_t(got);
   }
-  void ShrinkTo(size_t limit) { limit_ = limit; }
+  void ShrinkTo(size_t limit) { visible = limit; }
 
   size_t reads = 0;
   // The scan reads a name's length at most; the index also reads entry data
@@ -49,9 +49,9 @@ class StrictSource : public bundle::ByteSource {
   bool failed = false;
 
  private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t limit_;
+  const uint8_t* bytes;
+  size_t length;
+  size_t visible;
 };
 
 class VectorSink : public bundle::PieceSink {

@@ -1,4 +1,4 @@
-// fuzz_<target> [--mutations N] [--seed S] PATH...
+// fuzz<target> [--mutations N] [--seed S] PATH...
 //
 // A plain driver for builds without libFuzzer: runs every file named, or
 // found in a folder named (the seed corpus and the kept regression inputs),
@@ -22,10 +22,10 @@
 
 namespace {
 
-std::vector<uint8_t> g_current;
+std::vector<uint8_t> currentInput;
 
 void RunOne(const std::vector<uint8_t>& input) {
-  g_current = input;
+  currentInput = input;
   // An exact-size heap copy, so that the sanitizers see a read past its end.
   uint8_t* copy = static_cast<uint8_t*>(std::malloc(input.empty() ? 1 : input.size()));
   if (!input.empty()) std::memcpy(copy, input.data(), input.size());
@@ -61,8 +61,8 @@ std::vector<std::string> FilesOf(const std::string& path) {
 
 // Any abort, a failed check's or a sanitizer's, shows the input first.
 static void PrintInputAndAbort(int) {
-  std::fprintf(stderr, "input (%zu bytes):", g_current.size());
-  for (size_t i = 0; i < g_current.size(); ++i) std::fprintf(stderr, "%s%02x", i % 32 ? " " : "\n", g_current[i]);
+  std::fprintf(stderr, "input (%zu bytes):", currentInput.size());
+  for (size_t i = 0; i < currentInput.size(); ++i) std::fprintf(stderr, "%s%02x", i % 32 ? " " : "\n", currentInput[i]);
   std::fprintf(stderr, "\n");
   std::signal(SIGABRT, SIG_DFL);
   std::abort();

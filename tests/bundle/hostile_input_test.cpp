@@ -25,12 +25,12 @@ using hostile::Bytes;
 
 namespace {
 
-const std::string kFuzzFolder = WindowsPathOf(FUZZ_UNIX_DIR);
+const std::string FUZZ_FOLDER = WindowsPathOf(FUZZ_UNIX_DIR);
 
 // The files of the corpus and regression folders of one fuzz target.
 std::vector<Bytes> SeedsOf(const std::string& name) {
   std::vector<Bytes> seeds;
-  for (const std::string& folder : {kFuzzFolder + "\\corpus\\" + name, kFuzzFolder + "\\regressions\\" + name}) {
+  for (const std::string& folder : {FUZZ_FOLDER + "\\corpus\\" + name, FUZZ_FOLDER + "\\regressions\\" + name}) {
     WIN32_FIND_DATAA item;
     HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &item);
     if (search == INVALID_HANDLE_VALUE) continue;
@@ -47,20 +47,20 @@ std::vector<Bytes> SeedsOf(const std::string& name) {
 // Tracks the slowest input, for the log: a bound, not a speed test.
 class Stopwatch {
  public:
-  void Start() { start_ = std::chrono::steady_clock::now(); }
+  void Start() { start = std::chrono::steady_clock::now(); }
   void Stop() {
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (ms > slowestMs) slowestMs = ms;
   }
   double slowestMs = 0;
 
  private:
-  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point start;
 };
 
 TEST(HostileBundles, ReaderEndsAndHandsOutOnlyTheFilesBytes) {
   const std::vector<Bytes> seeds = SeedsOf("bundle_reader");
-  ASSERT_GE(seeds.size(), 5u) << "no seed corpus under " << kFuzzFolder;
+  ASSERT_GE(seeds.size(), 5u) << "no seed corpus under " << FUZZ_FOLDER;
   ScratchFolder scratch("hostile_bundles");
   const std::string path = scratch.Path() + "bundle.exe";
   const std::string copy = scratch.Path() + "entry.out";
@@ -117,7 +117,7 @@ TEST(HostileBundles, ReaderEndsAndHandsOutOnlyTheFilesBytes) {
 
 TEST(HostileBlocks, DecoderEndsAndDecodesExactlyOrFails) {
   const std::vector<Bytes> seeds = SeedsOf("block_decoder");
-  ASSERT_GE(seeds.size(), 5u) << "no seed corpus under " << kFuzzFolder;
+  ASSERT_GE(seeds.size(), 5u) << "no seed corpus under " << FUZZ_FOLDER;
   Stopwatch watch;
   long decoded = 0;
 

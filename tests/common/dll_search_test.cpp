@@ -17,9 +17,9 @@ using namespace testing_support;
 
 namespace {
 
-const std::string kLauncher = WindowsPathOf(LAUNCHER_EXE_UNIX_PATH);
-const std::string kOtherProgram = WindowsPathOf(OTHER_EXE_UNIX_PATH);
-const std::string kPlantedDll = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
+const std::string LAUNCHER_PATH = WindowsPathOf(LAUNCHER_EXE_UNIX_PATH);
+const std::string OTHER_PROGRAM_PATH = WindowsPathOf(OTHER_EXE_UNIX_PATH);
+const std::string PLANTED_DLL_PATH = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
 
 std::string Lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -79,20 +79,20 @@ Imports ReadImports(const std::string& path) {
 
 // The DLLs that Windows takes from its system folder whatever the search
 // order (its known DLLs), of those a program of this kind may use.
-const std::vector<std::string> kKnownDlls = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
+const std::vector<std::string> KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
                                              "msvcrt.dll",   "shell32.dll", "ole32.dll"};
 
 std::vector<std::string> NotKnown(const Imports& imports) {
   std::vector<std::string> others;
   for (const std::string& dll : imports.dlls) {
-    if (std::find(kKnownDlls.begin(), kKnownDlls.end(), dll) == kKnownDlls.end()) others.push_back(dll);
+    if (std::find(KNOWN_DLLS.begin(), KNOWN_DLLS.end(), dll) == KNOWN_DLLS.end()) others.push_back(dll);
   }
   return others;
 }
 
 TEST(LauncherImports, NameOnlyDllsThatAreAlwaysTakenFromTheSystemFolder) {
-  const Imports imports = ReadImports(kLauncher);
-  ASSERT_TRUE(imports.read) << kLauncher;
+  const Imports imports = ReadImports(LAUNCHER_PATH);
+  ASSERT_TRUE(imports.read) << LAUNCHER_PATH;
   EXPECT_NE(imports.dlls.end(), std::find(imports.dlls.begin(), imports.dlls.end(), "kernel32.dll"));
   const std::vector<std::string> others = NotKnown(imports);
   EXPECT_TRUE(others.empty()) << "the launcher imports " << others[0];
@@ -101,8 +101,8 @@ TEST(LauncherImports, NameOnlyDllsThatAreAlwaysTakenFromTheSystemFolder) {
 
 TEST(LauncherImports, TheCheckSeesAnImportOutsideTheKnownDlls) {
   // The dialog tests import the common controls library directly.
-  const Imports imports = ReadImports(kOtherProgram);
-  ASSERT_TRUE(imports.read) << kOtherProgram;
+  const Imports imports = ReadImports(OTHER_PROGRAM_PATH);
+  ASSERT_TRUE(imports.read) << OTHER_PROGRAM_PATH;
   EXPECT_EQ(std::vector<std::string>{"comctl32.dll"}, NotKnown(imports));
 }
 
@@ -111,20 +111,20 @@ TEST(LauncherImports, TheCheckSeesAnImportOutsideTheKnownDlls) {
 class PlantedDll : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(CopyFileA(kPlantedDll.c_str(), (scratch_.Path() + "zephra_planted.dll").c_str(), FALSE));
-    GetCurrentDirectoryA(sizeof previous_, previous_);
-    ASSERT_TRUE(SetCurrentDirectoryA(scratch_.Path().c_str()));
+    ASSERT_TRUE(CopyFileA(PLANTED_DLL_PATH.c_str(), (scratch.Path() + "zephra_planted.dll").c_str(), FALSE));
+    GetCurrentDirectoryA(sizeof previous, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(scratch.Path().c_str()));
   }
-  void TearDown() override { SetCurrentDirectoryA(previous_); }
+  void TearDown() override { SetCurrentDirectoryA(previous); }
 
-  ScratchFolder scratch_{"dll_search"};
-  char previous_[MAX_PATH] = "";
+  ScratchFolder scratch{"dll_search"};
+  char previous[MAX_PATH] = "";
 };
 
 TEST_F(PlantedDll, IsFoundByTheDefaultSearch) {
   HMODULE planted = LoadLibraryA("zephra_planted.dll");
   ASSERT_NE(nullptr, planted) << "the planted DLL is not found even without the limit: the next case proves nothing";
-  EXPECT_TRUE(FileExists(scratch_.Path() + "zephra_planted.dll.loaded"));
+  EXPECT_TRUE(FileExists(scratch.Path() + "zephra_planted.dll.loaded"));
   FreeLibrary(planted);
 }
 
@@ -133,7 +133,7 @@ TEST_F(PlantedDll, IsNotFoundOnceTheSearchIsLimited) {
   HMODULE planted = LoadLibraryA("zephra_planted.dll");
   EXPECT_EQ(nullptr, planted);
   if (planted != nullptr) FreeLibrary(planted);
-  EXPECT_FALSE(FileExists(scratch_.Path() + "zephra_planted.dll.loaded"));
+  EXPECT_FALSE(FileExists(scratch.Path() + "zephra_planted.dll.loaded"));
   // A system DLL is still found, in the system folder.
   HMODULE system = LoadLibraryA("version.dll");
   EXPECT_NE(nullptr, system);
@@ -141,7 +141,7 @@ TEST_F(PlantedDll, IsNotFoundOnceTheSearchIsLimited) {
 }
 
 TEST_F(PlantedDll, SystemLibrariesAreLoadedFromTheSystemFolderByFullPath) {
-  ASSERT_TRUE(CopyFileA(kPlantedDll.c_str(), (scratch_.Path() + "comctl32.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(PLANTED_DLL_PATH.c_str(), (scratch.Path() + "comctl32.dll").c_str(), FALSE));
   NativeDllsFirst nativeFirst("launcher_dll_tests.exe", {"comctl32"});
   HMODULE library = LoadSystemLibrary("comctl32.dll");
   ASSERT_NE(nullptr, library);
@@ -151,7 +151,7 @@ TEST_F(PlantedDll, SystemLibrariesAreLoadedFromTheSystemFolderByFullPath) {
   GetSystemDirectoryA(system, sizeof system);
   EXPECT_EQ(Lower(std::string(system) + "\\comctl32.dll"), Lower(path));
   EXPECT_NE(nullptr, GetProcAddress(library, "InitCommonControlsEx"));
-  EXPECT_FALSE(FileExists(scratch_.Path() + "comctl32.dll.loaded"));
+  EXPECT_FALSE(FileExists(scratch.Path() + "comctl32.dll.loaded"));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace {
 
 // 表 in code page 932 is 0x95 0x5C: its trail byte is the backslash's code.
-const char kHyo[] = "\x95\x5C";
+const char HYO[] = "\x95\x5C";
 
 TEST(AppendBackslashTest, RunsUnderCodePage932) { ASSERT_EQ(932u, GetACP()); }
 
@@ -28,11 +28,11 @@ TEST(AppendBackslashTest, AppendsOnlyWhenTheLastCharacterIsNotABackslash) {
 
 TEST(AppendBackslashTest, TrailByte5CIsNotTakenForABackslash) {
   char path[PATH_CAPACITY];
-  snprintf(path, sizeof path, "C:\\x\\%s", kHyo);
+  snprintf(path, sizeof path, "C:\\x\\%s", HYO);
   ASSERT_TRUE(AppendBackslash(path, sizeof path));
-  EXPECT_EQ(std::string("C:\\x\\") + kHyo + "\\", path);
+  EXPECT_EQ(std::string("C:\\x\\") + HYO + "\\", path);
 
-  const std::string noSlashAfter = std::string("C:\\x\\") + kHyo;
+  const std::string noSlashAfter = std::string("C:\\x\\") + HYO;
   EXPECT_EQ(noSlashAfter.c_str() + 4, FindLastBackslash(noSlashAfter.c_str()));
 }
 
@@ -50,12 +50,12 @@ TEST(AppendBackslashTest, NeverWritesPastCapacity) {
 TEST(CopyPathTest, CutsOnlyBetweenCharacters) {
   char buffer[7];
   // "ab" + 表 + 表 + "c" needs 8 bytes with its NUL: the "c" is cut.
-  const std::string text = std::string("ab") + kHyo + kHyo + "c";
+  const std::string text = std::string("ab") + HYO + HYO + "c";
   EXPECT_FALSE(CopyPath(buffer, sizeof buffer, text.c_str()));
-  EXPECT_EQ(std::string("ab") + kHyo + kHyo, buffer);
+  EXPECT_EQ(std::string("ab") + HYO + HYO, buffer);
   char small[6];
   EXPECT_FALSE(CopyPath(small, sizeof small, text.c_str()));
-  EXPECT_EQ(std::string("ab") + kHyo, small) << "the second 表 does not fit whole and is left out";
+  EXPECT_EQ(std::string("ab") + HYO, small) << "the second 表 does not fit whole and is left out";
   EXPECT_TRUE(AppendPath(buffer, sizeof buffer, ""));
   EXPECT_FALSE(AppendPath(buffer, sizeof buffer, "x"));
 }
@@ -69,7 +69,7 @@ TEST(ExactAnsiPathTest, NameOutsideTheCodePageWithoutAShortFormHasNoAnsiForm) {
   EXPECT_FALSE(ExactAnsiPath((testing_support::Widen(base.Path()) + L"\xD55C\\").c_str(), ansi, sizeof ansi));
   EXPECT_STREQ("", ansi);
   // An exact name is taken as it is, a trail byte 0x5C included.
-  const std::string hyo = base.Path() + kHyo + "\\";
+  const std::string hyo = base.Path() + HYO + "\\";
   ASSERT_TRUE(ExactAnsiPath(testing_support::Widen(hyo).c_str(), ansi, sizeof ansi));
   EXPECT_EQ(hyo, ansi);
 }

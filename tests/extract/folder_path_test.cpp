@@ -55,13 +55,13 @@ std::string Level(const std::string& folder) { return folder.substr(0, folder.si
 class FolderPathTest : public testing::Test {
  protected:
   FolderPathTest()
-      : find_("KERNEL32.dll", "FindFirstFileA", reinterpret_cast<const void*>(&RecordingFindFirstFileA)),
-        create_("KERNEL32.dll", "CreateDirectoryA", reinterpret_cast<const void*>(&RecordingCreateDirectoryA)) {
-    findHook = &find_;
-    createHook = &create_;
+      : find("KERNEL32.dll", "FindFirstFileA", reinterpret_cast<const void*>(&RecordingFindFirstFileA)),
+        create("KERNEL32.dll", "CreateDirectoryA", reinterpret_cast<const void*>(&RecordingCreateDirectoryA)) {
+    findHook = &find;
+    createHook = &create;
   }
   void SetUp() override {
-    ASSERT_TRUE(find_.Installed() && create_.Installed());
+    ASSERT_TRUE(find.Installed() && create.Installed());
     Forget();
   }
   ~FolderPathTest() override {
@@ -73,23 +73,23 @@ class FolderPathTest : public testing::Test {
     creations.clear();
   }
 
-  ScratchFolder scratch_{"folder_path"};
-  const std::string& base_ = scratch_.Path();
+  ScratchFolder scratch{"folder_path"};
+  const std::string& base = scratch.Path();
 
  private:
-  ImportHook find_;
-  ImportHook create_;
+  ImportHook find;
+  ImportHook create;
 };
 
 TEST_F(FolderPathTest, OneMissingLevelIsCreatedThenFoundOnTheSecondCall) {
-  const std::string path = base_ + "ZEQXPC\\";
+  const std::string path = base + "ZEQXPC\\";
   EXPECT_EQ(CreateFolderPath(path.c_str()), 0);
   EXPECT_TRUE(FolderExists(path));
   // Every existing level was looked up once (never the drive), the missing
   // one failed its lookup, and only that one was created.
   ASSERT_FALSE(lookups.empty());
   EXPECT_EQ(lookups.back(), Level(path));
-  EXPECT_EQ(lookups[lookups.size() - 2], Level(base_));
+  EXPECT_EQ(lookups[lookups.size() - 2], Level(base));
   for (const std::string& level : lookups) EXPECT_NE(level, "C:");
   EXPECT_EQ(creations, std::vector<std::string>{Level(path)});
 
@@ -100,16 +100,16 @@ TEST_F(FolderPathTest, OneMissingLevelIsCreatedThenFoundOnTheSecondCall) {
 }
 
 TEST_F(FolderPathTest, SeveralMissingLevelsAreCreatedTopDown) {
-  EXPECT_EQ(CreateFolderPath((base_ + "A\\B\\C\\").c_str()), 0);
-  EXPECT_EQ(creations, (std::vector<std::string>{base_ + "A", base_ + "A\\B", base_ + "A\\B\\C"}));
-  EXPECT_EQ(lookups.back(), base_ + "A");  // nothing looked up below the first missing level
-  EXPECT_TRUE(FolderExists(base_ + "A\\B\\C"));
+  EXPECT_EQ(CreateFolderPath((base + "A\\B\\C\\").c_str()), 0);
+  EXPECT_EQ(creations, (std::vector<std::string>{base + "A", base + "A\\B", base + "A\\B\\C"}));
+  EXPECT_EQ(lookups.back(), base + "A");  // nothing looked up below the first missing level
+  EXPECT_TRUE(FolderExists(base + "A\\B\\C"));
 }
 
 TEST_F(FolderPathTest, LastLevelWithoutBackslashIsAFolderToo) {
-  EXPECT_EQ(CreateFolderPath((base_ + "A\\B").c_str()), 0);
-  EXPECT_TRUE(FolderExists(base_ + "A\\B"));
-  EXPECT_EQ(CreateFolderPath((base_ + "A\\B").c_str()), 1);
+  EXPECT_EQ(CreateFolderPath((base + "A\\B").c_str()), 0);
+  EXPECT_TRUE(FolderExists(base + "A\\B"));
+  EXPECT_EQ(CreateFolderPath((base + "A\\B").c_str()), 1);
 }
 
 TEST_F(FolderPathTest, DriveWithoutRootIsRefusedBeforeAnyLookup) {
@@ -124,12 +124,12 @@ TEST_F(FolderPathTest, DriveWithoutRootIsRefusedBeforeAnyLookup) {
 }
 
 TEST_F(FolderPathTest, LevelThatIsAFileIsRefusedAndNothingIsCreated) {
-  testing_support::WriteFileBytes(base_ + "notes.txt", "text");
+  testing_support::WriteFileBytes(base + "notes.txt", "text");
   Forget();
-  EXPECT_EQ(CreateFolderPath((base_ + "notes.txt\\sub\\").c_str()), -2);
-  EXPECT_EQ(lookups.back(), base_ + "notes.txt");
+  EXPECT_EQ(CreateFolderPath((base + "notes.txt\\sub\\").c_str()), -2);
+  EXPECT_EQ(lookups.back(), base + "notes.txt");
   EXPECT_TRUE(creations.empty());
-  EXPECT_TRUE(testing_support::FileExists(base_ + "notes.txt"));
+  EXPECT_TRUE(testing_support::FileExists(base + "notes.txt"));
 }
 
 TEST_F(FolderPathTest, DoubleByteNameWhoseTrailByteIsABackslashStaysWhole) {
@@ -139,26 +139,26 @@ TEST_F(FolderPathTest, DoubleByteNameWhoseTrailByteIsABackslashStaysWhole) {
     GTEST_SKIP() << "Wine needs the fixture's LOCPATH to give Unix files Japanese names";
   }
   const std::string name = "\x95\x5C";
-  const std::string path = base_ + name + "\\sub\\";
+  const std::string path = base + name + "\\sub\\";
   EXPECT_EQ(CreateFolderPath(path.c_str()), 0);
-  EXPECT_EQ(creations, (std::vector<std::string>{base_ + name, base_ + name + "\\sub"}));
-  EXPECT_EQ(Children(base_), std::vector<std::string>{name});
+  EXPECT_EQ(creations, (std::vector<std::string>{base + name, base + name + "\\sub"}));
+  EXPECT_EQ(Children(base), std::vector<std::string>{name});
   EXPECT_TRUE(FolderExists(path));
   EXPECT_EQ(CreateFolderPath(path.c_str()), 1);
 }
 
 TEST_F(FolderPathTest, LevelWithAWildcardIsNeverTakenForAMatchingFolder) {
-  ASSERT_TRUE(CreateDirectoryA((base_ + "Abc").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((base + "Abc").c_str(), nullptr));
   Forget();
-  EXPECT_EQ(CreateFolderPath((base_ + "A*\\sub\\").c_str()), -1);
-  EXPECT_EQ(CreateFolderPath((base_ + "A?c\\sub\\").c_str()), -1);
+  EXPECT_EQ(CreateFolderPath((base + "A*\\sub\\").c_str()), -1);
+  EXPECT_EQ(CreateFolderPath((base + "A?c\\sub\\").c_str()), -1);
   EXPECT_TRUE(creations.empty());
-  EXPECT_EQ(Children(base_ + "Abc\\"), std::vector<std::string>{});
+  EXPECT_EQ(Children(base + "Abc\\"), std::vector<std::string>{});
 }
 
 TEST_F(FolderPathTest, PathThatDoesNotFitIsRefusedBeforeAnyLookup) {
   // With the backslash the walk appends, 259 bytes and the NUL are one too many.
-  std::string path = base_ + "a";
+  std::string path = base + "a";
   path += std::string(259 - path.size(), 'b');
   ASSERT_EQ(path.size(), 259u);
   EXPECT_EQ(CreateFolderPath(path.c_str()), -3);
@@ -166,14 +166,14 @@ TEST_F(FolderPathTest, PathThatDoesNotFitIsRefusedBeforeAnyLookup) {
   EXPECT_EQ(CreateFolderPath((path + "\\" + std::string(40, 'c') + "\\").c_str()), -3);
   EXPECT_TRUE(lookups.empty());
   EXPECT_TRUE(creations.empty());
-  EXPECT_TRUE(Children(base_).empty());
+  EXPECT_TRUE(Children(base).empty());
 
   // One byte shorter fits: the walk starts (whether the platform then accepts
   // so long a name is its own affair).
   path.pop_back();
   CreateFolderPath(path.c_str());
   EXPECT_FALSE(lookups.empty());
-  testing_support::RemoveTree(base_ + "a");
+  testing_support::RemoveTree(base + "a");
 }
 
 TEST_F(FolderPathTest, LevelOnReadOnlyMediaCannotBeCreated) {

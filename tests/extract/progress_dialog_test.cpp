@@ -92,7 +92,7 @@ class ProgressDialogTest : public testing::Test {
                 const std::string& scenario) {
     DialogRun run;
     const testing_support::HostRun host = testing_support::RunBundledHost(
-        testing_support::WindowsPathOf(DIALOG_HOST_UNIX_PATH), scratch_.Path(), inputs, destination, scenario);
+        testing_support::WindowsPathOf(DIALOG_HOST_UNIX_PATH), scratch.Path(), inputs, destination, scenario);
     run.exitCode = host.exitCode;
     EXPECT_EQ(0, run.exitCode);
     run.all = host.ReportLines();
@@ -104,10 +104,10 @@ class ProgressDialogTest : public testing::Test {
   }
 
   DialogRun Run(const std::string& scenario) {
-    return Run(testing_support::BundleInputsOf(Demo()), scratch_.Path(), scenario);
+    return Run(testing_support::BundleInputsOf(Demo()), scratch.Path(), scenario);
   }
 
-  std::string Folder() const { return scratch_.Path() + "ZEQXPC\\"; }
+  std::string Folder() const { return scratch.Path() + "ZEQXPC\\"; }
 
   void ExpectNothingLeft(const std::string& folder) {
     for (int row = 0; row < ENTRY_COUNT; ++row) EXPECT_FALSE(FileExists(folder + EntryTable[row].fileName)) << row;
@@ -122,7 +122,7 @@ class ProgressDialogTest : public testing::Test {
     }
   }
 
-  ScratchFolder scratch_{"dialog"};
+  ScratchFolder scratch{"dialog"};
 };
 
 TEST_F(ProgressDialogTest, AllEntriesWrittenMoveTheBarToTenAndEndWithOne) {
@@ -237,7 +237,7 @@ TEST_F(ProgressDialogTest, FailureWhileTheQuestionIsOpenEndsTheDialogOnlyAfterTh
 
 TEST_F(ProgressDialogTest, FailedWriteShowsErrorThreeAndRemovesWhatWasWritten) {
   // The fourth entry is missing from the bundle.
-  const DialogRun run = Run(testing_support::BundleInputsOf(Demo(), {3}), scratch_.Path(), "all");
+  const DialogRun run = Run(testing_support::BundleInputsOf(Demo(), {3}), scratch.Path(), "all");
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ("none ok " + Error(ERROR_TEXT_INSTALL_FAILED), run.boxes[0]);
   // Three written and the failed one recorded: four removals, the last at 0.

@@ -26,21 +26,21 @@ std::string UninstallKeyName() {
 class CallWatch {
  public:
   CallWatch() {
-    current_ = this;
-    regOpen_ = new testing_support::ImportHook("ADVAPI32.dll", "RegOpenKeyExA",
+    current = this;
+    regOpen = new testing_support::ImportHook("ADVAPI32.dll", "RegOpenKeyExA",
                                                reinterpret_cast<const void*>(&RegOpen));
-    profileRead_ = new testing_support::ImportHook("KERNEL32.dll", "GetPrivateProfileIntA",
+    profileRead = new testing_support::ImportHook("KERNEL32.dll", "GetPrivateProfileIntA",
                                                    reinterpret_cast<const void*>(&ProfileRead));
   }
   ~CallWatch() {
-    delete profileRead_;
-    delete regOpen_;
-    current_ = nullptr;
+    delete profileRead;
+    delete regOpen;
+    current = nullptr;
   }
   CallWatch(const CallWatch&) = delete;
   CallWatch& operator=(const CallWatch&) = delete;
 
-  bool Installed() const { return regOpen_->Installed() && profileRead_->Installed(); }
+  bool Installed() const { return regOpen->Installed() && profileRead->Installed(); }
 
   int regOpens = 0;
   HKEY openedRoot = nullptr;
@@ -52,28 +52,28 @@ class CallWatch {
 
  private:
   static LONG WINAPI RegOpen(HKEY root, LPCSTR name, DWORD options, REGSAM access, PHKEY result) {
-    CallWatch& w = *current_;
+    CallWatch& w = *current;
     ++w.regOpens;
     w.openedRoot = root;
     w.openedKey = name != nullptr ? name : "";
     w.openedAccess = access;
-    return w.regOpen_->Original<decltype(&RegOpenKeyExA)>()(root, name, options, access, result);
+    return w.regOpen->Original<decltype(&RegOpenKeyExA)>()(root, name, options, access, result);
   }
   static UINT WINAPI ProfileRead(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
-    CallWatch& w = *current_;
+    CallWatch& w = *current;
     ++w.profileReads;
     w.readSection = section;
     w.readKey = key;
     w.readDefault = fallback;
     w.readFile = file;
-    return w.profileRead_->Original<decltype(&GetPrivateProfileIntA)>()(section, key, fallback, file);
+    return w.profileRead->Original<decltype(&GetPrivateProfileIntA)>()(section, key, fallback, file);
   }
 
-  static CallWatch* current_;
-  testing_support::ImportHook* regOpen_;
-  testing_support::ImportHook* profileRead_;
+  static CallWatch* current;
+  testing_support::ImportHook* regOpen;
+  testing_support::ImportHook* profileRead;
 };
-CallWatch* CallWatch::current_ = nullptr;
+CallWatch* CallWatch::current = nullptr;
 
 class LanguageChoice : public ::testing::Test {
  protected:
@@ -81,14 +81,14 @@ class LanguageChoice : public ::testing::Test {
     DeleteUninstallKey();
     char temp[MAX_PATH];
     ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
-    root_ = std::string(temp) + "zephra_language_" + std::to_string(GetCurrentProcessId()) + "\\";
-    MakeFolder(root_);
+    caseFolder = std::string(temp) + "zephra_language_" + std::to_string(GetCurrentProcessId()) + "\\";
+    MakeFolder(caseFolder);
   }
 
   void TearDown() override {
     DeleteUninstallKey();
-    for (auto it = files_.rbegin(); it != files_.rend(); ++it) DeleteFileA(it->c_str());
-    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryA(it->c_str());
+    for (auto it = writtenFiles.rbegin(); it != writtenFiles.rend(); ++it) DeleteFileA(it->c_str());
+    for (auto it = madeFolders.rbegin(); it != madeFolders.rend(); ++it) RemoveDirectoryA(it->c_str());
   }
 
   static void DeleteUninstallKey() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKeyName().c_str()); }
@@ -113,7 +113,7 @@ class LanguageChoice : public ::testing::Test {
 
   void MakeFolder(const std::string& folder) {
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
-    folders_.push_back(folder);
+    madeFolders.push_back(folder);
   }
 
   // Writes folder\zephraQX.ini with the given "language" line (none when
@@ -130,7 +130,7 @@ class LanguageChoice : public ::testing::Test {
     const BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     CloseHandle(file);
     ASSERT_TRUE(ok);
-    files_.push_back(path);
+    writtenFiles.push_back(path);
   }
 
   // The folder FindInstalledGameFolder leaves, or "(none)" when it fails.
@@ -144,9 +144,9 @@ class LanguageChoice : public ::testing::Test {
     return buffer;
   }
 
-  std::string root_;  // this case's folder, with a trailing backslash
-  std::vector<std::string> files_;
-  std::vector<std::string> folders_;
+  std::string caseFolder;  // this case's folder, with a trailing backslash
+  std::vector<std::string> writtenFiles;
+  std::vector<std::string> madeFolders;
 };
 
 TEST_F(LanguageChoice, CommandLineEndingInADigitOfACarriedLanguageDecides) {
@@ -200,7 +200,7 @@ TEST_F(LanguageChoice, ChoiceReachesTheRegistryAndSettingsOnlyWhenNeeded) {
   EXPECT_EQ(watch.openedAccess, static_cast<REGSAM>(KEY_ALL_ACCESS));
   EXPECT_EQ(watch.profileReads, 0) << "no key, no settings file read";
 
-  const std::string game = root_ + "watched\\";
+  const std::string game = caseFolder + "watched\\";
   MakeFolder(game);
   WriteSettings(game, "language=5");
   WriteUninstallString(game + "uninst.exe /x");
@@ -227,7 +227,7 @@ TEST_F(LanguageChoice, SettingValuesMapThroughTheGameLanguageCodes) {
   int n = 0;
   for (const Case& c : cases) {
     // A folder per value, so no cached copy of an earlier file can answer.
-    const std::string folder = root_ + "v" + std::to_string(n++) + "\\";
+    const std::string folder = caseFolder + "v" + std::to_string(n++) + "\\";
     MakeFolder(folder);
     WriteSettings(folder, c.line);
     WriteUninstallString(folder + "uninst.exe");
@@ -238,14 +238,14 @@ TEST_F(LanguageChoice, SettingValuesMapThroughTheGameLanguageCodes) {
     EXPECT_EQ(LanguageIndex, 0);
   }
   // An installed game whose folder has no settings file: the default 0.
-  const std::string empty = root_ + "empty\\";
+  const std::string empty = caseFolder + "empty\\";
   MakeFolder(empty);
   WriteUninstallString(empty + "uninst.exe");
   EXPECT_EQ(ReadLanguageCandidate(), 0);
 }
 
 TEST_F(LanguageChoice, FolderIsCutAfterTheLastBackslashOfTheValue) {
-  const std::string game = root_ + "game\\";
+  const std::string game = caseFolder + "game\\";
   MakeFolder(game);
   WriteSettings(game, "language=5");  // candidate 1
   // The arguments' backslash moves the cut behind it, into this folder.
@@ -300,7 +300,7 @@ TEST_F(LanguageChoice, UnusableUninstallStringCountsAsNoGame) {
 }
 
 TEST_F(LanguageChoice, ValueWithoutNulIsEndedWithinTheBuffer) {
-  const std::string game = root_ + "raw\\";
+  const std::string game = caseFolder + "raw\\";
   MakeFolder(game);
   WriteSettings(game, "language=3");  // candidate 4
   const std::string value = game + "uninst.exe";

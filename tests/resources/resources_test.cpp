@@ -15,7 +15,7 @@
 
 namespace {
 
-const std::string kLauncher = [] {
+const std::string LAUNCHER_PATH = [] {
   std::string path = "Z:" LAUNCHER_EXE_UNIX_PATH;
   for (char& c : path) c = c == '/' ? '\\' : c;
   return path;
@@ -47,21 +47,21 @@ struct DialogTemplate {
 
 class Reader {
  public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  Reader(const uint8_t* data, size_t size) : bytes(data), length(size) {}
   template <typename T>
   T Read() {
     T value{};
-    if (offset_ + sizeof(T) > size_) {
+    if (offset + sizeof(T) > length) {
       ADD_FAILURE() << "template ends early";
       return value;
     }
-    std::memcpy(&value, data_ + offset_, sizeof(T));
-    offset_ += sizeof(T);
+    std::memcpy(&value, bytes + offset, sizeof(T));
+    offset += sizeof(T);
     return value;
   }
   std::wstring String() {
     std::wstring text;
-    for (uint16_t c = Read<uint16_t>(); c != 0 && offset_ <= size_; c = Read<uint16_t>()) text += wchar_t(c);
+    for (uint16_t c = Read<uint16_t>(); c != 0 && offset <= length; c = Read<uint16_t>()) text += wchar_t(c);
     return text;
   }
   NameOrOrdinal Field() {
@@ -74,13 +74,13 @@ class Reader {
     }
     return field;
   }
-  void AlignTo4() { offset_ = (offset_ + 3) & ~size_t{3}; }
-  size_t Offset() const { return offset_; }
+  void AlignTo4() { offset = (offset + 3) & ~size_t{3}; }
+  size_t Offset() const { return offset; }
 
  private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t offset_ = 0;
+  const uint8_t* bytes;
+  size_t length;
+  size_t offset = 0;
 };
 
 std::pair<const uint8_t*, size_t> LoadRaw(int id, LPCSTR type) {
@@ -135,9 +135,9 @@ bool ParseDialog(int id, DialogTemplate& dialog) {
 }
 
 // The texts, spelled as UTF-16 code units.
-const std::wstring kCancel = L"\x30AD\x30E3\x30F3\x30BB\x30EB";              // キャンセル
-const std::wstring kStatic = L"\x30B9\x30BF\x30C6\x30A3\x30C3\x30AF";        // スタティック
-const std::wstring kGothic = L"\xFF2D\xFF33 \x30B4\x30B7\x30C3\x30AF";       // ＭＳ ゴシック
+const std::wstring CANCEL_TEXT = L"\x30AD\x30E3\x30F3\x30BB\x30EB";              // キャンセル
+const std::wstring STATIC_TEXT = L"\x30B9\x30BF\x30C6\x30A3\x30C3\x30AF";        // スタティック
+const std::wstring GOTHIC_FACE = L"\xFF2D\xFF33 \x30B4\x30B7\x30C3\x30AF";       // ＭＳ ゴシック
 
 struct Layout {
   int id;
@@ -186,16 +186,16 @@ void ExpectTemplate(const Layout& layout) {
   EXPECT_EQ(std::wstring(layout.face), d.face);
   ASSERT_EQ(3u, d.controls.size());
   // Button and Static are the platform's predefined classes (ordinals).
-  ExpectControl(d.controls[0], IDC_CANCEL_BUTTON, 0x0080, L"", kCancel, WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
+  ExpectControl(d.controls[0], IDC_CANCEL_BUTTON, 0x0080, L"", CANCEL_TEXT, WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
                 layout.button);
-  ExpectControl(d.controls[1], IDC_STATUS_TEXT, 0x0082, L"", kStatic, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT,
+  ExpectControl(d.controls[1], IDC_STATUS_TEXT, 0x0082, L"", STATIC_TEXT, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT,
                 layout.text);
   ExpectControl(d.controls[2], IDC_PROGRESS_BAR, 0, L"msctls_progress32", L"", WS_CHILD | WS_VISIBLE | WS_BORDER,
                 layout.bar);
 }
 
 TEST(Resources, ProgressTemplate101) {
-  ExpectTemplate({IDD_PROGRESS, 238, 61, kGothic.c_str(), SHIFTJIS_CHARSET,
+  ExpectTemplate({IDD_PROGRESS, 238, 61, GOTHIC_FACE.c_str(), SHIFTJIS_CHARSET,
                   {169, 42, 50, 14}, {7, 7, 224, 23}, {6, 41, 226, 14}});
 }
 
@@ -257,8 +257,8 @@ TEST(Resources, IconGroup110HoldsFourValidImages) {
 // This test program links the same resources, so the loader has applied that
 // manifest here too: its activation context tells what Windows makes of it.
 TEST(Resources, LauncherManifestRunsAsInvokerOnEverySystemFromVistaTo11AndDpiAware) {
-  HMODULE launcher = LoadLibraryExA(kLauncher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(nullptr, launcher) << kLauncher;
+  HMODULE launcher = LoadLibraryExA(LAUNCHER_PATH.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, launcher) << LAUNCHER_PATH;
   HRSRC found = FindResourceA(launcher, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
   ASSERT_NE(nullptr, found);
   const std::string text(static_cast<const char*>(LockResource(LoadResource(launcher, found))),

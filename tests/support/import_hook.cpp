@@ -40,14 +40,14 @@ void** FindSlot(const char* dll, const char* function) {
 }  // namespace
 
 ImportHook::ImportHook(const char* dll, const char* function, const void* replacement)
-    : slot_(FindSlot(dll, function)) {
-  if (slot_ == nullptr) return;
-  original_ = *slot_;
-  WriteSlot(slot_, const_cast<void*>(replacement));
+    : slot(FindSlot(dll, function)) {
+  if (slot == nullptr) return;
+  original = *slot;
+  WriteSlot(slot, const_cast<void*>(replacement));
 }
 
 ImportHook::~ImportHook() {
-  if (slot_ != nullptr) WriteSlot(slot_, original_);
+  if (slot != nullptr) WriteSlot(slot, original);
 }
 
 }  // namespace testing_support

@@ -20,15 +20,15 @@ class ImportHook {
   ImportHook(const ImportHook&) = delete;
   ImportHook& operator=(const ImportHook&) = delete;
 
-  bool Installed() const { return slot_ != nullptr; }
+  bool Installed() const { return slot != nullptr; }
   template <typename F>
   F Original() const {
-    return reinterpret_cast<F>(original_);
+    return reinterpret_cast<F>(original);
   }
 
  private:
-  void** slot_ = nullptr;
-  void* original_ = nullptr;
+  void** slot = nullptr;
+  void* original = nullptr;
 };
 
 }  // namespace testing_support

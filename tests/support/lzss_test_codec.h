@@ -200,17 +200,17 @@ inline void AppendSignature(std::vector<uint8_t>& file, const std::vector<uint8_
 
 class Random {
  public:
-  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  explicit Random(uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 1) {}
   uint32_t Next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 7;
-    state_ ^= state_ << 17;
-    return uint32_t(state_ >> 16);
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return uint32_t(state >> 16);
   }
   uint32_t Below(uint32_t n) { return n == 0 ? 0 : Next() % n; }
 
  private:
-  uint64_t state_;
+  uint64_t state;
 };
 
 // Prose-like text: pseudo-words with a Zipf-like frequency (a few short words

@@ -31,7 +31,7 @@ class RecordingWindow : public Window {
 std::string FreshClassName() {
   static int counter = 0;
   char name[64];
-  std::snprintf(name, sizeof(name), "ZephraTestWindow%lu_%d", GetCurrentProcessId(), ++counter);
+  std::snprintf(name, sizeof(name), "ZephraTestWindow%lu%d", GetCurrentProcessId(), ++counter);
   return name;
 }
 

@@ -15,31 +15,31 @@ std::string SystemProblem(int error) { return std::strerror(error); }
 
 // ---- InputFile
 
-InputFile::InputFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw ToolError(path, "cannot open: " + SystemProblem(errno));
+InputFile::InputFile(const std::string& path) : path(path) {
+  fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw ToolError(path, "cannot open: " + SystemProblem(errno));
   struct stat st;
-  if (::fstat(fd_, &st) != 0) {
+  if (::fstat(fd, &st) != 0) {
     const int error = errno;
-    ::close(fd_);
+    ::close(fd);
     throw ToolError(path, "cannot read its size: " + SystemProblem(error));
   }
   if (!S_ISREG(st.st_mode)) {
-    ::close(fd_);
+    ::close(fd);
     throw ToolError(path, "is not a regular file");
   }
-  size_ = uint64_t(st.st_size);
+  size = uint64_t(st.st_size);
 }
 
 InputFile::~InputFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd >= 0) ::close(fd);
 }
 
 int32_t InputFile::ReadAt(uint32_t position, void* buffer, int32_t count) {
   if (count < 0) return -1;
   size_t done = 0;
   while (done < size_t(count)) {
-    const ssize_t n = ::pread(fd_, static_cast<uint8_t*>(buffer) + done, size_t(count) - done, off_t(position) + off_t(done));
+    const ssize_t n = ::pread(fd, static_cast<uint8_t*>(buffer) + done, size_t(count) - done, off_t(position) + off_t(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -53,12 +53,12 @@ int32_t InputFile::ReadAt(uint32_t position, void* buffer, int32_t count) {
 void InputFile::ReadExactly(uint64_t position, void* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
-    const ssize_t n = ::pread(fd_, static_cast<uint8_t*>(buffer) + done, count - done, off_t(position + done));
+    const ssize_t n = ::pread(fd, static_cast<uint8_t*>(buffer) + done, count - done, off_t(position + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw ToolError(path_, "read failed: " + SystemProblem(errno));
+      throw ToolError(path, "read failed: " + SystemProblem(errno));
     }
-    if (n == 0) throw ToolError(path_, "file ended early (did it change while being read?)");
+    if (n == 0) throw ToolError(path, "file ended early (did it change while being read?)");
     done += size_t(n);
   }
 }
@@ -104,7 +104,7 @@ void ClearPending() { pendingTemporary[0] = '\0'; }
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
+OutputFile::OutputFile(const std::string& path) : path(path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -112,22 +112,22 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   std::string pattern = folder + "/." + base + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  fd_ = ::mkstemp(name.data());
-  if (fd_ < 0) throw ToolError(path, "cannot create a file in its folder: " + SystemProblem(errno));
-  temporary_ = name.data();
-  SetPending(temporary_);
+  fd = ::mkstemp(name.data());
+  if (fd < 0) throw ToolError(path, "cannot create a file in its folder: " + SystemProblem(errno));
+  temporary = name.data();
+  SetPending(temporary);
 }
 
 OutputFile::~OutputFile() { Discard(); }
 
 void OutputFile::Discard() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
+  if (fd >= 0) {
+    ::close(fd);
+    fd = -1;
   }
-  if (!temporary_.empty()) {
-    ::unlink(temporary_.c_str());
-    temporary_.clear();
+  if (!temporary.empty()) {
+    ::unlink(temporary.c_str());
+    temporary.clear();
     ClearPending();
   }
 }
@@ -135,28 +135,28 @@ void OutputFile::Discard() {
 void OutputFile::Write(const void* data, size_t size) {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   while (size > 0) {
-    const ssize_t n = ::write(fd_, bytes, size);
+    const ssize_t n = ::write(fd, bytes, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw ToolError(path_, "write failed: " + SystemProblem(errno));
+      throw ToolError(path, "write failed: " + SystemProblem(errno));
     }
     bytes += n;
     size -= size_t(n);
-    written_ += uint64_t(n);
+    written += uint64_t(n);
   }
 }
 
 void OutputFile::Commit(unsigned mode) {
-  if (::fchmod(fd_, mode_t(mode)) != 0 || ::fsync(fd_) != 0) {
-    throw ToolError(path_, "cannot finish the file: " + SystemProblem(errno));
+  if (::fchmod(fd, mode_t(mode)) != 0 || ::fsync(fd) != 0) {
+    throw ToolError(path, "cannot finish the file: " + SystemProblem(errno));
   }
-  const int closed = ::close(fd_);
-  fd_ = -1;
-  if (closed != 0) throw ToolError(path_, "cannot finish the file: " + SystemProblem(errno));
-  if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    throw ToolError(path_, "cannot replace it: " + SystemProblem(errno));
+  const int closed = ::close(fd);
+  fd = -1;
+  if (closed != 0) throw ToolError(path, "cannot finish the file: " + SystemProblem(errno));
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    throw ToolError(path, "cannot replace it: " + SystemProblem(errno));
   }
-  temporary_.clear();
+  temporary.clear();
   ClearPending();
 }
 
@@ -244,20 +244,20 @@ std::string PadLeft(const std::string& text, size_t width) {
 // ---- Progress
 
 void Progress::Show(const std::string& label, uint64_t done, uint64_t total) {
-  if (!console_.progress) return;
+  if (!console.progress) return;
   const int percent = total == 0 ? 100 : int(done * 100 / total);
-  if (percent == lastPercent_ && label == lastLabel_) return;
-  lastPercent_ = percent;
-  lastLabel_ = label;
-  console_.err << "\r" << label << " " << percent << "%\x1b[K" << std::flush;
-  drawn_ = true;
+  if (percent == lastPercent && label == lastLabel) return;
+  lastPercent = percent;
+  lastLabel = label;
+  console.err << "\r" << label << " " << percent << "%\x1b[K" << std::flush;
+  drawn = true;
 }
 
 void Progress::Finish() {
-  if (drawn_) console_.err << "\r\x1b[K" << std::flush;
-  drawn_ = false;
-  lastPercent_ = -1;
-  lastLabel_.clear();
+  if (drawn) console.err << "\r\x1b[K" << std::flush;
+  drawn = false;
+  lastPercent = -1;
+  lastLabel.clear();
 }
 
 }  // namespace bundletool

@@ -18,13 +18,13 @@ namespace bundletool {
 class ToolError : public std::runtime_error {
  public:
   ToolError(const std::string& file, const std::string& problem)
-      : std::runtime_error(file + ": " + problem), file_(file), problem_(problem) {}
-  const std::string& File() const { return file_; }
-  const std::string& Problem() const { return problem_; }
+      : std::runtime_error(file + ": " + problem), file(file), problem(problem) {}
+  const std::string& File() const { return file; }
+  const std::string& Problem() const { return problem; }
 
  private:
-  std::string file_;
-  std::string problem_;
+  std::string file;
+  std::string problem;
 };
 
 // Where a command writes: its report, its warnings and errors, and whether a
@@ -46,19 +46,19 @@ class InputFile : public bundle::ByteSource {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  const std::string& Path() const { return path_; }
-  uint64_t FullSize() const { return size_; }
+  const std::string& Path() const { return path; }
+  uint64_t FullSize() const { return size; }
   // The scan's view: the size, or 0xFFFFFFFF for a file of 4 GiB or more,
   // which the scan then refuses as too large.
-  uint32_t Size() override { return size_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(size_); }
+  uint32_t Size() override { return size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(size); }
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override;
   // Reads exactly count bytes at position; throws ToolError otherwise.
   void ReadExactly(uint64_t position, void* buffer, size_t count);
 
  private:
-  std::string path_;
-  int fd_ = -1;
-  uint64_t size_ = 0;
+  std::string path;
+  int fd = -1;
+  uint64_t size = 0;
 };
 
 // Reads a whole file; throws ToolError.
@@ -76,16 +76,16 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   void Write(const void* data, size_t size);  // throws ToolError naming path
-  uint64_t Written() const { return written_; }
+  uint64_t Written() const { return written; }
   // Flushes, gives the file the permission bits mode and renames it over path.
   void Commit(unsigned mode = 0644);
 
  private:
   void Discard();
-  std::string path_;
-  std::string temporary_;
-  int fd_ = -1;
-  uint64_t written_ = 0;
+  std::string path;
+  std::string temporary;
+  int fd = -1;
+  uint64_t written = 0;
 };
 
 // Throws ToolError when output names the same file as one of inputs (also
@@ -109,16 +109,16 @@ std::string PadLeft(const std::string& text, size_t width);
 // One progress line, redrawn in place on a terminal; silent otherwise.
 class Progress {
  public:
-  explicit Progress(Console& console) : console_(console) {}
+  explicit Progress(Console& console) : console(console) {}
   ~Progress() { Finish(); }
   void Show(const std::string& label, uint64_t done, uint64_t total);
   void Finish();
 
  private:
-  Console& console_;
-  bool drawn_ = false;
-  int lastPercent_ = -1;
-  std::string lastLabel_;
+  Console& console;
+  bool drawn = false;
+  int lastPercent = -1;
+  std::string lastLabel;
 };
 
 }  // namespace bundletool

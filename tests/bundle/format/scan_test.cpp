@@ -19,22 +19,22 @@ namespace {
 // Memory that fails the test on any read outside it, and counts reads.
 class CheckedSource : public bundle::ByteSource {
  public:
-  explicit CheckedSource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  uint32_t Size() override { return uint32_t(bytes_.size()); }
+  explicit CheckedSource(std::vector<uint8_t> bytes) : data(std::move(bytes)) {}
+  uint32_t Size() override { return uint32_t(data.size()); }
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
     EXPECT_GE(count, 0);
-    EXPECT_LE(uint64_t(position) + uint64_t(count), bytes_.size()) << "read past the end at " << position;
+    EXPECT_LE(uint64_t(position) + uint64_t(count), data.size()) << "read past the end at " << position;
     ++reads;
     bytesRead += count;
-    if (uint64_t(position) + uint64_t(count) > bytes_.size()) return -1;
-    std::memcpy(buffer, bytes_.data() + position, size_t(count));
+    if (uint64_t(position) + uint64_t(count) > data.size()) return -1;
+    std::memcpy(buffer, data.data() + position, size_t(count));
     return count;
   }
   int reads = 0;
   int64_t bytesRead = 0;
 
  private:
-  std::vector<uint8_t> bytes_;
+  std::vector<uint8_t> data;
 };
 
 struct Scan {
