@@ -20,6 +20,7 @@
 //                               damaged, or a block that does not decode
 //   ERROR_NOT_ENOUGH_MEMORY     a buffer or a path copy could not be had
 //   ERROR_FILENAME_EXCED_RANGE  the row's path does not fit PATH_CAPACITY
+// The first row may also fail with the errors of OwnFolders::Prepare.
 
 namespace {
 
@@ -154,6 +155,7 @@ unsigned __stdcall RunExtraction(void* context) {
   char fileName[PATH_CAPACITY];
   char folder[PATH_CAPACITY];
   char filePath[PATH_CAPACITY];
+  bool prepared = false;
 
   for (const EntryRow* row = EntryTable;; ++row) {
     if (row->fileName[0] == '\0' && row->folderPrefix[0] == '\0') {
@@ -166,9 +168,15 @@ unsigned __stdcall RunExtraction(void* context) {
     // before anything is made or written for it: an unrecorded file would
     // escape the removal. Recording ahead of the write changes nothing else,
     // as a failed entry's path is recorded too.
+    // The first row makes the launcher's own folders afresh and holds them
+    // (extract/own_folders.h). When that fails, a folder in the way may lead
+    // somewhere else: the row fails with nothing written or recorded, so the
+    // deletion that follows touches nothing there either.
     bool written = false;
     if (!ComposeRowPaths(dialog, *row, fileName, folder, filePath)) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    } else if (!prepared && !(prepared = dialog.ownFolders.Prepare())) {
+      // Prepare's error stands.
     } else if (!RecordWrittenFile(dialog, filePath)) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } else {
@@ -252,12 +260,7 @@ void DeleteWrittenFiles(ProgressDialog& dialog) {
   dialog.writtenFiles.clear();
 
   // Only the named sub-folders go, and only when empty; folders made above
-  // them for a destination that did not exist stay.
-  char folder[PATH_CAPACITY];
-  for (const char* const* name = CleanupFolders; *name != nullptr; ++name) {
-    if (CopyPath(folder, sizeof folder, dialog.destinationFolder) && AppendBackslash(folder, sizeof folder) &&
-        AppendPath(folder, sizeof folder, *name)) {
-      RemoveDirectoryA(folder);
-    }
-  }
+  // them for a destination that did not exist stay, and so does the
+  // drive-root folder, for the launcher's removal.
+  dialog.ownFolders.RemoveEmpty(false);
 }

@@ -14,4 +14,4 @@ const EntryRow EntryTable[ENTRY_COUNT + 1] = {
     {"", "", 0},
 };
 
-const char* const CleanupFolders[] = {"ZEQXPC", nullptr};
+const char* const CleanupFolders[CLEANUP_FOLDER_COUNT + 1] = {"ZEQXPC", nullptr};

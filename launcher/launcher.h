@@ -8,6 +8,8 @@
 
 #include "launcher/paths.h"
 
+class OwnFolders;
+
 // ---- Process-wide values, written once at start and only read afterwards.
 
 // The module instance handle given to the entry. Before the entry has stored
@@ -41,10 +43,14 @@ struct EntryRow {
 
 constexpr int ENTRY_COUNT = 10;
 // ENTRY_COUNT rows, then a row whose name and prefix are both empty. Row 0 is
-// the installer program the main flow starts.
+// the installer program the main flow starts. Every row's folder prefix is
+// one of CleanupFolders with its backslash: those are the folders the job
+// makes afresh and holds, and the only ones the removal deletes from
+// (extract/own_folders.h).
 extern const EntryRow EntryTable[ENTRY_COUNT + 1];
-// Sub-folders (no trailing backslash) removed after the files, null-ended.
-extern const char* const CleanupFolders[];
+// Sub-folders of the destination (no trailing backslash), null-ended.
+constexpr int CLEANUP_FOLDER_COUNT = 1;
+extern const char* const CleanupFolders[CLEANUP_FOLDER_COUNT + 1];
 
 // ---- Operations.
 
@@ -58,10 +64,13 @@ int RunLauncher(HINSTANCE instance, const char* commandLine);
 // started; false when it could not, or the user declined.
 bool RunProcessAndWait(const char* program, const char* arguments, int showState);
 
-// Deletes the ten entry files under baseFolder (which ends with a backslash),
-// clearing a read-only mark first, then removes the cleanup sub-folders.
-// Reports nothing; a row whose path does not fit PATH_CAPACITY is skipped.
-void RemoveExtractedFiles(const char* baseFolder);
+// Deletes the ten entry files under the destination of folders, clearing a
+// read-only mark first, then removes the launcher's own folders that are left
+// empty: the cleanup sub-folders, then the drive-root folder. Files are
+// deleted only in folders held (a link in place of one is left alone with
+// all it reaches), and none that is a reparse point. Reports nothing; a row
+// whose path does not fit PATH_CAPACITY is skipped.
+void RemoveExtractedFiles(OwnFolders& folders);
 
 // Sets LanguageIndex from the command line's last byte or, failing that,
 // from the installed game's language setting.

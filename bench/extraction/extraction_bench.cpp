@@ -33,6 +33,7 @@
 #include "extract/extraction_job.h"
 #include "extract/message_table.h"
 #include "extract/folder_path.h"
+#include "extract/own_folders.h"
 #include "installer/standin_report.h"
 #include "launcher/launcher.h"
 
@@ -138,10 +139,13 @@ void ComparePieces(const char* entry, int rounds, const std::string& work) {
   Remove(copied);
 }
 
-// The ten rows as the worker writes them, without the dialog: folders,
-// routes, the read-only mark. Returns the seconds taken, negative on failure.
-double ExtractAllRows(const std::string& destination) {
+// The ten rows as the worker writes them, without the dialog: the fresh own
+// folders (held in folders until the removal), folders, routes, the
+// read-only mark. Returns the seconds taken, negative on failure.
+double ExtractAllRows(const std::string& destination, OwnFolders& folders) {
   const double start = Now();
+  folders.SetDestination(destination.c_str(), false);
+  if (!folders.Prepare()) return -1;
   for (int row = 0; EntryTable[row].fileName[0] || EntryTable[row].folderPrefix[0]; ++row) {
     const EntryRow& entry = EntryTable[row];
     const std::string folder = destination + entry.folderPrefix;
@@ -257,12 +261,13 @@ int main(int argc, char** argv) {
   double extraction = 1e9, removal = 1e9;
   for (int round = 0; round < rounds; ++round) {
     const std::string destination = work + "rows_" + std::to_string(round) + "\\";
-    const double seconds = ExtractAllRows(destination);
+    OwnFolders folders;
+    const double seconds = ExtractAllRows(destination, folders);
     if (seconds < 0) return 1;
     extraction = std::min(extraction, seconds);
     // The launcher's removal of the ten files and their folder.
     const double start = Now();
-    RemoveExtractedFiles(destination.c_str());
+    RemoveExtractedFiles(folders);
     removal = std::min(removal, Now() - start);
     RemoveDirectoryA(destination.c_str());
   }
