@@ -63,6 +63,14 @@ void RemoveUnixLink(const std::wstring& link) {
                  [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
+// The links MakeUnixLink made and RemoveTree has not removed yet. Wine
+// neither lists nor finds a link whose target is gone, so each goes before
+// anything else of a tree it is in, while its target is still there.
+std::vector<std::wstring>& LinksMade() {
+  static std::vector<std::wstring> links;
+  return links;
+}
+
 }  // namespace
 
 bool MakeUnixLink(const std::string& link, const std::string& target) {
@@ -74,8 +82,12 @@ bool MakeUnixLink(const std::string& link, const std::string& target) {
   const std::string unixTarget = UnixPathOf(Widen(targetPath));
   if (cut == std::string::npos || folder.empty() || unixTarget.empty()) return false;
   const std::wstring wideLink = Widen(link);
-  return RunUnixProgram("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + folder + "/" + link.substr(cut + 1) + "\"",
-                        [&] { return IsReparsePoint(wideLink); });
+  if (!RunUnixProgram("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + folder + "/" + link.substr(cut + 1) + "\"",
+                      [&] { return IsReparsePoint(wideLink); })) {
+    return false;
+  }
+  LinksMade().push_back(wideLink);
+  return true;
 }
 
 void RemoveTree(const std::string& path) { RemoveTree(Widen(path)); }
@@ -83,6 +95,17 @@ void RemoveTree(const std::string& path) { RemoveTree(Widen(path)); }
 void RemoveTree(const std::wstring& path) {
   std::wstring folder = path;
   if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  std::vector<std::wstring>& links = LinksMade();
+  for (auto link = links.begin(); link != links.end();) {
+    const bool inside = _wcsnicmp(link->c_str(), folder.c_str(), folder.size()) == 0 &&
+                        ((*link)[folder.size()] == L'\\' || (*link)[folder.size()] == L'\0');
+    if (!inside) {
+      ++link;
+      continue;
+    }
+    RemoveUnixLink(*link);
+    link = links.erase(link);
+  }
   if (IsReparsePoint(folder)) return RemoveUnixLink(folder);
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
