@@ -149,8 +149,11 @@ bool HeldFolder::ReleaseAndRemove(const wchar_t* path) {
   static const auto setInformation = Kernel32Function<SetInformationFunction>("SetFileInformationByHandle");
   Release();
   if (setInformation == nullptr) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
+    // Before Vista: checked, then removed by name. RemoveDirectory removes a
+    // junction put there in between, never what it points to.
+    if (!Open(path, FILE_READ_ATTRIBUTES)) return false;
+    Release();
+    return RemoveDirectoryW(path) != FALSE;
   }
   if (!Open(path, FILE_READ_ATTRIBUTES | DELETE)) return false;
   BOOLEAN deleteFolder = TRUE;

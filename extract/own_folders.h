@@ -65,10 +65,10 @@ class HeldFolder {
   // Ends the hold and removes the folder at path (the one held) when it is
   // empty and still a plain folder: opened again for deletion, checked as
   // Hold checks, and deleted through that handle, so a link put in its place
-  // meanwhile is neither removed nor followed. False when it was not removed
-  // (ERROR_DIR_NOT_EMPTY; ERROR_CALL_NOT_IMPLEMENTED before Vista, which
-  // cannot delete through a handle; the errors of Hold). Nothing is held
-  // afterwards either way.
+  // meanwhile is neither removed nor followed. (Before Vista, which cannot
+  // delete through a handle, it is removed by name after the check.) False
+  // when it was not removed (ERROR_DIR_NOT_EMPTY, the errors of Hold).
+  // Nothing is held afterwards either way.
   bool ReleaseAndRemove(const wchar_t* path);
   bool ReleaseAndRemove(const char* path);
   // Closes the handle, if any; leaves the thread's last error as it was.
