@@ -167,19 +167,20 @@ unsigned __stdcall RunExtraction(void* context) {
     // A row whose paths do not fit, or whose path cannot be recorded, fails
     // before anything is made or written for it: an unrecorded file would
     // escape the removal. Recording ahead of the write changes nothing else,
-    // as a failed entry's path is recorded too.
-    // The first row makes the launcher's own folders afresh and holds them
-    // (extract/own_folders.h). When that fails, a folder in the way may lead
-    // somewhere else: the row fails with nothing written or recorded, so the
-    // deletion that follows touches nothing there either.
+    // as a failed entry's path is recorded too. The first row also makes the
+    // launcher's own folders afresh and holds them (extract/own_folders.h);
+    // when that fails, a folder in the way may lead somewhere else, so the
+    // row fails with nothing written or recorded, and the deletion that
+    // follows touches nothing there either.
     bool written = false;
     if (!ComposeRowPaths(dialog, *row, fileName, folder, filePath)) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    } else if (!prepared && !(prepared = dialog.ownFolders.Prepare())) {
+    } else if (!prepared && !dialog.ownFolders.Prepare()) {
       // Prepare's error stands.
     } else if (!RecordWrittenFile(dialog, filePath)) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } else {
+      prepared = true;
       // A folder that cannot be made shows up as a file that cannot be created.
       CreateFolderPath(folder);
       written = WriteRow(*row, filePath, fileName);

@@ -7,8 +7,9 @@ void RemoveExtractedFiles(OwnFolders& folders) {
   folders.HoldExisting();
   char path[PATH_CAPACITY];
   for (int row = 0; row < ENTRY_COUNT; ++row) {
-    // A path that does not fit is skipped: a cut path could name some other
-    // file, and deleting that would be worse than leaving one behind.
+    // Only in a held folder. A path that does not fit is skipped: a cut path
+    // could name some other file, and deleting that would be worse than
+    // leaving one behind.
     if (!folders.HoldsFolderOf(EntryTable[row].folderPrefix) || !folders.DestinationPath(path, sizeof path) ||
         !AppendPath(path, sizeof path, EntryTable[row].folderPrefix) ||
         !AppendPath(path, sizeof path, EntryTable[row].fileName)) {
