@@ -7,10 +7,10 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -59,11 +59,15 @@ bool DriveMapped(const char* root) { return GetDriveTypeA(root) != DRIVE_NO_ROOT
 // does Wine show inheritance: it gives a file made inside the entries of its
 // Unix mode.
 void ExpectOnlyOwnEntries(const std::string& folder) {
-  PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
+  char* text = nullptr;
   ASSERT_EQ(DWORD(ERROR_SUCCESS), GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                                        nullptr, nullptr, &dacl, nullptr, &descriptor));
-  ASSERT_NE(nullptr, dacl) << "no DACL: everyone has full control";
+                                                        nullptr, nullptr, nullptr, nullptr, &descriptor));
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                                   DACL_SECURITY_INFORMATION, &text, nullptr));
+  std::string dacl = text;  // D:[flags](entry)(entry)...
+  LocalFree(text);
+  LocalFree(descriptor);
   HANDLE token = nullptr;
   union {
     TOKEN_USER user;
@@ -73,51 +77,18 @@ void ExpectOnlyOwnEntries(const std::string& folder) {
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
   ASSERT_TRUE(GetTokenInformation(token, TokenUser, &user, sizeof user, &size));
   CloseHandle(token);
-  BYTE system[SECURITY_MAX_SID_SIZE], administrators[SECURITY_MAX_SID_SIZE];
-  DWORD systemSize = sizeof system, administratorsSize = sizeof administrators;
-  ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize));
-  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize));
-  bool userEntry = false, systemEntry = false;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
-    ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType) << "entry " << i;
-    PSID sid = &ace->SidStart;
-    const BYTE inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    const bool full = ace->Mask == FILE_ALL_ACCESS && (ace->Header.AceFlags & inherited) == inherited;
-    if (EqualSid(sid, user.user.User.Sid)) {
-      userEntry = full;
-    } else if (EqualSid(sid, system)) {
-      systemEntry = full;
-    } else {
-      EXPECT_TRUE(EqualSid(sid, administrators)) << "entry " << i << " is for someone else";
-    }
+  ASSERT_TRUE(ConvertSidToStringSidA(user.user.User.Sid, &text));
+  const std::string userEntry = std::string("(A;OICI;FA;;;") + text + ")";
+  LocalFree(text);
+  std::vector<std::string> others;
+  bool userFound = false, systemFound = false;
+  for (size_t open = dacl.find('('); open != std::string::npos; open = dacl.find('(', open + 1)) {
+    const std::string entry = dacl.substr(open, dacl.find(')', open) + 1 - open);
+    userFound = userFound || entry == userEntry;
+    systemFound = systemFound || entry == "(A;OICI;FA;;;SY)";
+    if (entry != userEntry && entry != "(A;OICI;FA;;;SY)" && entry != "(A;OICI;FA;;;BA)") others.push_back(entry);
   }
-  EXPECT_TRUE(userEntry) << "the user has no full control";
-  EXPECT_TRUE(systemEntry) << "SYSTEM has no full control";
-  LocalFree(descriptor);
-}
-
-// A folder tree as relative names with each file's bytes and read-only
-// mark: equal before and after, nothing in it was written, changed or
-// deleted.
-void CollectTree(const std::string& folder, const std::string& prefix, std::map<std::string, std::string>& tree) {
-  for (const std::string& name : FolderItems(folder + prefix)) {
-    const std::string path = folder + prefix + name;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      tree[prefix + name + "\\"] = "";
-      CollectTree(folder, prefix + name + "\\", tree);
-    } else {
-      tree[prefix + name] = ReadFileBytes(path) + ((attributes & FILE_ATTRIBUTE_READONLY) ? " (read-only)" : "");
-    }
-  }
-}
-
-std::map<std::string, std::string> Tree(const std::string& folder) {
-  std::map<std::string, std::string> tree;
-  CollectTree(folder, "", tree);
-  return tree;
+  EXPECT_TRUE(userFound && systemFound && others.empty()) << dacl;
 }
 
 class LauncherScenario : public ::testing::Test {
@@ -343,31 +314,18 @@ TEST_F(LauncherScenario, AbandonedInstallerMutexEndsTheWait) {
   EXPECT_TRUE(FolderItems(temp_).empty());
 }
 
-TEST_F(LauncherScenario, ReadOnlyFilesLeftByAnEarlierRunAreReplacedAndRemoved) {
+TEST_F(LauncherScenario, FolderLeftBeforeTheRunIsEmptiedSoTheInstallerFindsOnlyTheTen) {
+  // Read-only files of the same names, as an earlier run leaves them; a DLL
+  // the installer would load, a sub-folder with a file and a read-only
+  // stray, as another user could leave them.
   const std::string folder = temp_ + "ZEQXPC\\";
   CreateDirectoryA(folder.c_str(), nullptr);
-  for (const char* name : {"readme_traial.txt", "inst_se.dat", "zephra.exe"}) {
+  CreateDirectoryA((folder + "plugins").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(kPlantedDll.c_str(), (folder + "version.dll").c_str(), FALSE));
+  for (const char* name : {"readme_traial.txt", "inst_se.dat", "zephra.exe", "old.log", "plugins\\hook.dll"}) {
     WriteFileBytes(folder + name, "left over from an earlier run");
     SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_READONLY);
   }
-  PackAll();
-  const RunOutcome outcome = Run(temp_);
-  EXPECT_EQ(0, outcome.exitCode);
-  EXPECT_TRUE(outcome.boxes.empty());
-  ExpectInstallerSawEverything(Report(), folder);
-  EXPECT_TRUE(FolderItems(temp_).empty());
-}
-
-TEST_F(LauncherScenario, FolderLeftBeforeTheRunIsEmptiedSoTheInstallerFindsOnlyTheTen) {
-  // As another user could leave it: a DLL the installer would load, a
-  // sub-folder with a file, a read-only stray.
-  const std::string folder = temp_ + "ZEQXPC\\";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  ASSERT_TRUE(CopyFileA(kPlantedDll.c_str(), (folder + "version.dll").c_str(), FALSE));
-  CreateDirectoryA((folder + "plugins").c_str(), nullptr);
-  WriteFileBytes(folder + "plugins\\hook.dll", "planted");
-  WriteFileBytes(folder + "old.log", "stray");
-  SetFileAttributesA((folder + "old.log").c_str(), FILE_ATTRIBUTE_READONLY);
   PackAll();
   const RunOutcome outcome = Run(temp_);
   EXPECT_EQ(0, outcome.exitCode);
@@ -420,13 +378,21 @@ TEST_P(RedirectedFolder, FailsTheFirstRowAndNothingThroughItIsWrittenDeletedOrSt
   const std::string victim = scratch_.Path() + "victim\\";
   CreateDirectoryA(victim.c_str(), nullptr);
   CreateDirectoryA((victim + "ZEQXPC").c_str(), nullptr);
-  for (const std::string& program : {victim + "i_autorun.exe", victim + "ZEQXPC\\i_autorun.exe"}) {
-    ASSERT_TRUE(CopyFileA(kInstaller.c_str(), program.c_str(), FALSE));
+  const std::vector<std::string> files = {"setup.exe", "readme_traial.txt", "notes.txt", "i_autorun.exe",
+                                          "ZEQXPC\\i_autorun.exe"};
+  for (const std::string& file : files) WriteFileBytes(victim + file, "the victim's " + file);
+  for (const std::string& file : {files[3], files[4]}) {
+    ASSERT_TRUE(CopyFileA(kInstaller.c_str(), (victim + file).c_str(), FALSE));
   }
-  WriteFileBytes(victim + "setup.exe", "the victim's setup.exe");
-  WriteFileBytes(victim + "readme_traial.txt", "the victim's read-me");
-  WriteFileBytes(victim + "notes.txt", "the victim's notes");
-  const std::map<std::string, std::string> before = Tree(victim);
+  // Everything in it, names and bytes: equal afterwards, nothing was
+  // written, deleted or added there.
+  const auto contents = [&] {
+    std::vector<std::string> all = FolderItems(victim);
+    for (const std::string& name : FolderItems(victim + "ZEQXPC\\")) all.push_back("ZEQXPC\\" + name);
+    for (const std::string& file : files) all.push_back(ReadFileBytes(victim + file));
+    return all;
+  };
+  const std::vector<std::string> before = contents();
 
   if (*redirection.folder) CreateDirectoryA((temp + redirection.folder).c_str(), nullptr);
   const std::string link = temp + redirection.link;
@@ -436,7 +402,7 @@ TEST_P(RedirectedFolder, FailsTheFirstRowAndNothingThroughItIsWrittenDeletedOrSt
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
   EXPECT_FALSE(Report().present) << "a program was started through the link";
-  EXPECT_EQ(before, Tree(victim));
+  EXPECT_TRUE(before == contents()) << "the victim's folder changed";
   EXPECT_NE(0u, GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "the link is gone";
   if (redirection.driveRoot) RemoveTree("S:\\ZEPHRAQUEST_DEMO_B");
 }

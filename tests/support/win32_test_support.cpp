@@ -49,11 +49,6 @@ bool RunUnixProgram(const std::string& commandLine, Done done) {
   return done();
 }
 
-bool IsReparsePoint(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // Removes the link itself; under Wine every Windows call would reach what it
 // points to.
 void RemoveUnixLink(const std::wstring& link) {
@@ -82,12 +77,13 @@ bool MakeUnixLink(const std::string& link, const std::string& target) {
   const std::string unixTarget = UnixPathOf(Widen(targetPath));
   if (cut == std::string::npos || folder.empty() || unixTarget.empty()) return false;
   const std::wstring wideLink = Widen(link);
-  if (!RunUnixProgram("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + folder + "/" + link.substr(cut + 1) + "\"",
-                      [&] { return IsReparsePoint(wideLink); })) {
-    return false;
-  }
-  LinksMade().push_back(wideLink);
-  return true;
+  const bool made =
+      RunUnixProgram("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + folder + "/" + link.substr(cut + 1) + "\"", [&] {
+        const DWORD attributes = GetFileAttributesW(wideLink.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+      });
+  if (made) LinksMade().push_back(wideLink);
+  return made;
 }
 
 void RemoveTree(const std::string& path) { RemoveTree(Widen(path)); }
@@ -96,17 +92,13 @@ void RemoveTree(const std::wstring& path) {
   std::wstring folder = path;
   if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
   std::vector<std::wstring>& links = LinksMade();
-  for (auto link = links.begin(); link != links.end();) {
-    const bool inside = _wcsnicmp(link->c_str(), folder.c_str(), folder.size()) == 0 &&
-                        ((*link)[folder.size()] == L'\\' || (*link)[folder.size()] == L'\0');
-    if (!inside) {
-      ++link;
-      continue;
-    }
-    RemoveUnixLink(*link);
-    link = links.erase(link);
+  for (size_t i = links.size(); i-- > 0;) {
+    const std::wstring& link = links[i];
+    const wchar_t after = _wcsnicmp(link.c_str(), folder.c_str(), folder.size()) == 0 ? link[folder.size()] : L'?';
+    if (after != L'\\' && after != L'\0') continue;
+    RemoveUnixLink(link);
+    links.erase(links.begin() + i);
   }
-  if (IsReparsePoint(folder)) return RemoveUnixLink(folder);
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
@@ -114,10 +106,6 @@ void RemoveTree(const std::wstring& path) {
       const std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring child = folder + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        RemoveUnixLink(child);
-        continue;
-      }
       SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(child);
