@@ -6,17 +6,6 @@
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
-namespace {
-
-template <typename Function>
-Function Kernel32Function(const char* name) {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == nullptr) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
-}
-
-}  // namespace
-
 bool LimitDllSearch() {
   using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
   using SetDllDirectoryFunction = BOOL(WINAPI*)(LPCSTR);

@@ -22,3 +22,12 @@ bool LimitDllSearch();
 // Loads the named DLL from the system folder by its full path, whatever the
 // search order; null when the path does not fit or the load fails.
 HMODULE LoadSystemLibrary(const char* name);
+
+// A function of KERNEL32, which every process has loaded, looked up at run
+// time: for calls that not every supported system has. Null when absent.
+template <typename Function>
+Function Kernel32Function(const char* name) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+}

@@ -9,4 +9,4 @@ const EntryRow EntryTable[ENTRY_COUNT + 1] = {
 
 static_assert(ENTRY_COUNT == 10, "the bundle carries ten entries");
 
-const char* const CleanupFolders[] = {"ZEQXPC", nullptr};
+const char* const CleanupFolders[CLEANUP_FOLDER_COUNT + 1] = {"ZEQXPC", nullptr};

@@ -19,7 +19,11 @@ constexpr int ENTRY_COUNT = 0
     ;
 
 // ENTRY_COUNT rows, then a row whose name and prefix are both empty. Row 0 is
-// the installer program the main flow starts.
+// the installer program the main flow starts. Every row's folder prefix is
+// one of CleanupFolders with its backslash: those are the folders the job
+// makes afresh and holds, and the only ones the removal deletes from
+// (extract/own_folders.h).
 extern const EntryRow EntryTable[ENTRY_COUNT + 1];
-// Sub-folders (no trailing backslash) removed after the files, null-ended.
-extern const char* const CleanupFolders[];
+// Sub-folders of the destination (no trailing backslash), null-ended.
+constexpr int CLEANUP_FOLDER_COUNT = 1;
+extern const char* const CleanupFolders[CLEANUP_FOLDER_COUNT + 1];

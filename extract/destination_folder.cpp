@@ -8,10 +8,12 @@ void ProgressDialog::SetDestinationFolder(const char* path) {
   AppendBackslash(destinationFolder, sizeof destinationFolder);
   // A drive root such as C:\ gets a folder of its own, so the removal never
   // works directly in the root.
-  if (strlen(destinationFolder) <= 3) {
+  const bool driveRoot = strlen(destinationFolder) <= 3;
+  if (driveRoot) {
     AppendPath(destinationFolder, sizeof destinationFolder, DRIVE_ROOT_FOLDER_NAME);
     AppendBackslash(destinationFolder, sizeof destinationFolder);
   }
+  ownFolders.SetDestination(destinationFolder, driveRoot);
 }
 
 size_t ProgressDialog::GetDestinationFolder(char* buffer, size_t capacity) const {

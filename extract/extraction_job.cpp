@@ -29,6 +29,7 @@
 //   ERROR_NOT_ENOUGH_MEMORY     a buffer or a path copy could not be had (the
 //                               private heap sets it too)
 //   ERROR_FILENAME_EXCED_RANGE  the row's path does not fit PATH_CAPACITY
+// The first row may also fail with the errors of OwnFolders::Prepare.
 
 namespace {
 
@@ -196,6 +197,7 @@ unsigned __stdcall RunExtraction(void* context) {
   char fileName[PATH_CAPACITY];
   char folder[PATH_CAPACITY];
   char filePath[PATH_CAPACITY];
+  bool prepared = false;
 
   for (const EntryRow* row = EntryTable;; ++row) {
     if (row->fileName[0] == '\0' && row->folderPrefix[0] == '\0') {
@@ -207,13 +209,20 @@ unsigned __stdcall RunExtraction(void* context) {
     // A row whose paths do not fit, or whose path cannot be recorded, fails
     // before anything is made or written for it: an unrecorded file would
     // escape the removal. Recording ahead of the write changes nothing else,
-    // as a failed entry's path is recorded too.
+    // as a failed entry's path is recorded too. The first row also makes the
+    // launcher's own folders afresh and holds them (extract/own_folders.h);
+    // when that fails, a folder in the way may lead somewhere else, so the
+    // row fails with nothing written or recorded, and the deletion that
+    // follows touches nothing there either.
     bool written = false;
     if (!ComposeRowPaths(dialog, *row, fileName, folder, filePath)) {
       SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    } else if (!prepared && !dialog.ownFolders.Prepare()) {
+      // Prepare's error stands.
     } else if (!RecordWrittenFile(dialog, filePath)) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     } else {
+      prepared = true;
       // A folder that cannot be made shows up as a file that cannot be created.
       CreateFolderPath(folder);
       written = WriteRow(*row, filePath, fileName);
@@ -304,12 +313,7 @@ void DeleteWrittenFiles(ProgressDialog& dialog) {
   dialog.writtenFiles.clear();
 
   // Only the named sub-folders go, and only when empty; folders made above
-  // them for a destination that did not exist stay.
-  char folder[PATH_CAPACITY];
-  for (const char* const* name = CleanupFolders; *name != nullptr; ++name) {
-    if (CopyPath(folder, sizeof folder, dialog.destinationFolder) && AppendBackslash(folder, sizeof folder) &&
-        AppendPath(folder, sizeof folder, *name)) {
-      RemoveDirectoryA(folder);
-    }
-  }
+  // them for a destination that did not exist stay, and so does the
+  // drive-root folder, for the launcher's removal.
+  dialog.ownFolders.RemoveEmpty(false);
 }

@@ -36,6 +36,7 @@ bool ExtractEntryStreamed(const char* filePath, const char* entryName);
 // Appends a heap copy of filePath to the dialog's writtenFiles.
 bool RecordWrittenFile(ProgressDialog& dialog, const char* filePath);
 // Deletes every recorded file (one WM_JOB_STEP_BACK each), removes the
-// cleanup sub-folders when empty, and empties writtenFiles. Runs on the
+// cleanup sub-folders when empty (through their holds), and empties
+// writtenFiles. Runs on the
 // worker, or on the dialog's thread once the worker has ended.
 void DeleteWrittenFiles(ProgressDialog& dialog);

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "extract/own_folders.h"
 #include "ui/dialog.h"
 #include "ui/sync.h"
 
@@ -100,7 +101,7 @@ class ProgressDialog : public Dialog {
 
   // Fixes destinationFolder from a folder by the drive-root rule: copied
   // (bounded), a backslash appended, and "ZEPHRAQUEST_DEMO_B\" added when the
-  // result is a drive root (3 bytes or shorter).
+  // result is a drive root (3 bytes or shorter). ownFolders follows it.
   void SetDestinationFolder(const char* path);
   // Copies destinationFolder into buffer when its length is below capacity;
   // returns its length in either case.
@@ -139,6 +140,11 @@ class ProgressDialog : public Dialog {
   // worker only while it runs, afterwards by the dialog (Finishing), freed
   // with the object.
   std::vector<char*> writtenFiles;
+  // The launcher's own folders under destinationFolder: made afresh and held
+  // by the worker's first row, held until the launcher's removal (after the
+  // dialog has ended) removes them through their holds. The worker's while it
+  // runs, afterwards the dialog's thread's.
+  OwnFolders ownFolders;
 
   uint32_t progressMax;
   uint32_t progressMin;

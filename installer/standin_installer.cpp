@@ -17,6 +17,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "common/paths.h"
 #include "standin_report.h"
@@ -76,6 +77,25 @@ std::string OwnPath() {
   const size_t used = strlen(ansi);
   WideCharToMultiByte(CP_ACP, 0, name, -1, ansi + used, int(sizeof ansi - used), nullptr, nullptr);
   return ansi;
+}
+
+// Names of the items in folder (ends with a backslash) other than the ten
+// payload files: what a real installer would find beside itself and might
+// load, such as a planted DLL.
+std::vector<std::string> StrayItems(const std::string& folder) {
+  std::vector<std::string> strays;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return strays;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    bool payload = false;
+    for (const char* file : standin::PayloadFileNames) payload = payload || name == file;
+    if (!payload) strays.push_back(name);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return strays;
 }
 
 // Writes text as the whole report: to a temporary name first, then moved into
@@ -271,6 +291,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
   }
   shown += Format("\n%d / %d 件が届きました:\n", arrived, standin::PAYLOAD_FILE_COUNT);
+  for (const std::string& name : StrayItems(folder)) report += "stray " + name + "\n";
 
   DWORD childId = 0;
   char eventName[64];

@@ -12,6 +12,7 @@
 //   mutex created|existed|failed
 //   file <name> <size> <CRC-32 as 8 hex digits> normal|readonly   (as zlib's crc32)
 //   file <name> missing
+//   stray <name>           (every other item in its folder, one line each)
 //   child started <process id>                 (only with child_ms)
 //   child holds <ms>                           (written by the child)
 //   child present <count of the ten files present while it held the mutex>

@@ -106,15 +106,18 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   }
 
   // 6. 7. Extract under the destination folder while the dialog shows
-  // progress. Its result is not needed: a failed or cancelled job has removed
-  // what it wrote, the installer with it, so step 9 then starts nothing.
+  // progress. The job holds its folders until the removal (step 11), so the
+  // installer started from there is the one it wrote.
   dialog.SetDestinationFolder(tempFolder);
-  dialog.RunModal();
+  const INT_PTR extracted = dialog.RunModal();
 
-  // 8. 9. Start the installer that was written and wait for its process.
+  // 8. 9. Start the installer that was written and wait for its process:
+  // only after a completed job. A failed or cancelled one has removed its
+  // installer, and a program under that name then is not the launcher's (the
+  // job may have failed because the folder leads somewhere else).
   char installerPath[PATH_CAPACITY];
   dialog.GetDestinationFolder(installerPath, sizeof installerPath);
-  if (AppendPath(installerPath, sizeof installerPath, EntryTable[0].folderPrefix) &&
+  if (extracted == 1 && AppendPath(installerPath, sizeof installerPath, EntryTable[0].folderPrefix) &&
       AppendPath(installerPath, sizeof installerPath, EntryTable[0].fileName)) {
     RunProcessAndWait(installerPath, nullptr, SW_SHOWNORMAL);
   }
@@ -126,7 +129,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   if (installerMutex.Create(INSTALLER_MUTEX_NAME) != MutexCreateResult::Created) installerMutex.Wait();
 
   // 11. - 14.
-  RemoveExtractedFiles(dialog.destinationFolder);
+  RemoveExtractedFiles(dialog.ownFolders);
   launcherMutex.Close();
   installerMutex.Close();
   return 0;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "child_modes.h"
+#include "extract/own_folders.h"
 #include "extract/progress_dialog.h"
 #include "launcher/launcher.h"
 #include "ui/sync.h"
@@ -18,6 +19,13 @@ namespace {
 
 std::string EntryPath(const std::string& base, int row) {
   return base + EntryTable[row].folderPrefix + EntryTable[row].fileName;
+}
+
+// The launcher's removal for base as an ordinary destination folder.
+void RemoveExtractedFilesUnder(const std::string& base) {
+  OwnFolders folders;
+  folders.SetDestination(base.c_str(), false);
+  RemoveExtractedFiles(folders);
 }
 
 void WriteAllEntries(const std::string& base) {
@@ -44,7 +52,7 @@ TEST(RemoveExtractedFilesTest, DeletesAllTenReadOnlyIncludedAndTheSubFolder) {
   ScratchFolder base("rm_all");
   WriteAllEntries(base.Path());
   SetFileAttributesA(EntryPath(base.Path(), 6).c_str(), FILE_ATTRIBUTE_READONLY);
-  RemoveExtractedFiles(base.Path().c_str());
+  RemoveExtractedFilesUnder(base.Path());
   for (int row = 0; row < ENTRY_COUNT; ++row) EXPECT_FALSE(FileExists(EntryPath(base.Path(), row))) << row;
   EXPECT_FALSE(FolderExists(base.Path() + "ZEQXPC"));
   EXPECT_TRUE(FolderExists(base.Path())) << "the base folder itself stays";
@@ -54,20 +62,20 @@ TEST(RemoveExtractedFilesTest, ExtraFileKeepsTheSubFolder) {
   ScratchFolder base("rm_extra");
   WriteAllEntries(base.Path());
   WriteFileBytes(base.Path() + "ZEQXPC\\installer.log", "log");
-  RemoveExtractedFiles(base.Path().c_str());
+  RemoveExtractedFilesUnder(base.Path());
   for (int row = 0; row < ENTRY_COUNT; ++row) EXPECT_FALSE(FileExists(EntryPath(base.Path(), row))) << row;
   EXPECT_TRUE(FileExists(base.Path() + "ZEQXPC\\installer.log"));
 }
 
 TEST(RemoveExtractedFilesTest, NothingPresentIsQuietAndSoIsAnOverlongBase) {
   ScratchFolder base("rm_none");
-  RemoveExtractedFiles(base.Path().c_str());
+  RemoveExtractedFilesUnder(base.Path());
   EXPECT_TRUE(FolderExists(base.Path()));
 
   // A base so long that no row fits: every row is skipped, nothing is cut
   // into some other file's name.
   const std::string longBase = base.Path() + std::string(240, 'x') + "\\";
-  RemoveExtractedFiles(longBase.c_str());
+  RemoveExtractedFilesUnder(longBase);
 }
 
 TEST(DestinationFolderTest, OrdinaryFolderGetsABackslashOnly) {

@@ -101,6 +101,7 @@ InstallerReport ReadInstallerReport(const std::string& path) {
     if (key == "argc") report.argc = std::stoi(rest);
     if (key == "mutex") report.mutex = rest;
     if (key == "child") report.child.push_back(rest);
+    if (key == "stray") report.strays.push_back(rest);
     if (key == "file") {
       std::istringstream fields(rest);
       std::string name, size, crc, mark;

@@ -26,6 +26,7 @@ struct InstallerReport {
     bool readOnly = false;
   };
   std::map<std::string, File> files;
+  std::vector<std::string> strays;  // items of its folder other than the ten
   std::vector<std::string> child;  // the child's lines, keyword "child" dropped
 };
 InstallerReport ReadInstallerReport(const std::string& path);

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -50,6 +53,47 @@ std::vector<std::string> ChildLines(const InstallerReport& report) {
 
 bool DriveMapped(const char* root) { return GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR; }
 
+// The DACL of folder grants full control, to everything made inside, to the
+// current user and SYSTEM, and to nobody but them and the Administrators.
+// Wine keeps the DACL given at creation (without its Administrators entry
+// and its protected flag), while a folder made with the inherited one shows
+// an entry for everyone. Wine runs everything as one user and does not
+// enforce a DACL between users: this reads the descriptor back, no more. Nor
+// does Wine show inheritance: it gives a file made inside the entries of its
+// Unix mode.
+void ExpectOnlyOwnEntries(const std::string& folder) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  char* text = nullptr;
+  ASSERT_EQ(DWORD(ERROR_SUCCESS), GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                        nullptr, nullptr, nullptr, nullptr, &descriptor));
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                                   DACL_SECURITY_INFORMATION, &text, nullptr));
+  std::string dacl = text;  // D:[flags](entry)(entry)...
+  LocalFree(text);
+  LocalFree(descriptor);
+  HANDLE token = nullptr;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } user;
+  DWORD size = 0;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, &user, sizeof user, &size));
+  CloseHandle(token);
+  ASSERT_TRUE(ConvertSidToStringSidA(user.user.User.Sid, &text));
+  const std::string userEntry = std::string("(A;OICI;FA;;;") + text + ")";
+  LocalFree(text);
+  std::vector<std::string> others;
+  bool userFound = false, systemFound = false;
+  for (size_t open = dacl.find('('); open != std::string::npos; open = dacl.find('(', open + 1)) {
+    const std::string entry = dacl.substr(open, dacl.find(')', open) + 1 - open);
+    userFound = userFound || entry == userEntry;
+    systemFound = systemFound || entry == "(A;OICI;FA;;;SY)";
+    if (entry != userEntry && entry != "(A;OICI;FA;;;SY)" && entry != "(A;OICI;FA;;;BA)") others.push_back(entry);
+  }
+  EXPECT_TRUE(userFound && systemFound && others.empty()) << dacl;
+}
+
 class LauncherScenario : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -87,13 +131,16 @@ class LauncherScenario : public ::testing::Test {
   InstallerReport Report() { return scenario::ReadInstallerReport(report_); }
 
   // The installer ran from folder (ends with a backslash), its path quoted
-  // and no arguments, owning its mutex, and found all ten entries as packed.
-  void ExpectInstallerSawEverything(const InstallerReport& report, const std::string& folder) {
+  // and no arguments, owning its mutex (unless the test took it first), and
+  // found all ten entries as packed and nothing else.
+  void ExpectInstallerSawEverything(const InstallerReport& report, const std::string& folder,
+                                    const char* mutex = "created") {
     ASSERT_TRUE(report.present) << "the installer did not run";
+    EXPECT_TRUE(report.strays.empty()) << "the installer found " << report.strays[0] << " beside itself";
     EXPECT_EQ(folder + "i_autorun.exe", report.self);
     EXPECT_EQ("\"" + report.self + "\"", report.commandLine) << "started with arguments or unquoted";
     EXPECT_EQ(1, report.argc) << report.commandLine;
-    EXPECT_EQ("created", report.mutex);
+    EXPECT_EQ(mutex, report.mutex);
     for (int row = 0; row < ENTRY_COUNT; ++row) {
       const std::string& name = entries_.names[row];
       const auto found = report.files.find(name);
@@ -143,17 +190,34 @@ TEST_F(LauncherScenario, SecondCopyStartedWhileTheFirstRunsExitsAtOnceAndTouches
   EXPECT_TRUE(FolderItems(temp_).empty());
 }
 
-TEST_F(LauncherScenario, DriveRootTemporaryFolderGetsItsOwnFolderWhichRemainsEmpty) {
+TEST_F(LauncherScenario, DriveRootTemporaryFolderGetsPrivateFoldersHeldUntilTheRemoval) {
   if (!DriveMapped("S:\\")) GTEST_SKIP() << "drive S: is not mapped (scenario_drives fixture)";
   RemoveTree("S:\\ZEPHRAQUEST_DEMO_B");
   PackAll();
-  const RunOutcome outcome = Run("S:\\");
+  // Taken before the launcher starts, the installer's mutex keeps the
+  // removal waiting until the folders have been looked at.
+  HANDLE installerMutex = CreateMutexA(nullptr, TRUE, INSTALLER_MUTEX_NAME);
+  ASSERT_NE(nullptr, installerMutex);
+  scenario::WriteControl(control_, "report=" + report_ + "\r\n");
+  scenario::LauncherProcess launcher;
+  ASSERT_TRUE(launcher.Start(launcher_, RunOptions{"S:\\", control_}));
+  ASSERT_TRUE(scenario::WaitForFile(report_, 30000)) << "the installer never started";
+  for (const std::string folder : {"S:\\ZEPHRAQUEST_DEMO_B", "S:\\ZEPHRAQUEST_DEMO_B\\ZEQXPC"}) {
+    SCOPED_TRACE(folder);
+    ExpectOnlyOwnEntries(folder);
+    // Held: nobody can move it away and put a link in its place.
+    EXPECT_FALSE(MoveFileA(folder.c_str(), (folder + "_moved").c_str()));
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+  }
+  ReleaseMutex(installerMutex);
+  CloseHandle(installerMutex);
+
+  const RunOutcome outcome = launcher.Wait();
   EXPECT_EQ(0, outcome.exitCode);
-  ExpectInstallerSawEverything(Report(), "S:\\ZEPHRAQUEST_DEMO_B\\ZEQXPC\\");
-  EXPECT_EQ(std::vector<std::string>{"ZEPHRAQUEST_DEMO_B"}, FolderItems("S:\\"));
-  EXPECT_TRUE(FolderExists("S:\\ZEPHRAQUEST_DEMO_B"));
-  EXPECT_TRUE(FolderItems("S:\\ZEPHRAQUEST_DEMO_B\\").empty());
-  RemoveTree("S:\\ZEPHRAQUEST_DEMO_B");
+  ExpectInstallerSawEverything(Report(), "S:\\ZEPHRAQUEST_DEMO_B\\ZEQXPC\\", "existed");
+  // The drive-root folder goes too: left behind, private, it would bar every
+  // other user from extracting there.
+  EXPECT_TRUE(FolderItems("S:\\").empty()) << "left behind: " << FolderItems("S:\\")[0];
 }
 
 TEST_F(LauncherScenario, TemporaryFolderEndingInATrailByte5CStillGetsItsBackslash) {
@@ -220,9 +284,7 @@ TEST_F(LauncherScenario, FullDiskIsReportedAsSuchAndEverythingWrittenIsRemoved) 
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_DISK_FULL)}, outcome.boxes);
   EXPECT_FALSE(Report().present);
-  EXPECT_EQ(std::vector<std::string>{"ZEPHRAQUEST_DEMO_B"}, FolderItems("U:\\"));
-  EXPECT_TRUE(FolderItems("U:\\ZEPHRAQUEST_DEMO_B\\").empty());
-  RemoveTree("U:\\ZEPHRAQUEST_DEMO_B");
+  EXPECT_TRUE(FolderItems("U:\\").empty()) << "left behind: " << FolderItems("U:\\")[0];
 }
 
 TEST_F(LauncherScenario, ChildKeepingTheInstallerMutexIsWaitedForBeforeTheRemoval) {
@@ -255,20 +317,104 @@ TEST_F(LauncherScenario, AbandonedInstallerMutexEndsTheWait) {
   EXPECT_TRUE(FolderItems(temp_).empty());
 }
 
-TEST_F(LauncherScenario, ReadOnlyFilesLeftByAnEarlierRunAreReplacedAndRemoved) {
+TEST_F(LauncherScenario, FolderLeftBeforeTheRunIsEmptiedSoTheInstallerFindsOnlyTheTen) {
+  // Read-only files of the same names, as an earlier run leaves them; a DLL
+  // the installer would load, a sub-folder with a file and a read-only
+  // stray, as another user could leave them.
   const std::string folder = temp_ + "ZEQXPC\\";
   CreateDirectoryA(folder.c_str(), nullptr);
-  for (const char* name : {"readme_traial.txt", "inst_se.dat", "zephra.exe"}) {
+  CreateDirectoryA((folder + "plugins").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(kPlantedDll.c_str(), (folder + "version.dll").c_str(), FALSE));
+  for (const char* name : {"readme_traial.txt", "inst_se.dat", "zephra.exe", "old.log", "plugins\\hook.dll"}) {
     WriteFileBytes(folder + name, "left over from an earlier run");
     SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_READONLY);
   }
   PackAll();
   const RunOutcome outcome = Run(temp_);
   EXPECT_EQ(0, outcome.exitCode);
-  EXPECT_TRUE(outcome.boxes.empty());
+  EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
   ExpectInstallerSawEverything(Report(), folder);
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
 }
+
+TEST_F(LauncherScenario, FolderThatCannotBeEmptiedFailsTheFirstRowAndStartsNothing) {
+  // A program left under the installer's name, and a file held open
+  // without delete sharing, which cannot be removed.
+  const std::string folder = temp_ + "ZEQXPC\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(kInstaller.c_str(), (folder + "i_autorun.exe").c_str(), FALSE));
+  WriteFileBytes(folder + "busy.log", "held");
+  HANDLE busy = CreateFileA((folder + "busy.log").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, busy);
+  PackAll();
+  const RunOutcome outcome = Run(temp_);
+  CloseHandle(busy);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
+  EXPECT_FALSE(Report().present) << "a program left in the folder was started";
+  EXPECT_EQ(std::vector<std::string>{"busy.log"}, FolderItems(folder));
+}
+
+// One of the launcher's folders made, before the run, a link to a folder of
+// someone else's, the victim: on Windows a junction, which any user can make
+// where the folder is shared. Wine 8 cannot make junctions; it shows a Unix
+// symbolic link as a reparse point, and writes and deletes through it.
+struct Redirection {
+  const char* label;
+  bool driveRoot;      // the temporary folder is S:\, else a folder of its own
+  const char* folder;  // a plain folder made first, below the temporary folder, or ""
+  const char* link;    // the link, below the temporary folder
+};
+
+void PrintTo(const Redirection& redirection, std::ostream* out) { *out << redirection.label; }
+
+class RedirectedFolder : public LauncherScenario, public ::testing::WithParamInterface<Redirection> {};
+
+TEST_P(RedirectedFolder, FailsTheFirstRowAndNothingThroughItIsWrittenDeletedOrStarted) {
+  const Redirection& redirection = GetParam();
+  if (redirection.driveRoot && !DriveMapped("S:\\")) GTEST_SKIP() << "drive S: is not mapped";
+  const std::string temp = redirection.driveRoot ? "S:\\" : temp_;
+  if (redirection.driveRoot) RemoveTree("S:\\ZEPHRAQUEST_DEMO_B");
+  // The victim holds table names, a file of its own, and programs where the
+  // launcher would start its installer through the link.
+  const std::string victim = scratch_.Path() + "victim\\";
+  CreateDirectoryA(victim.c_str(), nullptr);
+  CreateDirectoryA((victim + "ZEQXPC").c_str(), nullptr);
+  const std::vector<std::string> files = {"setup.exe", "readme_traial.txt", "notes.txt", "i_autorun.exe",
+                                          "ZEQXPC\\i_autorun.exe"};
+  for (const std::string& file : files) WriteFileBytes(victim + file, "the victim's " + file);
+  for (const std::string& file : {files[3], files[4]}) {
+    ASSERT_TRUE(CopyFileA(kInstaller.c_str(), (victim + file).c_str(), FALSE));
+  }
+  // Everything in it, names and bytes: equal afterwards, nothing was
+  // written, deleted or added there.
+  const auto contents = [&] {
+    std::vector<std::string> all = FolderItems(victim);
+    for (const std::string& name : FolderItems(victim + "ZEQXPC\\")) all.push_back("ZEQXPC\\" + name);
+    for (const std::string& file : files) all.push_back(ReadFileBytes(victim + file));
+    return all;
+  };
+  const std::vector<std::string> before = contents();
+
+  if (*redirection.folder) CreateDirectoryA((temp + redirection.folder).c_str(), nullptr);
+  const std::string link = temp + redirection.link;
+  ASSERT_TRUE(MakeUnixLink(link, victim)) << link;
+  PackAll();
+  const RunOutcome outcome = Run(temp);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
+  EXPECT_FALSE(Report().present) << "a program was started through the link";
+  EXPECT_TRUE(before == contents()) << "the victim's folder changed";
+  EXPECT_NE(0u, GetFileAttributesA(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "the link is gone";
+  if (redirection.driveRoot) RemoveTree("S:\\ZEPHRAQUEST_DEMO_B");
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, RedirectedFolder,
+                         ::testing::Values(Redirection{"Zeqxpc", false, "", "ZEQXPC"},
+                                           Redirection{"FolderInsideZeqxpc", false, "ZEQXPC", "ZEQXPC\\plugins"},
+                                           Redirection{"DriveRootFolder", true, "", "ZEPHRAQUEST_DEMO_B"}),
+                         [](const ::testing::TestParamInfo<Redirection>& info) { return info.param.label; });
 
 TEST_F(LauncherScenario, FileStillOpenInAnotherProcessStaysWithItsFolder) {
   PackAll();

@@ -17,11 +17,88 @@ ScratchFolder::ScratchFolder(const std::string& tag) {
 
 ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
+namespace {
+
+// The Unix path of a Windows path, from Wine's own export; empty when there
+// is none (not under Wine).
+std::string UnixPathOf(const std::wstring& path) {
+  using ToUnixFunction = char*(CDECL*)(const wchar_t*);
+  static const auto toUnix = reinterpret_cast<ToUnixFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  char* unixPath = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+  if (unixPath == nullptr) return "";
+  std::string result = unixPath;
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return result;
+}
+
+// Runs a Unix program. Wine starts one through CreateProcess but gives no
+// handle to wait on, so done() is polled instead, for up to 30 seconds.
+template <typename Done>
+bool RunUnixProgram(const std::string& commandLine, Done done) {
+  std::string line = commandLine;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  if (process.hThread) CloseHandle(process.hThread);
+  if (process.hProcess) CloseHandle(process.hProcess);
+  for (int waited = 0; waited < 30000 && !done(); waited += 10) Sleep(10);
+  return done();
+}
+
+// Removes the link itself; under Wine every Windows call would reach what it
+// points to.
+void RemoveUnixLink(const std::wstring& link) {
+  const std::string unixPath = UnixPathOf(link);
+  if (unixPath.empty()) return;
+  RunUnixProgram("Z:\\bin\\rm -f \"" + unixPath + "\"",
+                 [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+// The links MakeUnixLink made and RemoveTree has not removed yet. Wine
+// neither lists nor finds a link whose target is gone, so each goes before
+// anything else of a tree it is in, while its target is still there.
+std::vector<std::wstring>& LinksMade() {
+  static std::vector<std::wstring> links;
+  return links;
+}
+
+}  // namespace
+
+bool MakeUnixLink(const std::string& link, const std::string& target) {
+  std::string targetPath = target;
+  if (!targetPath.empty() && targetPath.back() == '\\') targetPath.pop_back();
+  // The link's folder is named, as the link itself does not exist yet.
+  const size_t cut = link.find_last_of('\\');
+  const std::string folder = UnixPathOf(Widen(link.substr(0, cut + 1)));
+  const std::string unixTarget = UnixPathOf(Widen(targetPath));
+  if (cut == std::string::npos || folder.empty() || unixTarget.empty()) return false;
+  const std::wstring wideLink = Widen(link);
+  const bool made =
+      RunUnixProgram("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + folder + "/" + link.substr(cut + 1) + "\"", [&] {
+        const DWORD attributes = GetFileAttributesW(wideLink.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+      });
+  if (made) LinksMade().push_back(wideLink);
+  return made;
+}
+
 void RemoveTree(const std::string& path) { RemoveTree(Widen(path)); }
 
 void RemoveTree(const std::wstring& path) {
   std::wstring folder = path;
   if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  std::vector<std::wstring>& links = LinksMade();
+  for (size_t i = links.size(); i-- > 0;) {
+    const std::wstring& link = links[i];
+    const wchar_t after = _wcsnicmp(link.c_str(), folder.c_str(), folder.size()) == 0 ? link[folder.size()] : L'?';
+    if (after != L'\\' && after != L'\0') continue;
+    RemoveUnixLink(link);
+    links.erase(links.begin() + i);
+  }
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {

@@ -26,9 +26,17 @@ class ScratchFolder {
 };
 
 // Removes a folder tree; read-only marks are cleared first. Walked in UTF-16,
-// so names outside the ANSI code page go too.
+// so names outside the ANSI code page go too. A link (MakeUnixLink) is
+// removed as a link, never walked into.
 void RemoveTree(const std::string& path);
 void RemoveTree(const std::wstring& path);
+
+// Makes link (a Windows path; its folder exists) a Unix symbolic link to the
+// folder target, which Wine shows as FILE_ATTRIBUTE_DIRECTORY |
+// FILE_ATTRIBUTE_REPARSE_POINT and writes and deletes through. Wine 8 makes
+// neither junctions nor symbolic links from Windows, so /bin/ln makes it.
+// True once the link is there.
+bool MakeUnixLink(const std::string& link, const std::string& target);
 
 // ANSI text (the process's code page) as UTF-16, and back with the
 // platform's best fit, as the ANSI calls convert.

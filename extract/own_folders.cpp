@@ -1,0 +1,285 @@
+#include "extract/own_folders.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "extract/folder_path.h"
+#include "common/dll_search.h"
+#include "common/last_error.h"
+
+namespace {
+
+// FileDispositionInfo of SetFileInformationByHandle (since Vista), which the
+// headers of older systems lack; its data is FILE_DISPOSITION_INFO, one
+// BOOLEAN.
+constexpr int FILE_DISPOSITION_INFO_CLASS = 4;
+
+// ERROR_SUCCESS when attributes are those of a plain folder, else the error
+// that says why not.
+DWORD NotPlainFolderError(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_STOPPED_ON_SYMLINK;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
+  return ERROR_SUCCESS;
+}
+
+bool IsMissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+bool ToWide(const char* path, wchar_t (&wide)[MAX_PATH]) {
+  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) != 0;
+}
+
+bool EmptyFolder(wchar_t (&path)[MAX_PATH], size_t length);
+
+// Removes one item of a folder being emptied; path names it (length
+// characters) and the attributes are those its folder listed.
+bool RemoveItem(wchar_t (&path)[MAX_PATH], size_t length, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    SetLastError(ERROR_STOPPED_ON_SYMLINK);
+    return false;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    // Held while it is emptied, so that the names below it stay its own.
+    HeldFolder folder;
+    return folder.Hold(path) && EmptyFolder(path, length) && folder.ReleaseAndRemove(path);
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path) != FALSE;
+}
+
+// Deletes everything in the folder at path (length characters, no trailing
+// backslash), which the caller holds; path is restored on return. Stops at
+// the first item that cannot be removed, a reparse point among them. Each
+// level takes one more hold and a listing on the stack, and the path buffer
+// bounds the depth.
+bool EmptyFolder(wchar_t (&path)[MAX_PATH], size_t length) {
+  if (length + 2 >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  wcscpy(path + length, L"\\*");
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(path, &found);
+  path[length] = L'\0';
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  bool emptied = true;
+  do {
+    const wchar_t* name = found.cFileName;
+    if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
+    const size_t nameLength = wcslen(name);
+    if (length + 1 + nameLength >= MAX_PATH) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      emptied = false;
+      break;
+    }
+    path[length] = L'\\';
+    wcscpy(path + length + 1, name);
+    emptied = RemoveItem(path, length + 1 + nameLength, found.dwFileAttributes);
+    path[length] = L'\0';
+  } while (emptied && FindNextFileW(search, &found));
+  if (emptied && GetLastError() != ERROR_NO_MORE_FILES) emptied = false;
+  PreserveLastError keep;
+  FindClose(search);
+  return emptied;
+}
+
+// Makes the folder at path (no trailing backslash) afresh and holds it:
+// whatever is there is emptied and removed through the hold, then the folder
+// is created with security and held again. A folder that appears between the
+// removal and the creation fails the creation (ERROR_ALREADY_EXISTS).
+bool MakeFresh(const char* path, HeldFolder& hold, PrivateFolderSecurity& security) {
+  if (hold.Hold(path)) {
+    wchar_t wide[MAX_PATH];
+    if (!ToWide(path, wide) || !EmptyFolder(wide, wcslen(wide)) || !hold.ReleaseAndRemove(wide)) return false;
+  } else if (!IsMissingError(GetLastError())) {
+    return false;
+  }
+  return CreateDirectoryA(path, security.Attributes()) && hold.Hold(path);
+}
+
+}  // namespace
+
+HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
+  if (this != &other) {
+    Release();
+    handle_ = other.handle_;
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
+  return *this;
+}
+
+bool HeldFolder::Hold(const char* path) {
+  Release();
+  wchar_t wide[MAX_PATH];
+  return ToWide(path, wide) && Hold(wide);
+}
+
+// Listing rights make the hold count in the platform's sharing checks, which
+// pass over a handle opened for its attributes alone.
+bool HeldFolder::Hold(const wchar_t* path) { return Open(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES); }
+
+bool HeldFolder::Open(const wchar_t* path, DWORD access) {
+  Release();
+  const HANDLE folder = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION opened;
+  DWORD error = GetFileInformationByHandle(folder, &opened) ? NotPlainFolderError(opened.dwFileAttributes)
+                                                            : GetLastError();
+  if (error == ERROR_SUCCESS) {
+    const DWORD named = GetFileAttributesW(path);
+    error = named == INVALID_FILE_ATTRIBUTES ? GetLastError() : NotPlainFolderError(named);
+  }
+  if (error != ERROR_SUCCESS) {
+    CloseHandle(folder);
+    SetLastError(error);
+    return false;
+  }
+  handle_ = folder;
+  return true;
+}
+
+bool HeldFolder::ReleaseAndRemove(const char* path) {
+  Release();
+  wchar_t wide[MAX_PATH];
+  return ToWide(path, wide) && ReleaseAndRemove(wide);
+}
+
+bool HeldFolder::ReleaseAndRemove(const wchar_t* path) {
+  using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+  static const auto setInformation = Kernel32Function<SetInformationFunction>("SetFileInformationByHandle");
+  Release();
+  if (setInformation == nullptr) {
+    // Before Vista: checked, then removed by name. RemoveDirectory removes a
+    // junction put there in between, never what it points to.
+    if (!Open(path, FILE_READ_ATTRIBUTES)) return false;
+    Release();
+    return RemoveDirectoryW(path) != FALSE;
+  }
+  if (!Open(path, FILE_READ_ATTRIBUTES | DELETE)) return false;
+  BOOLEAN deleteFolder = TRUE;
+  const bool removed =
+      setInformation(handle_, FILE_DISPOSITION_INFO_CLASS, &deleteFolder, sizeof deleteFolder) != FALSE;
+  // The folder goes as its last handle closes: this one, unless some other
+  // program has it open too (with delete sharing).
+  Release();
+  return removed;
+}
+
+void HeldFolder::Release() {
+  if (handle_ == INVALID_HANDLE_VALUE) return;
+  PreserveLastError keep;
+  CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+PrivateFolderSecurity::PrivateFolderSecurity()
+    : user_(), system_(), administrators_(), acl_(), descriptor_(), attributes_() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } tokenUser;
+  DWORD size = 0;
+  const BOOL read = GetTokenInformation(token, TokenUser, &tokenUser, sizeof tokenUser, &size);
+  {
+    PreserveLastError keep;
+    CloseHandle(token);
+  }
+  if (!read || !CopySid(sizeof user_, user_, tokenUser.user.User.Sid)) return;
+
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  InitializeSid(system_, &ntAuthority, 1);
+  *GetSidSubAuthority(system_, 0) = SECURITY_LOCAL_SYSTEM_RID;
+  InitializeSid(administrators_, &ntAuthority, 2);
+  *GetSidSubAuthority(administrators_, 0) = SECURITY_BUILTIN_DOMAIN_RID;
+  *GetSidSubAuthority(administrators_, 1) = DOMAIN_ALIAS_RID_ADMINS;
+
+  PACL acl = reinterpret_cast<PACL>(acl_);
+  if (!InitializeAcl(acl, sizeof acl_, ACL_REVISION)) return;
+  const PSID sids[] = {user_, system_, administrators_};
+  for (PSID sid : sids) {
+    if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid)) {
+      return;
+    }
+  }
+  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+      !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    return;
+  }
+  attributes_.nLength = sizeof attributes_;
+  attributes_.lpSecurityDescriptor = &descriptor_;
+  attributes_.bInheritHandle = FALSE;
+  built_ = true;
+}
+
+void OwnFolders::SetDestination(const char* destination, bool ownsDestination) {
+  destinationHold_.Release();
+  for (HeldFolder& hold : subFolderHolds_) hold.Release();
+  ownsDestination_ = ownsDestination;
+  // Folders are named without their trailing backslash: with it, a lookup by
+  // name goes on through a link to what it points to.
+  pathsFit_ = CopyPath(destination_, sizeof destination_, destination) &&
+              AppendBackslash(destination_, sizeof destination_);
+  const size_t length = strlen(destination_);
+  if (length > 0) destination_[length - 1] = '\0';
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
+    char* path = subFolderPaths_[i];
+    pathsFit_ = pathsFit_ && CopyPath(path, PATH_CAPACITY, destination_) && AppendPath(path, PATH_CAPACITY, "\\") &&
+                AppendPath(path, PATH_CAPACITY, CleanupFolders[i]);
+  }
+}
+
+bool OwnFolders::Prepare() {
+  if (!pathsFit_) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  PrivateFolderSecurity security;
+  if (security.Attributes() == nullptr) return false;
+  if (ownsDestination_) {
+    if (!MakeFresh(destination_, destinationHold_, security)) return false;
+  } else {
+    // A missing level of the user's folder shows up below, as a sub-folder
+    // that cannot be created.
+    CreateFolderPath(destination_);
+  }
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
+    if (!MakeFresh(subFolderPaths_[i], subFolderHolds_[i], security)) return false;
+  }
+  return true;
+}
+
+void OwnFolders::HoldExisting() {
+  if (!pathsFit_) return;
+  if (ownsDestination_ && !destinationHold_.Held() && !destinationHold_.Hold(destination_)) return;
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
+    if (!subFolderHolds_[i].Held()) subFolderHolds_[i].Hold(subFolderPaths_[i]);
+  }
+}
+
+bool OwnFolders::HoldsFolderOf(const char* prefix) const {
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
+    const size_t length = strlen(CleanupFolders[i]);
+    if (subFolderHolds_[i].Held() && strncmp(prefix, CleanupFolders[i], length) == 0 && prefix[length] == '\\' &&
+        prefix[length + 1] == '\0') {
+      return true;
+    }
+  }
+  return false;
+}
+
+void OwnFolders::RemoveEmpty(bool destinationToo) {
+  // Cleared first, as a read-only mark would refuse the removal; the held
+  // name can only be the held folder's.
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
+    if (!subFolderHolds_[i].Held()) continue;
+    SetFileAttributesA(subFolderPaths_[i], FILE_ATTRIBUTE_NORMAL);
+    subFolderHolds_[i].ReleaseAndRemove(subFolderPaths_[i]);
+  }
+  if (destinationToo && destinationHold_.Held()) {
+    SetFileAttributesA(destination_, FILE_ATTRIBUTE_NORMAL);
+    destinationHold_.ReleaseAndRemove(destination_);
+  }
+}
