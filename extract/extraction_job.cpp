@@ -3,40 +3,40 @@
 #include <process.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "bundle/block_decoder.h"
 #include "bundle/bundle_reader.h"
 #include "bundle/format/crc32.h"
 #include "bundle/format/lzss.h"
-#include "extract/folder_path.h"
-#include "extract/progress_dialog.h"
 #include "common/entry_table.h"
-#include "common/last_error.h"
+#include "common/handle.h"
 #include "common/paths.h"
-
-// Errors the job sets itself where no platform call failed. Each is set
-// before WM_JOB_FAILED reads the thread's last error, so a stale
-// ERROR_DISK_FULL left by some earlier call can never be reported for an
-// entry that failed for another reason.
-//   ERROR_FILE_CORRUPT          the bundle is damaged: none found, a record
-//                               that does not fit the file, a check record
-//                               that fails, a block that does not decode,
-//                               content that fails its CRC (the reader sets
-//                               it too, for the streamed copy)
-//   ERROR_INVALID_DATA          the bundle, sound in itself, lacks the entry,
-//                               or the program's file could not be read
-//   ERROR_NOT_ENOUGH_MEMORY     a buffer or a path copy could not be had (the
-//                               private heap sets it too)
-//   ERROR_FILENAME_EXCED_RANGE  the row's path does not fit PATH_CAPACITY
-// The first row may also fail with the errors of OwnFolders::Prepare.
+#include "extract/folder_path.h"
 
 namespace {
 
-// Makes sure a failure carries an error of its own: keeps the failing
-// platform call's error, or sets fallback when there is none.
-void EnsureError(DWORD fallback) {
-  if (GetLastError() == ERROR_SUCCESS) SetLastError(fallback);
+// The error an entry records where no platform call failed: each fault its
+// own, so that an error left over from some earlier call can never decide
+// what the user is told.
+DWORD OwnError(EntryFault fault) {
+  switch (fault) {
+    case EntryFault::PathTooLong: return ERROR_FILENAME_EXCED_RANGE;
+    case EntryFault::NoMemory: return ERROR_NOT_ENOUGH_MEMORY;
+    case EntryFault::Damaged: return ERROR_FILE_CORRUPT;
+    case EntryFault::Missing: return ERROR_INVALID_DATA;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+EntryResult Fault(EntryFault fault) { return EntryResult::Failed(fault, OwnError(fault)); }
+
+// The fault with the error of the platform call that just failed, or the
+// fault's own when that call set none.
+EntryResult FaultFromLastError(EntryFault fault) {
+  const DWORD error = GetLastError();
+  return EntryResult::Failed(fault, error != ERROR_SUCCESS ? error : OwnError(fault));
 }
 
 // Writes count bytes at bytes to file: one WriteFile where the platform takes
@@ -44,276 +44,211 @@ void EnsureError(DWORD fallback) {
 // instead write part of them and report success when the medium fills; the
 // next call then fails with the real error, so a short write is continued
 // rather than taken for success or for an error without a cause.
-bool WriteAll(HANDLE file, const void* bytes, uint32_t count) {
+EntryResult WriteAll(HANDLE file, const void* bytes, uint32_t count) {
   const auto* next = static_cast<const uint8_t*>(bytes);
   do {
     DWORD done = 0;
     SetLastError(ERROR_SUCCESS);
-    if (!WriteFile(file, next, count, &done, nullptr)) {
-      EnsureError(ERROR_WRITE_FAULT);
-      return false;
-    }
-    if (done == 0 && count > 0) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
+    if (!WriteFile(file, next, count, &done, nullptr)) return FaultFromLastError(EntryFault::WriteFailed);
+    if (done == 0 && count > 0) return EntryResult::Failed(EntryFault::WriteFailed, ERROR_WRITE_FAULT);
     next += done;
     count -= done;
   } while (count > 0);
-  return true;
+  return EntryResult();
 }
 
-// The error for a failed listing: damage when the file holds no sound
-// bundle, else the failed read's own (the file could not be read).
-void SetListingError(const BundleReader& reader) {
+// Why a reader lists nothing: damage when the file holds no sound bundle,
+// else its own file could not be read.
+EntryResult ListingFault(const BundleReader& reader) {
   const bundle::ScanStatus status = reader.LastScan().status;
   if (status == bundle::ScanStatus::NoBundle || status == bundle::ScanStatus::Damaged) {
-    SetLastError(ERROR_FILE_CORRUPT);
-  } else {
-    EnsureError(ERROR_INVALID_DATA);
+    return Fault(EntryFault::Damaged);
   }
+  return FaultFromLastError(EntryFault::Unreadable);
 }
 
-// An entry's bytes in memory, released on every way out with the thread's
-// last error kept.
-struct EntryBuffers {
-  uint8_t* stored = nullptr;  // general heap
-  void* decoded = nullptr;    // private heap
-  EntryBuffers() = default;
-  EntryBuffers(const EntryBuffers&) = delete;
-  EntryBuffers& operator=(const EntryBuffers&) = delete;
-  ~EntryBuffers() {
-    PreserveLastError keep;
-    PrivateHeapFree(decoded);
-    delete[] stored;
-  }
+struct PrivateHeapRelease {
+  void operator()(void* block) const { PrivateHeapFree(block); }
 };
+// A decoded block's owner: PrivateHeapFree on every way out.
+using DecodedBlock = std::unique_ptr<void, PrivateHeapRelease>;
 
 // The in-memory route with a reader the caller owns; see ExtractEntryInMemory.
-bool WriteEntryFromMemory(BundleReader& reader, const char* filePath, const char* entryName) {
-  SetLastError(ERROR_SUCCESS);
-  if (!reader.ListEntries()) {
-    SetListingError(reader);
-    return false;
-  }
+EntryResult WriteEntryFromMemory(BundleReader& reader, const char* filePath, const char* entryName) {
+  if (!reader.ListEntries()) return ListingFault(reader);
+  if (reader.Find(entryName) == nullptr) return Fault(EntryFault::Missing);
   const int32_t size = reader.EntrySize(entryName);
-  EntryBuffers buffers;
   // One byte at least, so that an empty entry still has a buffer to read into.
-  buffers.stored = new (std::nothrow) uint8_t[size > 0 ? size : 1];
-  if (buffers.stored == nullptr) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
-  }
-  if (!reader.ReadEntry(entryName, buffers.stored, size)) {
-    // A failed read keeps its error; a listed entry whose bytes end early is
-    // damage; a name the bundle lacks is not.
-    EnsureError(reader.Find(entryName) != nullptr ? ERROR_FILE_CORRUPT : ERROR_INVALID_DATA);
-    return false;
+  std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
+  if (!stored) return Fault(EntryFault::NoMemory);
+  SetLastError(ERROR_SUCCESS);
+  if (!reader.ReadEntry(entryName, stored.get(), size)) {
+    // A read that failed says so; a listed entry whose bytes end early is
+    // damage.
+    return GetLastError() != ERROR_SUCCESS ? FaultFromLastError(EntryFault::Unreadable) : Fault(EntryFault::Damaged);
   }
 
   SetFileAttributesA(filePath, FILE_ATTRIBUTE_NORMAL);
-  const void* bytes = buffers.stored;
+  const void* bytes = stored.get();
   uint32_t count = static_cast<uint32_t>(size);
+  DecodedBlock decoded;
   // The length-checked test: an entry shorter than a block header is stored
   // data, and must not be read past its end.
-  if (IsCompressedBlock(buffers.stored, count)) {
+  if (IsCompressedBlock(stored.get(), count)) {
     // A decoded size the stream cannot reach is damage, not a request for
     // that much memory.
-    const uint32_t claimed = bundle::ReadBlockHeader(buffers.stored).decodedSize;
-    if (claimed > bundle::MaxDecodedSize(count - bundle::BLOCK_HEADER_SIZE)) {
-      SetLastError(ERROR_FILE_CORRUPT);
-      return false;
-    }
+    const uint32_t claimed = bundle::ReadBlockHeader(stored.get()).decodedSize;
+    if (claimed > bundle::MaxDecodedSize(count - bundle::BLOCK_HEADER_SIZE)) return Fault(EntryFault::Damaged);
     uint32_t decodedSize = 0;
     SetLastError(ERROR_SUCCESS);
-    buffers.decoded = DecodeBlock(buffers.stored, count, &decodedSize);
-    if (buffers.decoded == nullptr) {
-      EnsureError(ERROR_FILE_CORRUPT);  // the private heap's ERROR_NOT_ENOUGH_MEMORY stands
-      return false;
+    decoded.reset(DecodeBlock(stored.get(), count, &decodedSize));
+    if (!decoded) {
+      // The private heap says when it ran out of memory; anything else is a
+      // block that does not decode.
+      return GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? Fault(EntryFault::NoMemory) : Fault(EntryFault::Damaged);
     }
-    bytes = buffers.decoded;
+    bytes = decoded.get();
     count = decodedSize;
   }
   uint32_t expected = 0;
   if (reader.ExpectedCrc(entryName, &expected) && bundle::Crc32(bytes, count) != expected) {
-    SetLastError(ERROR_FILE_CORRUPT);
-    return false;
+    return Fault(EntryFault::Damaged);
   }
 
-  bool written = false;
-  const HANDLE file =
-      CreateFileA(filePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    written = WriteAll(file, bytes, count);
-    // The write's error (ERROR_DISK_FULL, for one) must outlive the clean-up.
-    PreserveLastError keep;
-    CloseHandle(file);
-  }
-  return written;
+  const FileHandle file(
+      CreateFileA(filePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return FaultFromLastError(EntryFault::CreateFailed);
+  return WriteAll(file.Get(), bytes, count);
 }
 
 // Step 6 of a row: writes the entry by the route its flags choose.
-bool WriteRow(const EntryRow& row, const char* filePath, const char* fileName) {
+EntryResult WriteRow(const EntryRow& row, const char* filePath, const char* fileName) {
   if (row.flags & ENTRY_STREAMED) {
     // A read-only file left by an earlier run must not stop the copy.
     SetFileAttributesA(filePath, FILE_ATTRIBUTE_NORMAL);
     return ExtractEntryStreamed(filePath, fileName);
   }
   Sleep(1);  // hands the processor to the dialog between entries
-  if (!ExtractEntryInMemory(filePath, fileName)) return false;
-  if (row.flags & ENTRY_READ_ONLY) SetFileAttributesA(filePath, FILE_ATTRIBUTE_READONLY);
-  return true;
+  const EntryResult result = ExtractEntryInMemory(filePath, fileName);
+  if (result.Written() && (row.flags & ENTRY_READ_ONLY)) SetFileAttributesA(filePath, FILE_ATTRIBUTE_READONLY);
+  return result;
 }
 
-// The row's three paths, each bounded to PATH_CAPACITY: false when any of
-// them would be cut. A cut path names some other file, which the job must
-// neither write nor, later, delete.
-bool ComposeRowPaths(const ProgressDialog& dialog, const EntryRow& row, char* fileName, char* folder,
-                     char* filePath) {
-  return CopyPath(fileName, PATH_CAPACITY, row.fileName) &&
-         CopyPath(folder, PATH_CAPACITY, dialog.destinationFolder) &&
+// Step 3: the row's three paths, each bounded to PATH_CAPACITY: false when
+// any of them would be cut. A cut path names some other file, which the job
+// must neither write nor, later, delete.
+bool ComposeRowPaths(const JobState& job, const EntryRow& row, char* fileName, char* folder, char* filePath) {
+  return CopyPath(fileName, PATH_CAPACITY, row.fileName) && CopyPath(folder, PATH_CAPACITY, job.destinationFolder) &&
          AppendPath(folder, PATH_CAPACITY, row.folderPrefix) && CopyPath(filePath, PATH_CAPACITY, folder) &&
          AppendPath(filePath, PATH_CAPACITY, fileName);
 }
 
-}  // namespace
-
-bool StartExtraction(ProgressDialog& dialog) {
-  unsigned threadId = 0;
-  const uintptr_t thread = _beginthreadex(nullptr, 0, RunExtraction, &dialog, 0, &threadId);
-  if (thread == 0) {
-    dialog.workerThread = nullptr;
-    dialog.workerThreadId = 0;
-    return false;
-  }
-  dialog.workerThread = reinterpret_cast<HANDLE>(thread);
-  dialog.workerThreadId = threadId;
-  return true;
-}
-
-unsigned __stdcall RunExtraction(void* context) {
-  ProgressDialog& dialog = *static_cast<ProgressDialog*>(context);
-  const HWND window = dialog.WindowHandle();
+// Steps 3 to 6 for one row.
+EntryResult ExtractRow(JobState& job, const EntryRow& row, bool firstRow) {
   char fileName[PATH_CAPACITY];
   char folder[PATH_CAPACITY];
   char filePath[PATH_CAPACITY];
-  bool prepared = false;
+  if (!ComposeRowPaths(job, row, fileName, folder, filePath)) return Fault(EntryFault::PathTooLong);
+  // A folder in the way may lead somewhere else: the row then fails with
+  // nothing written or recorded, and the deletion that follows touches
+  // nothing there either.
+  if (firstRow && !job.ownFolders.Prepare()) return FaultFromLastError(EntryFault::FoldersRefused);
+  // An unrecorded file would escape the removal.
+  if (!RecordWrittenFile(job, filePath)) return Fault(EntryFault::NoMemory);
+  // A folder that cannot be made shows up as a file that cannot be created.
+  CreateFolderPath(folder);
+  return WriteRow(row, filePath, fileName);
+}
 
+}  // namespace
+
+JobFailure FailureOf(const EntryResult& result) {
+  if (result.error == ERROR_DISK_FULL) return JOB_FAILED_DISK_FULL;
+  if (result.fault == EntryFault::Damaged) return JOB_FAILED_DAMAGED;
+  return JOB_FAILED_OTHER;
+}
+
+KernelHandle StartExtraction(JobState& job, uint32_t* threadId) {
+  unsigned id = 0;
+  KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunExtraction, &job, 0, &id)));
+  *threadId = thread.IsValid() ? id : 0;
+  return thread;
+}
+
+unsigned __stdcall RunExtraction(void* context) {
+  JobState& job = *static_cast<JobState*>(context);
+  bool firstRow = true;
   for (const EntryRow* row = EntryTable;; ++row) {
+    // 1. 2.
     if (row->fileName[0] == '\0' && row->folderPrefix[0] == '\0') {
-      PostMessageA(window, WM_JOB_FINISHED, 0, 0);
+      PostMessageA(job.window, WM_JOB_FINISHED, 0, 0);
       return 0;
     }
     if (!(row->flags & ENTRY_EXTRACT)) continue;
 
-    // A row whose paths do not fit, or whose path cannot be recorded, fails
-    // before anything is made or written for it: an unrecorded file would
-    // escape the removal. Recording ahead of the write changes nothing else,
-    // as a failed entry's path is recorded too. The first row also makes the
-    // launcher's own folders afresh and holds them (extract/own_folders.h);
-    // when that fails, a folder in the way may lead somewhere else, so the
-    // row fails with nothing written or recorded, and the deletion that
-    // follows touches nothing there either.
-    bool written = false;
-    if (!ComposeRowPaths(dialog, *row, fileName, folder, filePath)) {
-      SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    } else if (!prepared && !dialog.ownFolders.Prepare()) {
-      // Prepare's error stands.
-    } else if (!RecordWrittenFile(dialog, filePath)) {
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    // 3. - 6.
+    const EntryResult result = ExtractRow(job, *row, firstRow);
+    firstRow = false;
+
+    // 7. The failure's send returns once the dialog has shown its message.
+    if (result.Written()) {
+      SendMessageA(job.window, WM_JOB_STEP, 0, 0);
     } else {
-      prepared = true;
-      // A folder that cannot be made shows up as a file that cannot be created.
-      CreateFolderPath(folder);
-      written = WriteRow(*row, filePath, fileName);
+      SendMessageA(job.window, WM_JOB_FAILED, FailureOf(result), 0);
+      job.cancelled = true;
     }
 
-    if (written) {
-      SendMessageA(window, WM_JOB_STEP, 0, 0);
-    } else {
-      const DWORD error = GetLastError();  // before any other call
-      // Returns once the dialog has shown its error message.
-      SendMessageA(window, WM_JOB_FAILED,
-                   error == ERROR_DISK_FULL      ? JOB_FAILED_DISK_FULL
-                   : error == ERROR_FILE_CORRUPT ? JOB_FAILED_DAMAGED
-                                                 : JOB_FAILED_OTHER,
-                   0);
-      dialog.MarkCancelled();
-    }
+    // 8. Closed while the dialog asks whether to stop. The set right after
+    // the wait keeps it open for the next entry.
+    job.gate.Wait(-1);
+    job.gate.Set();
 
-    // Pass the gate: closed while the dialog asks whether to cancel. The set
-    // right after the wait keeps it open for the next entry.
-    dialog.gate.Wait(-1);
-    dialog.gate.Set();
-    if (dialog.cancelled) {
-      DeleteWrittenFiles(dialog);
-      PostMessageA(window, WM_JOB_FINISHED, 1, 0);
+    // 9.
+    if (job.cancelled) {
+      DeleteWrittenFiles(job);
+      PostMessageA(job.window, WM_JOB_FINISHED, 1, 0);
       return 0;
     }
   }
 }
 
-bool ExtractEntryInMemory(const char* filePath, const char* entryName) {
-  bool written;
-  DWORD error;
-  {
-    BundleReader reader;
-    written = WriteEntryFromMemory(reader, filePath, entryName);
-    error = GetLastError();
-  }
-  // Closing the bundle file must not replace the failing call's error.
-  SetLastError(error);
-  return written;
+EntryResult ExtractEntryInMemory(const char* filePath, const char* entryName) {
+  BundleReader reader;
+  return WriteEntryFromMemory(reader, filePath, entryName);
 }
 
-bool ExtractEntryStreamed(const char* filePath, const char* entryName) {
-  bool copied;
-  DWORD error;
-  {
-    BundleReader reader;
-    SetLastError(ERROR_SUCCESS);
-    copied = reader.CopyEntryToFile(entryName, filePath);
-    if (!copied) {
-      if (reader.LastScan().status != bundle::ScanStatus::Ok) {
-        SetListingError(reader);
-      } else {
-        EnsureError(ERROR_INVALID_DATA);  // the copy's own error, or a missing name
-      }
-    }
-    error = GetLastError();
-  }
-  SetLastError(error);
-  return copied;
+EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName) {
+  BundleReader reader;
+  SetLastError(ERROR_SUCCESS);
+  if (reader.CopyEntryToFile(entryName, filePath)) return EntryResult();
+  // What the reader leaves: its error for a file that cannot be created or
+  // written, ERROR_FILE_CORRUPT for data that ends early or fails its check.
+  const DWORD error = GetLastError();
+  if (reader.LastScan().status != bundle::ScanStatus::Ok) return ListingFault(reader);
+  if (reader.Find(entryName) == nullptr) return Fault(EntryFault::Missing);
+  if (error == ERROR_FILE_CORRUPT) return Fault(EntryFault::Damaged);
+  return EntryResult::Failed(EntryFault::WriteFailed, error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
 }
 
-bool RecordWrittenFile(ProgressDialog& dialog, const char* filePath) {
-  const size_t size = strlen(filePath) + 1;
-  // Released with delete[] by DeleteWrittenFiles or the dialog's destructor.
-  char* copy = new (std::nothrow) char[size];
-  if (copy == nullptr) return false;
-  memcpy(copy, filePath, size);
+bool RecordWrittenFile(JobState& job, const char* filePath) {
   try {
-    dialog.writtenFiles.push_back(copy);
+    job.writtenFiles.emplace_back(filePath);
   } catch (const std::bad_alloc&) {
-    delete[] copy;
     return false;
   }
   return true;
 }
 
-void DeleteWrittenFiles(ProgressDialog& dialog) {
-  const HWND window = dialog.WindowHandle();
-  for (char*& path : dialog.writtenFiles) {
+void DeleteWrittenFiles(JobState& job) {
+  for (const std::string& path : job.writtenFiles) {
     // A read-only file stays: the launcher's removal clears the mark later.
-    DeleteFileA(path);
-    delete[] path;
-    path = nullptr;
-    SendMessageA(window, WM_JOB_STEP_BACK, 0, 0);
+    DeleteFileA(path.c_str());
+    SendMessageA(job.window, WM_JOB_STEP_BACK, 0, 0);
   }
-  dialog.writtenFiles.clear();
+  job.writtenFiles.clear();
 
   // Only the named sub-folders go, and only when empty; folders made above
   // them for a destination that did not exist stay, and so does the
   // drive-root folder, for the launcher's removal.
-  dialog.ownFolders.RemoveEmpty(false);
+  job.ownFolders.RemoveEmpty(false);
 }

@@ -1,42 +1,130 @@
 // The extraction job: the worker thread that writes the bundle's entries
-// under the progress dialog's destinationFolder, walking EntryTable row by
-// row, and reports to the dialog with the private WM_JOB_* messages
-// (extract/progress_dialog.h). It stops at the first failed entry or at the
-// first entry boundary after a confirmed cancel, then deletes what it wrote;
-// a cancel confirmed after its last boundary is the dialog's to honour.
+// under the destination folder, walking EntryTable row by row, and reports to
+// a window (the progress dialog) with the private WM_JOB_* messages below.
+// It stops at the first failed entry or at the first
+// entry boundary after a confirmed cancel, then deletes what it wrote; a
+// cancel confirmed after its last boundary is the dialog's to honour.
+//
+// The steps of one row, which extraction_job.cpp cites by number:
+//   1. the terminating row (empty name and prefix): post WM_JOB_FINISHED(0)
+//      and end;
+//   2. a row without ENTRY_EXTRACT is skipped;
+//   3. the row's paths (name, folder, file path) are composed, each bounded
+//      to PATH_CAPACITY;
+//   4. the first row makes the launcher's own folders afresh and holds them
+//      (extract/own_folders.h);
+//   5. the file path is recorded in writtenFiles before anything is written,
+//      so that a partly written file is removed with the rest;
+//   6. the row's folder is made (CreateFolderPath) and the entry written by
+//      the route its flags choose;
+//   7. written: send WM_JOB_STEP; failed: send WM_JOB_FAILED with the text to
+//      show (FailureOf) and mark the job cancelled;
+//   8. pass the gate (wait, then set it again);
+//   9. cancelled: delete what was written, post WM_JOB_FINISHED(1) and end;
+//      else the next row.
+// A row that fails at step 3, 4 or 5 has nothing made or written for it.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
-class ProgressDialog;
+#include "common/handle.h"
+#include "common/paths.h"
+#include "extract/own_folders.h"
+#include "ui/sync.h"
+
+// Private messages from the worker to its window; lParam is always 0.
+constexpr UINT WM_JOB_STEP = WM_APP + 1;       // sent: one entry written
+constexpr UINT WM_JOB_STEP_BACK = WM_APP + 2;  // sent: one written file removed (wParam 1: to the minimum)
+constexpr UINT WM_JOB_FINISHED = WM_APP + 4;   // posted, the worker's last act (wParam 1 stopped, 0 all written)
+constexpr UINT WM_JOB_FAILED = WM_APP + 5;     // sent: an entry failed (wParam a JobFailure)
+
+// What the worker shares with the window that started it: the only state the
+// two threads share. The progress dialog holds one (ProgressDialog::job);
+// test hosts make their own with a window of theirs. Each field says which
+// thread writes it, and when.
+struct JobState {
+  JobState() = default;
+  JobState(const JobState&) = delete;
+  JobState& operator=(const JobState&) = delete;
+
+  // Where every WM_JOB_* message goes. Set before the worker starts; read
+  // only while it runs.
+  HWND window = nullptr;
+  // Ends with a backslash. Fixed before the worker starts (SetJobDestination,
+  // extract/destination_folder.h); read only while it runs.
+  char destinationFolder[PATH_CAPACITY] = "";
+  // Goes only from false to true: the worker sets it after a failed entry,
+  // the dialog's thread on a confirmed stop (possibly after the worker has
+  // ended) and on WM_JOB_FAILED. The worker reads it after passing the gate.
+  std::atomic<bool> cancelled{false};
+  // Full paths of the files the worker wrote or tried to write, in row order.
+  // Appended by the worker while it runs; once it has ended, read and emptied
+  // by the dialog's thread.
+  std::vector<std::string> writtenFiles;
+  // The launcher's own folders under destinationFolder: made afresh and held
+  // by the worker's first row; once the worker has ended, the dialog's
+  // thread's, held until the launcher's removal.
+  OwnFolders ownFolders;
+  // Auto-reset. The worker passes it (Wait, then Set) after each entry; the
+  // dialog's thread sets it before the worker starts, resets it while it asks
+  // whether to stop, and sets it again after the answer and after an error box.
+  EventObject gate;
+};
+
+// What became of one entry: written, or what failed, with the error of the
+// call that failed (the job's own code where no platform call failed).
+enum class EntryFault {
+  None,            // written
+  PathTooLong,     // a path of the row does not fit PATH_CAPACITY
+  NoMemory,        // a buffer or a path copy could not be had
+  FoldersRefused,  // the own folders could not be made afresh (OwnFolders::Prepare)
+  Unreadable,      // the program's own file could not be read
+  Missing,         // the bundle, sound in itself, lacks the entry
+  Damaged,         // no sound bundle, a block that does not decode, content that fails its check
+  CreateFailed,    // the entry's file could not be created
+  WriteFailed,     // a write of the entry's file failed (on the streamed route also its
+                   // creation, or a read of the bundle: the reader tells only the error)
+};
+
+struct EntryResult {
+  EntryFault fault = EntryFault::None;
+  DWORD error = ERROR_SUCCESS;
+
+  bool Written() const { return fault == EntryFault::None; }
+  static EntryResult Failed(EntryFault fault, DWORD error) { return EntryResult{fault, error}; }
+};
 
 // WM_JOB_FAILED's wParam: which text the dialog shows.
 enum JobFailure : WPARAM {
   JOB_FAILED_OTHER = 0,
-  JOB_FAILED_DISK_FULL = 1,  // the failed write's error was ERROR_DISK_FULL
-  JOB_FAILED_DAMAGED = 2,    // ERROR_FILE_CORRUPT: the bundle is damaged (a cut or damaged download)
+  JOB_FAILED_DISK_FULL = 1,  // the failed call's error was ERROR_DISK_FULL
+  JOB_FAILED_DAMAGED = 2,    // the bundle is damaged (a cut or damaged download)
 };
 
+// The one place that turns a failed entry into what the user is told.
+JobFailure FailureOf(const EntryResult& result);
+
 // Starts RunExtraction on a new thread through the runtime library (so its
-// per-thread state is set up), with the dialog as argument; stores the thread
-// handle and id in the dialog. False, with workerThreadId 0, when the thread
-// cannot be created.
-bool StartExtraction(ProgressDialog& dialog);
+// per-thread state is set up), with job as its argument. Returns the thread's
+// owner and stores its id in *threadId; an empty owner and id 0 when the
+// thread cannot be created.
+KernelHandle StartExtraction(JobState& job, uint32_t* threadId);
 
-// The thread routine; the argument is the ProgressDialog. Always returns 0.
-unsigned __stdcall RunExtraction(void* dialog);
+// The thread routine; the argument is the JobState. Always returns 0.
+unsigned __stdcall RunExtraction(void* job);
 
-// The two routes for one entry; both return false with the failing call's
-// error still the thread's last error.
-bool ExtractEntryInMemory(const char* filePath, const char* entryName);
-bool ExtractEntryStreamed(const char* filePath, const char* entryName);
+// The two routes for one entry, each with a bundle reader of its own.
+EntryResult ExtractEntryInMemory(const char* filePath, const char* entryName);
+EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName);
 
-// Appends a heap copy of filePath to the dialog's writtenFiles.
-bool RecordWrittenFile(ProgressDialog& dialog, const char* filePath);
+// Appends a copy of filePath to writtenFiles; false when memory runs out.
+bool RecordWrittenFile(JobState& job, const char* filePath);
 // Deletes every recorded file (one WM_JOB_STEP_BACK each), removes the
-// cleanup sub-folders when empty (through their holds), and empties
-// writtenFiles. Runs on the
+// cleanup sub-folders when empty, and empties writtenFiles. Runs on the
 // worker, or on the dialog's thread once the worker has ended.
-void DeleteWrittenFiles(ProgressDialog& dialog);
+void DeleteWrittenFiles(JobState& job);

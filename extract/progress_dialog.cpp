@@ -2,10 +2,12 @@
 
 #include <commctrl.h>
 
-#include "extract/extraction_job.h"
-#include "extract/message_table.h"
+#include <cstring>
+
 #include "common/dll_search.h"
 #include "common/language_index.h"
+#include "extract/destination_folder.h"
+#include "extract/message_table.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -60,10 +62,7 @@ ProgressDialog::ProgressDialog()
       progressBar(IDC_PROGRESS_BAR),
       cancelButton(IDC_CANCEL_BUTTON),
       progressPosition(0),
-      destinationFolder(),
-      workerThread(nullptr),
       workerThreadId(0),
-      cancelled(false),
       progressMax(10),
       progressMin(0),
       progressStep(1) {
@@ -74,17 +73,27 @@ ProgressDialog::ProgressDialog()
 ProgressDialog::~ProgressDialog() {
   // Only a dialog ended some other way than by the worker's last message can
   // get here with the worker alive: stop it as if the user had confirmed a
-  // cancel, and let it finish its removal before the object goes.
-  if (workerThread != nullptr) {
-    cancelled = true;
-    gate.Set();
-    WaitDeliveringSentMessages(workerThread);
-    CloseHandle(workerThread);
-    workerThread = nullptr;
-    workerThreadId = 0;
+  // cancel, and let it finish its removal before the job state goes.
+  if (workerThread.IsValid()) {
+    job.cancelled = true;
+    job.gate.Set();
+    JoinWorker();
   }
-  for (char* path : writtenFiles) delete[] path;
-  writtenFiles.clear();
+}
+
+void ProgressDialog::JoinWorker() {
+  if (!workerThread.IsValid()) return;
+  WaitDeliveringSentMessages(workerThread.Get());
+  workerThread.Close();
+  workerThreadId = 0;
+}
+
+void ProgressDialog::SetDestinationFolder(const char* path) { SetJobDestination(job, path); }
+
+size_t ProgressDialog::GetDestinationFolder(char* buffer, size_t capacity) const {
+  const size_t length = strlen(job.destinationFolder);
+  if (length < capacity) memcpy(buffer, job.destinationFolder, length + 1);
+  return length;
 }
 
 BOOL ProgressDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -108,7 +117,7 @@ BOOL ProgressDialog::HandleDialogMessage(UINT message, WPARAM wParam, LPARAM lPa
     case WM_JOB_FAILED:
       // The job stops whatever the user does from here on: a stop request
       // while the error box is up, or after it, asks nothing.
-      cancelled = true;
+      job.cancelled = true;
       ++openBoxes;
       result = OnJobFailed(message, wParam, lParam);
       BoxAnswered();
@@ -128,9 +137,11 @@ int ProgressDialog::OnInitDialog(UINT, WPARAM, LPARAM) {
   CenterOnDesktop();
   BindControls();
   if (windowHandle != nullptr) SetWindowTextA(windowHandle, UiText(TEXT_DIALOG_TITLE));
-  gate.Set();
-  cancelled = false;
-  if (!StartExtraction(*this)) {
+  job.window = windowHandle;
+  job.gate.Set();
+  job.cancelled = false;
+  workerThread = StartExtraction(job, &workerThreadId);
+  if (!workerThread.IsValid()) {
     MessageBoxA(nullptr, GetErrorText(LanguageIndex, ERROR_TEXT_START_FAILED), UiText(TEXT_SETUP_CAPTION),
                 MB_OK | MB_ICONERROR);
     End(0);
@@ -146,13 +157,13 @@ int ProgressDialog::OnCommand(UINT, WPARAM wParam, LPARAM) {
 void ProgressDialog::AskToStop() {
   // One question at a time, and none once the job is stopping or the worker
   // has ended: the answer could change nothing then.
-  if (cancelled || openBoxes > 0 || workerThread == nullptr) return;
+  if (job.cancelled || openBoxes > 0 || !workerThread.IsValid()) return;
   // Hold the worker at its next entry boundary while the user decides.
-  gate.Reset();
+  job.gate.Reset();
   ++openBoxes;
   int answer = MessageBoxA(windowHandle, UiText(TEXT_CANCEL_QUESTION), UiText(TEXT_SETUP_CAPTION), MB_OKCANCEL);
   if (answer != IDCANCEL) MarkCancelled();  // IDOK, or no box at all
-  gate.Set();
+  job.gate.Set();
   BoxAnswered();
 }
 
@@ -187,13 +198,8 @@ int ProgressDialog::OnJobStepBack(UINT, WPARAM wParam, LPARAM) {
 
 int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
-  if (workerThread != nullptr) {
-    // The worker posts this message as its last act, so it ends at once.
-    WaitDeliveringSentMessages(workerThread);
-    CloseHandle(workerThread);
-    workerThread = nullptr;
-    workerThreadId = 0;
-  }
+  // The worker posts this message as its last act, so it ends at once.
+  JoinWorker();
   // Arrived inside a box's message loop: ending now would leave the box on
   // screen over an ended dialog, and its answer would act on nothing. The
   // box's handler comes back here once the answer took effect.
@@ -203,12 +209,12 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
   }
   // A stop confirmed after the worker last looked at `cancelled`: it ended
   // with every entry written and recorded, and the list is this thread's now.
-  if (cancelled && !writtenFiles.empty()) DeleteWrittenFiles(*this);
+  if (job.cancelled && !job.writtenFiles.empty()) DeleteWrittenFiles(job);
   if (progressBar.Handle() != nullptr) {
-    SendMessageA(progressBar.Handle(), PBM_SETPOS, cancelled ? progressMin : progressMax, 0);
+    SendMessageA(progressBar.Handle(), PBM_SETPOS, job.cancelled ? progressMin : progressMax, 0);
   }
   Sleep(500);  // the final position stays on screen for a moment
-  End(cancelled ? 0 : 1);
+  End(job.cancelled ? 0 : 1);
   return 0;
 }
 
@@ -218,14 +224,14 @@ int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
                        : wParam == JOB_FAILED_DAMAGED ? ERROR_TEXT_DAMAGED
                                                       : ERROR_TEXT_INSTALL_FAILED;
   MessageBoxA(nullptr, GetErrorText(LanguageIndex, text), UiText(TEXT_SETUP_CAPTION), MB_OK | MB_ICONERROR);
-  gate.Set();
+  job.gate.Set();
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_REMOVING));
   return 0;
 }
 
 void ProgressDialog::MarkCancelled() {
-  cancelled = true;
+  job.cancelled = true;
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_REMOVING));
 }

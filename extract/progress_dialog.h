@@ -5,9 +5,10 @@
 // stopped or failed (or the worker could not start), -1 from RunModal when
 // the dialog itself could not open.
 //
-// The object is also the extraction job's context (extract/extraction_job.h):
-// the members under "Shared with the worker" are the only state the two
-// threads share, each with the access rule noted beside it.
+// What the dialog shares with the extraction worker is its member job, a
+// JobState (extract/extraction_job.h): the only state the two threads share,
+// each field with the thread that writes it noted beside it. The worker's
+// thread is the dialog's own to start and to wait for.
 //
 // Protocol. D is the dialog's thread, W the worker. A box (the question, an
 // error box) runs a message loop inside its handler, in which W's messages
@@ -33,6 +34,7 @@
 //                               when the question is open); then the gate is set.
 //   WM_JOB_FINISHED             waits for W to end; Pending while a box is open, else Finishing.
 //
+// (cancelled, writtenFiles and the gate are the fields of job.)
 // Finishing with cancelled true and paths still in writtenFiles means the
 // stop was confirmed after W last looked at cancelled, with every entry
 // written: D deletes them itself, so a confirmed stop always removes the
@@ -42,20 +44,11 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
-#include <vector>
 
-#include "common/paths.h"
-#include "extract/own_folders.h"
+#include "common/handle.h"
+#include "extract/extraction_job.h"
 #include "ui/dialog.h"
-#include "ui/sync.h"
-
-// Private messages from the worker to the dialog; lParam is always 0.
-constexpr UINT WM_JOB_STEP = WM_APP + 1;       // sent: one entry written
-constexpr UINT WM_JOB_STEP_BACK = WM_APP + 2;  // sent: one written file removed (wParam 1: to the minimum)
-constexpr UINT WM_JOB_FINISHED = WM_APP + 4;   // posted, the worker's last act (wParam 1 stopped, 0 all written)
-constexpr UINT WM_JOB_FAILED = WM_APP + 5;     // sent: an entry failed (wParam a JobFailure, extraction_job.h)
 
 // One control of a dialog: its id, its handle, and a GDI object it may own.
 class DialogControl {
@@ -82,9 +75,9 @@ class ProgressDialog : public Dialog {
   // the progress control's class, without which the template cannot be
   // instantiated: constructing the dialog is all RunModal needs beforehand.
   ProgressDialog();
-  // Frees writtenFiles, closes the gate, destroys the controls, then the
-  // Dialog part. A worker still running is stopped and waited for first, so
-  // it never outlives the object it works on.
+  // Destroys the job state, the controls, then the Dialog part. A worker
+  // still running is stopped and waited for first, so it never outlives the
+  // state it works on.
   ~ProgressDialog() override;
 
   // Routes the six messages below to their handlers, and WM_CLOSE to the
@@ -99,16 +92,16 @@ class ProgressDialog : public Dialog {
   virtual int OnJobFinished(UINT message, WPARAM wParam, LPARAM lParam);
   virtual int OnJobFailed(UINT message, WPARAM wParam, LPARAM lParam);
 
-  // Fixes destinationFolder from a folder by the drive-root rule: copied
-  // (bounded), a backslash appended, and "ZEPHRAQUEST_DEMO_B\" added when the
-  // result is a drive root (3 bytes or shorter). ownFolders follows it.
+  // Fixes job.destinationFolder from a folder by the drive-root rule
+  // (extract/destination_folder.h); job.ownFolders follows it.
   void SetDestinationFolder(const char* path);
-  // Copies destinationFolder into buffer when its length is below capacity;
-  // returns its length in either case.
+  // Copies job.destinationFolder into buffer when its length is below
+  // capacity; returns its length in either case.
   size_t GetDestinationFolder(char* buffer, size_t capacity) const;
 
-  // The job is to stop and remove what it wrote: sets cancelled, hides the
-  // cancel button, shows status text 25. Called on either thread.
+  // The job is to stop and remove what it wrote: sets job.cancelled, hides
+  // the cancel button, shows status text 25. Dialog thread only (a failed
+  // entry sets job.cancelled on the worker, and OnJobFailed does the rest).
   void MarkCancelled();
   // A stop request (the cancel command, a close): asks whether to stop while
   // holding the worker at its next entry boundary. Nothing is asked while
@@ -124,36 +117,20 @@ class ProgressDialog : public Dialog {
   DialogControl cancelButton;
   uint32_t progressPosition;
 
-  // ---- Shared with the worker.
-  // Fixed before RunModal; only read while the worker runs.
-  char destinationFolder[PATH_CAPACITY];
-  // Set by StartExtraction; closed and cleared by the dialog once the worker
-  // has ended.
-  HANDLE workerThread;
+  // ---- Shared with the worker, and the worker itself.
+  JobState job;
+  // Started by OnInitDialog; waited for and closed once, by JoinWorker.
+  KernelHandle workerThread;
   uint32_t workerThreadId;
-  // Only ever goes from false to true: on a confirmed stop (possibly after
-  // the worker has ended) and on a failed entry. The worker reads it after
-  // passing the gate.
-  std::atomic<bool> cancelled;
-  // Full paths of the files the worker wrote or tried to write, owned heap
-  // strings made with new char[] and freed with delete[]; touched by the
-  // worker only while it runs, afterwards by the dialog (Finishing), freed
-  // with the object.
-  std::vector<char*> writtenFiles;
-  // The launcher's own folders under destinationFolder: made afresh and held
-  // by the worker's first row, held until the launcher's removal (after the
-  // dialog has ended) removes them through their holds. The worker's while it
-  // runs, afterwards the dialog's thread's.
-  OwnFolders ownFolders;
 
   uint32_t progressMax;
   uint32_t progressMin;
   uint32_t progressStep;
-  // Auto-reset; the worker passes it (Wait, then Set) after each entry, the
-  // dialog holds it closed while it asks whether to cancel.
-  EventObject gate;
 
  private:
+  // Waits for the worker to end (delivering what it sends meanwhile), then
+  // closes its handle; nothing when none runs.
+  void JoinWorker();
   // Ends a handler that showed a box, once its answer took effect: with no
   // box left open, a finish that arrived meanwhile is completed.
   void BoxAnswered();

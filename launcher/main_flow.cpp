@@ -129,7 +129,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   if (installerMutex.Create(INSTALLER_MUTEX_NAME) != MutexCreateResult::Created) installerMutex.Wait();
 
   // 11. - 14.
-  RemoveExtractedFiles(dialog.ownFolders);
+  RemoveExtractedFiles(dialog.job.ownFolders);
   launcherMutex.Close();
   installerMutex.Close();
   return 0;

@@ -399,16 +399,16 @@ int main(int argc, char** argv) {
   }
 
   HostDialog* dialog = new HostDialog;
-  gateHandle = dialog->gate.Handle();
+  gateHandle = dialog->job.gate.Handle();
   dialog->SetDestinationFolder(argv[1]);
   HANDLE answering = CreateThread(nullptr, 0, Answer, nullptr, 0, nullptr);
   if (answering == nullptr) return 6;
   INT_PTR result = dialog->RunModal();
   Note("result %d", static_cast<int>(result));
-  Note("worker-running %d", dialog->workerThread != nullptr ? 1 : 0);
+  Note("worker-running %d", dialog->workerThread.IsValid() ? 1 : 0);
   HANDLE worker = nullptr;
-  if (dialog->workerThread != nullptr) {
-    DuplicateHandle(GetCurrentProcess(), dialog->workerThread, GetCurrentProcess(), &worker, SYNCHRONIZE, FALSE, 0);
+  if (dialog->workerThread.IsValid()) {
+    DuplicateHandle(GetCurrentProcess(), dialog->workerThread.Get(), GetCurrentProcess(), &worker, SYNCHRONIZE, FALSE, 0);
   }
   delete dialog;
   if (worker != nullptr) {

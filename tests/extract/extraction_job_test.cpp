@@ -312,12 +312,11 @@ TEST(StartExtractionTest, ThreadThatCannotBeStartedLeavesNoWorker) {
   testing_support::ImportHook failing("msvcrt.dll", "_beginthreadex",
                                       reinterpret_cast<const void*>(&FailingBeginThread));
   ASSERT_TRUE(failing.Installed());
-  ProgressDialog dialog;
-  dialog.workerThreadId = 1234;
-  EXPECT_FALSE(StartExtraction(dialog));
-  EXPECT_EQ(dialog.workerThreadId, 0u);
-  EXPECT_EQ(dialog.workerThread, nullptr);
-  EXPECT_TRUE(dialog.writtenFiles.empty());
+  JobState job;
+  uint32_t threadId = 1234;
+  EXPECT_FALSE(StartExtraction(job, &threadId).IsValid());
+  EXPECT_EQ(threadId, 0u);
+  EXPECT_TRUE(job.writtenFiles.empty());
 }
 
 }  // namespace

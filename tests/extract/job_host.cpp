@@ -2,16 +2,16 @@
 //
 // Runs the extraction job the way the progress dialog does, against the
 // bundle appended to this program's own file, with DEST as the destination
-// folder. A message-only window stands in for the dialog: it records every
-// message it receives, one line each in REPORT, and answers as the dialog
-// would (the failure handler opens the gate). Test programs copy this host,
-// append a bundle and run the copy.
+// folder, in a JobState of its own whose window is a message-only window
+// standing in for the dialog: it records every message it receives, one line
+// each in REPORT, and answers as the dialog would (the failure handler opens
+// the gate). Test programs copy this host, append a bundle and run the copy.
 //
 //   ask-at=K        the cancel question comes up while row K is being written
 //                   (when the worker creates that row's file) and is answered
 //                   300 ms after row K's step: the worker must be waiting at
 //                   the gate by then
-//   answer=ok       confirms (MarkCancelled, then the gate); answer=cancel
+//   answer=ok       confirms (cancelled, then the gate); answer=cancel
 //                   declines (the gate only)
 //   fail-alloc=SIZE the first SIZE-byte allocation on the worker thread fails
 //   clobber-errors  every platform release the worker makes (CloseHandle,
@@ -36,11 +36,11 @@
 #include <cstring>
 #include <string>
 
+#include "common/entry_table.h"
+#include "extract/destination_folder.h"
 #include "extract/extraction_job.h"
-#include "extract/progress_dialog.h"
 #include "host_report.h"
 #include "import_hook.h"
-#include "launcher/launcher.h"
 
 namespace {
 
@@ -49,12 +49,7 @@ using testing_support::Note;
 // The stand-in's own request from the worker's hook: "show the question now".
 constexpr UINT WM_HOST_ASK = WM_APP + 0x100;
 
-class HostedDialog : public ProgressDialog {
- public:
-  void Attach(HWND window) { windowHandle = window; }
-};
-
-HostedDialog* dialog = nullptr;
+JobState* job = nullptr;
 HWND host = nullptr;
 int askAt = -1;
 bool confirm = true;
@@ -117,7 +112,7 @@ BOOL WINAPI ClobberingHeapDestroy(HANDLE heap) {
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_HOST_ASK:
-      dialog->gate.Reset();
+      job->gate.Reset();
       Note("ask");
       return 0;
     case WM_JOB_STEP:
@@ -127,15 +122,15 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_TIMER:
       KillTimer(window, 1);
       Note("answer");
-      if (confirm) dialog->MarkCancelled();
-      dialog->gate.Set();
+      if (confirm) job->cancelled = true;
+      job->gate.Set();
       return 0;
     case WM_JOB_STEP_BACK:
       Note("back %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
       return 0;
     case WM_JOB_FAILED:
       Note("failed %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
-      dialog->gate.Set();
+      job->gate.Set();
       return 0;
     case WM_JOB_FINISHED:
       Note("finished %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
@@ -189,26 +184,24 @@ int main(int argc, char** argv) {
   if (host == nullptr) return 5;
 
   // As the dialog's initialisation does it.
-  HostedDialog hosted;
-  dialog = &hosted;
-  hosted.Attach(host);
-  hosted.SetDestinationFolder(argv[1]);
+  JobState hosted;
+  job = &hosted;
+  hosted.window = host;
+  SetJobDestination(hosted, argv[1]);
   hosted.gate.Set();
-  hosted.cancelled = false;
-  if (!StartExtraction(hosted)) {
-    Note("not-started %u", hosted.workerThreadId);
+  uint32_t threadId = 1234;
+  KernelHandle worker = StartExtraction(hosted, &threadId);
+  if (!worker.IsValid()) {
+    Note("not-started %u", threadId);
     return 6;
   }
 
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
 
-  Note("ended %d", WaitForSingleObject(hosted.workerThread, 10000) == WAIT_OBJECT_0 ? 1 : 0);
-  CloseHandle(hosted.workerThread);
-  hosted.workerThread = nullptr;
-  hosted.workerThreadId = 0;
-  for (const char* path : hosted.writtenFiles) Note("written %s", path);
-  hosted.Attach(nullptr);
+  Note("ended %d", WaitForSingleObject(worker.Get(), 10000) == WAIT_OBJECT_0 ? 1 : 0);
+  worker.Close();
+  for (const std::string& path : hosted.writtenFiles) Note("written %s", path.c_str());
   DestroyWindow(host);
   testing_support::CloseHostReport();
   return 0;

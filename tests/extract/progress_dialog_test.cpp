@@ -302,7 +302,7 @@ TEST(ProgressDialogObject, AMissingTemplateMakesRunModalFailWithMinusOneAndStart
   EXPECT_EQ(1006, dialog.progressBar.Id());
   dialog.SetTemplate(MAKEINTRESOURCEA(999), nullptr);
   EXPECT_EQ(-1, dialog.RunModal());
-  EXPECT_EQ(nullptr, dialog.workerThread);
+  EXPECT_FALSE(dialog.workerThread.IsValid());
   EXPECT_EQ(0u, dialog.workerThreadId);
 }
 
