@@ -24,53 +24,54 @@ bool IsDriveDesignator(const char* level) {
 bool HasWildcard(const char* level) { return strpbrk(level, "*?") != nullptr; }
 
 // Looks up one level (the buffer cut just after it). Returns
-// FolderPathExisted, FolderPathCreated when the level is missing, or a
+// Existed, Created when the level is missing (it is to be created), or a
 // negative result that ends the walk.
-int32_t LookUpLevel(const char* level) {
+FolderPathResult LookUpLevel(const char* level) {
   if (IsDriveDesignator(level)) {
     const char root[4] = {level[0], ':', '\\', '\0'};
-    return GetDriveTypeA(root) == DRIVE_NO_ROOT_DIR ? FolderPathNoRoot : FolderPathExisted;
+    return GetDriveTypeA(root) == DRIVE_NO_ROOT_DIR ? FolderPathResult::NoRoot : FolderPathResult::Existed;
   }
   // FindFirstFileA takes wildcards; a level holding one would be answered by
   // whatever item happens to match.
-  if (HasWildcard(level)) return FolderPathNoRoot;
+  if (HasWildcard(level)) return FolderPathResult::NoRoot;
   WIN32_FIND_DATAA found;
   const HANDLE search = FindFirstFileA(level, &found);
   if (search == INVALID_HANDLE_VALUE) {
-    return IsMissingLevelError(GetLastError()) ? FolderPathCreated : FolderPathNoRoot;
+    return IsMissingLevelError(GetLastError()) ? FolderPathResult::Created : FolderPathResult::NoRoot;
   }
   FindClose(search);
-  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FolderPathExisted : FolderPathNotFolder;
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FolderPathResult::Existed
+                                                             : FolderPathResult::NotFolder;
 }
 
 }  // namespace
 
-int32_t CreateFolderPath(const char* path) {
+FolderPathResult CreateFolderPath(const char* path) {
   char buffer[PATH_CAPACITY];
   // A cut copy would name some other folder: refuse before touching anything.
   if (!CopyPath(buffer, sizeof buffer, path) || !AppendBackslash(buffer, sizeof buffer)) {
-    return FolderPathCreateFailed;
+    return FolderPathResult::CreateFailed;
   }
 
   // Walk down while the levels exist; b stops at the first missing one.
   char* b = FindNextBackslash(buffer);
-  int32_t result = FolderPathExisted;
+  FolderPathResult result = FolderPathResult::Existed;
   while (b != nullptr) {
     *b = '\0';
     result = LookUpLevel(buffer);
-    if (result != FolderPathExisted) break;
+    if (result != FolderPathResult::Existed) break;
     *b = '\\';
     b = FindNextBackslash(b + 1);
   }
-  if (result != FolderPathCreated) return result;
+  if (result != FolderPathResult::Created) return result;
 
   // Create that level and every one below it, in order. The last backslash
   // is the trailing one, so the path's own last level is created last.
   while (b != nullptr) {
     *b = '\0';
-    if (!CreateDirectoryA(buffer, nullptr)) return FolderPathCreateFailed;
+    if (!CreateDirectoryA(buffer, nullptr)) return FolderPathResult::CreateFailed;
     *b = '\\';
     b = FindNextBackslash(b + 1);
   }
-  return FolderPathCreated;
+  return FolderPathResult::Created;
 }

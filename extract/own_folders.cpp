@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 #include "extract/folder_path.h"
 #include "common/dll_search.h"
@@ -98,15 +99,6 @@ bool MakeFresh(const char* path, HeldFolder& hold, PrivateFolderSecurity& securi
 
 }  // namespace
 
-HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
-  if (this != &other) {
-    Release();
-    handle_ = other.handle_;
-    other.handle_ = INVALID_HANDLE_VALUE;
-  }
-  return *this;
-}
-
 bool HeldFolder::Hold(const char* path) {
   Release();
   wchar_t wide[MAX_PATH];
@@ -119,22 +111,21 @@ bool HeldFolder::Hold(const wchar_t* path) { return Open(path, FILE_LIST_DIRECTO
 
 bool HeldFolder::Open(const wchar_t* path, DWORD access) {
   Release();
-  const HANDLE folder = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return false;
+  FileHandle folder(CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder.IsValid()) return false;
   BY_HANDLE_FILE_INFORMATION opened;
-  DWORD error = GetFileInformationByHandle(folder, &opened) ? NotPlainFolderError(opened.dwFileAttributes)
-                                                            : GetLastError();
+  DWORD error = GetFileInformationByHandle(folder.Get(), &opened) ? NotPlainFolderError(opened.dwFileAttributes)
+                                                                  : GetLastError();
   if (error == ERROR_SUCCESS) {
     const DWORD named = GetFileAttributesW(path);
     error = named == INVALID_FILE_ATTRIBUTES ? GetLastError() : NotPlainFolderError(named);
   }
   if (error != ERROR_SUCCESS) {
-    CloseHandle(folder);
-    SetLastError(error);
+    SetLastError(error);  // kept across the close of folder
     return false;
   }
-  handle_ = folder;
+  handle = std::move(folder);
   return true;
 }
 
@@ -158,111 +149,102 @@ bool HeldFolder::ReleaseAndRemove(const wchar_t* path) {
   if (!Open(path, FILE_READ_ATTRIBUTES | DELETE)) return false;
   BOOLEAN deleteFolder = TRUE;
   const bool removed =
-      setInformation(handle_, FILE_DISPOSITION_INFO_CLASS, &deleteFolder, sizeof deleteFolder) != FALSE;
+      setInformation(handle.Get(), FILE_DISPOSITION_INFO_CLASS, &deleteFolder, sizeof deleteFolder) != FALSE;
   // The folder goes as its last handle closes: this one, unless some other
   // program has it open too (with delete sharing).
   Release();
   return removed;
 }
 
-void HeldFolder::Release() {
-  if (handle_ == INVALID_HANDLE_VALUE) return;
-  PreserveLastError keep;
-  CloseHandle(handle_);
-  handle_ = INVALID_HANDLE_VALUE;
-}
-
 PrivateFolderSecurity::PrivateFolderSecurity()
-    : user_(), system_(), administrators_(), acl_(), descriptor_(), attributes_() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    : userSid(), systemSid(), administratorsSid(), aclBytes(), descriptor(), attributes() {
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return;
+  KernelHandle token(opened);
   union {
     TOKEN_USER user;
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   } tokenUser;
   DWORD size = 0;
-  const BOOL read = GetTokenInformation(token, TokenUser, &tokenUser, sizeof tokenUser, &size);
-  {
-    PreserveLastError keep;
-    CloseHandle(token);
-  }
-  if (!read || !CopySid(sizeof user_, user_, tokenUser.user.User.Sid)) return;
+  const BOOL read = GetTokenInformation(token.Get(), TokenUser, &tokenUser, sizeof tokenUser, &size);
+  token.Close();
+  if (!read || !CopySid(sizeof userSid, userSid, tokenUser.user.User.Sid)) return;
 
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  InitializeSid(system_, &ntAuthority, 1);
-  *GetSidSubAuthority(system_, 0) = SECURITY_LOCAL_SYSTEM_RID;
-  InitializeSid(administrators_, &ntAuthority, 2);
-  *GetSidSubAuthority(administrators_, 0) = SECURITY_BUILTIN_DOMAIN_RID;
-  *GetSidSubAuthority(administrators_, 1) = DOMAIN_ALIAS_RID_ADMINS;
+  InitializeSid(systemSid, &ntAuthority, 1);
+  *GetSidSubAuthority(systemSid, 0) = SECURITY_LOCAL_SYSTEM_RID;
+  InitializeSid(administratorsSid, &ntAuthority, 2);
+  *GetSidSubAuthority(administratorsSid, 0) = SECURITY_BUILTIN_DOMAIN_RID;
+  *GetSidSubAuthority(administratorsSid, 1) = DOMAIN_ALIAS_RID_ADMINS;
 
-  PACL acl = reinterpret_cast<PACL>(acl_);
-  if (!InitializeAcl(acl, sizeof acl_, ACL_REVISION)) return;
-  const PSID sids[] = {user_, system_, administrators_};
+  PACL acl = reinterpret_cast<PACL>(aclBytes);
+  if (!InitializeAcl(acl, sizeof aclBytes, ACL_REVISION)) return;
+  const PSID sids[] = {userSid, systemSid, administratorsSid};
   for (PSID sid : sids) {
     if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid)) {
       return;
     }
   }
-  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
-      !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
+      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
     return;
   }
-  attributes_.nLength = sizeof attributes_;
-  attributes_.lpSecurityDescriptor = &descriptor_;
-  attributes_.bInheritHandle = FALSE;
-  built_ = true;
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = &descriptor;
+  attributes.bInheritHandle = FALSE;
+  built = true;
 }
 
 void OwnFolders::SetDestination(const char* destination, bool ownsDestination) {
-  destinationHold_.Release();
-  for (HeldFolder& hold : subFolderHolds_) hold.Release();
-  ownsDestination_ = ownsDestination;
+  destinationHold.Release();
+  for (HeldFolder& hold : subFolderHolds) hold.Release();
+  destinationOwned = ownsDestination;
   // Folders are named without their trailing backslash: with it, a lookup by
   // name goes on through a link to what it points to.
-  pathsFit_ = CopyPath(destination_, sizeof destination_, destination) &&
-              AppendBackslash(destination_, sizeof destination_);
-  const size_t length = strlen(destination_);
-  if (length > 0) destination_[length - 1] = '\0';
+  pathsFit = CopyPath(destinationPath, sizeof destinationPath, destination) &&
+              AppendBackslash(destinationPath, sizeof destinationPath);
+  const size_t length = strlen(destinationPath);
+  if (length > 0) destinationPath[length - 1] = '\0';
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    char* path = subFolderPaths_[i];
-    pathsFit_ = pathsFit_ && CopyPath(path, PATH_CAPACITY, destination_) && AppendPath(path, PATH_CAPACITY, "\\") &&
+    char* path = subFolderPaths[i];
+    pathsFit = pathsFit && CopyPath(path, PATH_CAPACITY, destinationPath) && AppendPath(path, PATH_CAPACITY, "\\") &&
                 AppendPath(path, PATH_CAPACITY, CleanupFolders[i]);
   }
 }
 
 bool OwnFolders::Prepare() {
-  if (!pathsFit_) {
+  if (!pathsFit) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
   PrivateFolderSecurity security;
   if (security.Attributes() == nullptr) return false;
-  if (ownsDestination_) {
-    if (!MakeFresh(destination_, destinationHold_, security)) return false;
+  if (destinationOwned) {
+    if (!MakeFresh(destinationPath, destinationHold, security)) return false;
   } else {
     // A missing level of the user's folder shows up below, as a sub-folder
     // that cannot be created.
-    CreateFolderPath(destination_);
+    CreateFolderPath(destinationPath);
   }
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    if (!MakeFresh(subFolderPaths_[i], subFolderHolds_[i], security)) return false;
+    if (!MakeFresh(subFolderPaths[i], subFolderHolds[i], security)) return false;
   }
   return true;
 }
 
 void OwnFolders::HoldExisting() {
-  if (!pathsFit_) return;
-  if (ownsDestination_ && !destinationHold_.Held() && !destinationHold_.Hold(destination_)) return;
+  if (!pathsFit) return;
+  if (destinationOwned && !destinationHold.Held() && !destinationHold.Hold(destinationPath)) return;
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    if (!subFolderHolds_[i].Held()) subFolderHolds_[i].Hold(subFolderPaths_[i]);
+    if (!subFolderHolds[i].Held()) subFolderHolds[i].Hold(subFolderPaths[i]);
   }
 }
 
 bool OwnFolders::HoldsFolderOf(const char* prefix) const {
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
     const size_t length = strlen(CleanupFolders[i]);
-    if (subFolderHolds_[i].Held() && strncmp(prefix, CleanupFolders[i], length) == 0 && prefix[length] == '\\' &&
+    if (subFolderHolds[i].Held() && strncmp(prefix, CleanupFolders[i], length) == 0 && prefix[length] == '\\' &&
         prefix[length + 1] == '\0') {
       return true;
     }
@@ -274,12 +256,12 @@ void OwnFolders::RemoveEmpty(bool destinationToo) {
   // Cleared first, as a read-only mark would refuse the removal; the held
   // name can only be the held folder's.
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    if (!subFolderHolds_[i].Held()) continue;
-    SetFileAttributesA(subFolderPaths_[i], FILE_ATTRIBUTE_NORMAL);
-    subFolderHolds_[i].ReleaseAndRemove(subFolderPaths_[i]);
+    if (!subFolderHolds[i].Held()) continue;
+    SetFileAttributesA(subFolderPaths[i], FILE_ATTRIBUTE_NORMAL);
+    subFolderHolds[i].ReleaseAndRemove(subFolderPaths[i]);
   }
-  if (destinationToo && destinationHold_.Held()) {
-    SetFileAttributesA(destination_, FILE_ATTRIBUTE_NORMAL);
-    destinationHold_.ReleaseAndRemove(destination_);
+  if (destinationToo && destinationHold.Held()) {
+    SetFileAttributesA(destinationPath, FILE_ATTRIBUTE_NORMAL);
+    destinationHold.ReleaseAndRemove(destinationPath);
   }
 }

@@ -27,6 +27,7 @@
 #include <windows.h>
 
 #include "common/entry_table.h"
+#include "common/handle.h"
 #include "common/paths.h"
 
 // Since Windows Vista; the headers of older systems lack it.
@@ -39,16 +40,11 @@
 // reading and writing but not for deletion, which refuses every open that
 // would rename or delete it. The hold asks to list and to read attributes:
 // holding DELETE as well would refuse every open that does not share
-// deletion, and Wine lists a folder through one. INVALID_HANDLE_VALUE is "no
-// folder held".
+// deletion, and Wine lists a folder through one. Movable, not copyable (the
+// handle's owner, common/handle.h).
 class HeldFolder {
  public:
   HeldFolder() = default;
-  ~HeldFolder() { Release(); }
-  HeldFolder(HeldFolder&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
-  HeldFolder& operator=(HeldFolder&& other) noexcept;
-  HeldFolder(const HeldFolder&) = delete;
-  HeldFolder& operator=(const HeldFolder&) = delete;
 
   // Releases any folder held, then holds the folder at path (UTF-16, or an
   // ANSI path in the exact form the launcher uses; no trailing backslash,
@@ -73,15 +69,15 @@ class HeldFolder {
   bool ReleaseAndRemove(const wchar_t* path);
   bool ReleaseAndRemove(const char* path);
   // Closes the handle, if any; leaves the thread's last error as it was.
-  void Release();
+  void Release() { handle.Close(); }
 
-  bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Held() const { return handle.IsValid(); }
 
  private:
   // Hold with the given access.
   bool Open(const wchar_t* path, DWORD access);
 
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  FileHandle handle;
 };
 
 // A security descriptor for a folder of the launcher's own: full control for
@@ -97,17 +93,17 @@ class PrivateFolderSecurity {
 
   // For CreateDirectory; null when the descriptor could not be built (the
   // token could not be read), with the failing call's error.
-  SECURITY_ATTRIBUTES* Attributes() { return built_ ? &attributes_ : nullptr; }
+  SECURITY_ATTRIBUTES* Attributes() { return built ? &attributes : nullptr; }
 
  private:
   // The three SIDs, then the ACL, each aligned for the platform.
-  DWORD user_[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
-  DWORD system_[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
-  DWORD administrators_[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
-  DWORD acl_[(sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)) / sizeof(DWORD)];
-  SECURITY_DESCRIPTOR descriptor_;
-  SECURITY_ATTRIBUTES attributes_;
-  bool built_ = false;
+  DWORD userSid[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
+  DWORD systemSid[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
+  DWORD administratorsSid[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
+  DWORD aclBytes[(sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)) / sizeof(DWORD)];
+  SECURITY_DESCRIPTOR descriptor;
+  SECURITY_ATTRIBUTES attributes;
+  bool built = false;
 };
 
 // The launcher's own folders for one destination folder, and their holds.
@@ -143,7 +139,7 @@ class OwnFolders {
   // Copies the destination folder, with its trailing backslash, into buffer
   // (capacity bytes); false when it does not fit.
   bool DestinationPath(char* buffer, size_t capacity) const {
-    return CopyPath(buffer, capacity, destination_) && AppendPath(buffer, capacity, "\\");
+    return CopyPath(buffer, capacity, destinationPath) && AppendPath(buffer, capacity, "\\");
   }
 
   // True when prefix (a row's folder prefix, "ZEQXPC\") names a held
@@ -157,10 +153,10 @@ class OwnFolders {
   void RemoveEmpty(bool destinationToo);
 
  private:
-  char destination_[PATH_CAPACITY] = "";
-  bool ownsDestination_ = false;
-  bool pathsFit_ = false;
-  HeldFolder destinationHold_;
-  char subFolderPaths_[CLEANUP_FOLDER_COUNT][PATH_CAPACITY] = {};
-  HeldFolder subFolderHolds_[CLEANUP_FOLDER_COUNT];
+  char destinationPath[PATH_CAPACITY] = "";
+  bool destinationOwned = false;
+  bool pathsFit = false;
+  HeldFolder destinationHold;
+  char subFolderPaths[CLEANUP_FOLDER_COUNT][PATH_CAPACITY] = {};
+  HeldFolder subFolderHolds[CLEANUP_FOLDER_COUNT];
 };

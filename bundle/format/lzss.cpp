@@ -160,14 +160,14 @@ LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t
   while (out != outEnd) {
     // 2. Fast mode.
     if ((flags & 0x200) == 0) {
-      const uint8_t* in_ = in;
-      uint8_t* out_ = out;
-      while (size_t(inEnd - in_) >= FAST_INPUT_MARGIN && size_t(outEnd - out_) >= FAST_OUTPUT_MARGIN) {
-        unsigned f = *in_++;
+      const uint8_t* fastIn = in;
+      uint8_t* fastOut = out;
+      while (size_t(inEnd - fastIn) >= FAST_INPUT_MARGIN && size_t(outEnd - fastOut) >= FAST_OUTPUT_MARGIN) {
+        unsigned f = *fastIn++;
         if (f == 0xFF) {
-          Copy8(out_, in_);
-          in_ += 8;
-          out_ += 8;
+          Copy8(fastOut, fastIn);
+          fastIn += 8;
+          fastOut += 8;
           continue;
         }
         for (int k = 0; k < 8; ++k, f >>= 1) {
@@ -178,30 +178,30 @@ LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t
           // computed from bytes that are no reference, and not used.
           const size_t literal = f & 1;
           const size_t all = size_t(0) - literal;  // all ones for a literal
-          const uint32_t q = in_[0] | uint32_t(in_[1] & 0xF0) << 4;
-          const size_t d = Distance(size_t(out_ - output), q) | (all & 8);
-          const size_t m = (((in_[1] & 15) + MIN_MATCH) & ~all) | literal;
-          const uintptr_t back = reinterpret_cast<uintptr_t>(out_) - d;
+          const uint32_t q = fastIn[0] | uint32_t(fastIn[1] & 0xF0) << 4;
+          const size_t d = Distance(size_t(fastOut - output), q) | (all & 8);
+          const size_t m = (((fastIn[1] & 15) + MIN_MATCH) & ~all) | literal;
+          const uintptr_t back = reinterpret_cast<uintptr_t>(fastOut) - d;
           const uint8_t* from =
-              reinterpret_cast<const uint8_t*>((reinterpret_cast<uintptr_t>(in_) & all) | (back & ~all));
+              reinterpret_cast<const uint8_t*>((reinterpret_cast<uintptr_t>(fastIn) & all) | (back & ~all));
           if (d >= 8) {
-            Copy8(out_, from);
-            Copy8(out_ + 8, from + 8);
-            Copy8(out_ + 16, from + 16);
+            Copy8(fastOut, from);
+            Copy8(fastOut + 8, from + 8);
+            Copy8(fastOut + 16, from + 16);
           } else {
             // A short period d: its first 8 bytes one at a time, then the
             // pattern from a whole number of periods back, at least 8.
-            for (size_t j = 0; j < 8; ++j) out_[j] = from[j];
+            for (size_t j = 0; j < 8; ++j) fastOut[j] = from[j];
             const size_t period = PERIOD_OF_AT_LEAST_8[d];
-            Copy8(out_ + 8, out_ + 8 - period);
-            Copy8(out_ + 16, out_ + 16 - period);
+            Copy8(fastOut + 8, fastOut + 8 - period);
+            Copy8(fastOut + 16, fastOut + 16 - period);
           }
-          out_ += m;
-          in_ += 2 - literal;
+          fastOut += m;
+          fastIn += 2 - literal;
         }
       }
-      in = in_;
-      out = out_;
+      in = fastIn;
+      out = fastOut;
       if (out == outEnd) break;
     }
 

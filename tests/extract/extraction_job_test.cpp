@@ -71,7 +71,7 @@ class ExtractionJobTest : public testing::Test {
              const std::string& options = "", const std::vector<bundle::CheckItem>* checks = nullptr) {
     JobRun run;
     const testing_support::HostRun host = testing_support::RunBundledHost(
-        testing_support::WindowsPathOf(JOB_HOST_UNIX_PATH), scratch_.Path(), inputs, destination, options, checks);
+        testing_support::WindowsPathOf(JOB_HOST_UNIX_PATH), scratch.Path(), inputs, destination, options, checks);
     run.exitCode = host.exitCode;
     for (const std::string& line : host.ReportLines()) {
       if (line.rfind("open ", 0) == 0) {
@@ -106,11 +106,11 @@ class ExtractionJobTest : public testing::Test {
     return paths;
   }
 
-  ScratchFolder scratch_{"job"};
+  ScratchFolder scratch{"job"};
 };
 
 TEST_F(ExtractionJobTest, WritesEveryRowInTableOrderIntoAFolderThatDidNotExist) {
-  const std::string destination = scratch_.Path() + "new\\deeper\\";
+  const std::string destination = scratch.Path() + "new\\deeper\\";
   const std::string folder = destination + "ZEQXPC\\";
   const JobRun run = Run(testing_support::BundleInputsOf(Demo()), destination);
   EXPECT_EQ(run.trace, Repeat(STEP, 10) + std::vector<std::string>{FINISHED_ALL});
@@ -121,21 +121,21 @@ TEST_F(ExtractionJobTest, WritesEveryRowInTableOrderIntoAFolderThatDidNotExist) 
 }
 
 TEST_F(ExtractionJobTest, StaleReadOnlyFilesOfTheSameNamesAreReplaced) {
-  const std::string folder = scratch_.Path() + "ZEQXPC\\";
+  const std::string folder = scratch.Path() + "ZEQXPC\\";
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   for (int row : {0, 5, 6}) {  // in memory, streamed, and the read-me
     const std::string path = folder + EntryTable[row].fileName;
     WriteFileBytes(path, std::string(400000, 'x'));  // longer than the entry: must be cut
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
   }
-  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch_.Path());
+  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch.Path());
   EXPECT_EQ(run.trace, Repeat(STEP, 10) + std::vector<std::string>{FINISHED_ALL});
   ExpectAllRowsWritten(folder, Demo());
 }
 
 TEST_F(ExtractionJobTest, EntryMissingFromTheBundleFailsItsRowAndEverythingGoes) {
-  const std::string folder = scratch_.Path() + "ZEQXPC\\";
-  const JobRun run = Run(testing_support::BundleInputsOf(Demo(), {3}), scratch_.Path());
+  const std::string folder = scratch.Path() + "ZEQXPC\\";
+  const JobRun run = Run(testing_support::BundleInputsOf(Demo(), {3}), scratch.Path());
   // Three rows written, the fourth fails and is recorded too: four removals.
   EXPECT_EQ(run.trace, Repeat(STEP, 3) + std::vector<std::string>{FAILED_OTHER} + Repeat(BACK, 4) +
                            std::vector<std::string>{FINISHED_STOPPED});
@@ -149,18 +149,18 @@ TEST_F(ExtractionJobTest, DamagedCompressedBlockFailsItsRow) {
   std::vector<bundle::BundleInput> inputs = testing_support::BundleInputsOf(Demo());
   Bytes& block = inputs[2].data;  // setup.exe
   block.resize(20 + (block.size() - 20) / 2);  // the stream ends long before its decoded size
-  const JobRun run = Run(inputs, scratch_.Path());
+  const JobRun run = Run(inputs, scratch.Path());
   EXPECT_EQ(run.trace, Repeat(STEP, 2) + std::vector<std::string>{FAILED_DAMAGED} + Repeat(BACK, 3) +
                            std::vector<std::string>{FINISHED_STOPPED});
   EXPECT_EQ(run.opened, RowNames(0, 1));  // nothing is created for an entry that does not decode
-  EXPECT_FALSE(FolderExists(scratch_.Path() + "ZEQXPC"));
+  EXPECT_FALSE(FolderExists(scratch.Path() + "ZEQXPC"));
 }
 
 TEST_F(ExtractionJobTest, CheckRecordPassesSoundEntriesAndRefusesOthersAsDamage) {
   const std::vector<bundle::BundleInput> inputs = testing_support::BundleInputsOf(Demo());
   const std::vector<bundle::CheckItem> checks = testing_support::CheckItemsOf(Demo());
-  const std::string folder = scratch_.Path() + "ZEQXPC\\";
-  JobRun run = Run(inputs, scratch_.Path(), "", &checks);
+  const std::string folder = scratch.Path() + "ZEQXPC\\";
+  JobRun run = Run(inputs, scratch.Path(), "", &checks);
   EXPECT_EQ(run.trace, Repeat(STEP, 10) + std::vector<std::string>{FINISHED_ALL});
   ExpectAllRowsWritten(folder, Demo());
   testing_support::RemoveTree(folder);
@@ -172,7 +172,7 @@ TEST_F(ExtractionJobTest, CheckRecordPassesSoundEntriesAndRefusesOthersAsDamage)
     SCOPED_TRACE(EntryTable[row].fileName);
     std::vector<bundle::CheckItem> wrong = checks;
     wrong[size_t(row)].crc ^= 0x100;
-    run = Run(inputs, scratch_.Path(), "", &wrong);
+    run = Run(inputs, scratch.Path(), "", &wrong);
     EXPECT_EQ(run.trace, Repeat(STEP, row) + std::vector<std::string>{FAILED_DAMAGED} + Repeat(BACK, row + 1) +
                              std::vector<std::string>{FINISHED_STOPPED});
     EXPECT_EQ(run.opened, RowNames(0, row == 4 ? 3 : 5));
@@ -183,7 +183,7 @@ TEST_F(ExtractionJobTest, CheckRecordPassesSoundEntriesAndRefusesOthersAsDamage)
   // row on.
   std::vector<bundle::CheckItem> partial = checks;
   partial.pop_back();
-  run = Run(inputs, scratch_.Path(), "", &partial);
+  run = Run(inputs, scratch.Path(), "", &partial);
   EXPECT_EQ(run.trace, std::vector<std::string>{FAILED_DAMAGED} + Repeat(BACK, 1) +
                            std::vector<std::string>{FINISHED_STOPPED});
   EXPECT_TRUE(run.opened.empty());
@@ -238,8 +238,8 @@ TEST_F(ExtractionJobTest, FolderThatCannotBeMadeFailsTheFirstRowBeforeAnythingIs
 }
 
 TEST_F(ExtractionJobTest, CancelConfirmedWhileARowIsWrittenStopsAfterThatRow) {
-  const std::string folder = scratch_.Path() + "ZEQXPC\\";
-  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch_.Path(), "ask-at=3 answer=ok");
+  const std::string folder = scratch.Path() + "ZEQXPC\\";
+  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch.Path(), "ask-at=3 answer=ok");
   // Row 3 completes and is stepped; the worker then waits at the gate until
   // the answer (else a later step or removal would come before it).
   EXPECT_EQ(run.trace, Repeat(STEP, 3) + ASKED_ROW + Repeat(BACK, 4) +
@@ -249,8 +249,8 @@ TEST_F(ExtractionJobTest, CancelConfirmedWhileARowIsWrittenStopsAfterThatRow) {
 }
 
 TEST_F(ExtractionJobTest, CancelAfterTheReadMeLeavesItAndItsFolder) {
-  const std::string folder = scratch_.Path() + "ZEQXPC\\";
-  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch_.Path(), "ask-at=6 answer=ok");
+  const std::string folder = scratch.Path() + "ZEQXPC\\";
+  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch.Path(), "ask-at=6 answer=ok");
   EXPECT_EQ(run.trace, Repeat(STEP, 6) + ASKED_ROW + Repeat(BACK, 7) +
                            std::vector<std::string>{FINISHED_STOPPED});
   // Its read-only mark keeps the read-me, and with it the folder, for the
@@ -261,8 +261,8 @@ TEST_F(ExtractionJobTest, CancelAfterTheReadMeLeavesItAndItsFolder) {
 }
 
 TEST_F(ExtractionJobTest, CancelDeclinedLetsTheJobGoOn) {
-  const std::string folder = scratch_.Path() + "ZEQXPC\\";
-  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch_.Path(), "ask-at=4 answer=cancel");
+  const std::string folder = scratch.Path() + "ZEQXPC\\";
+  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch.Path(), "ask-at=4 answer=cancel");
   EXPECT_EQ(run.trace, Repeat(STEP, 4) + ASKED_ROW + Repeat(STEP, 5) +
                            std::vector<std::string>{FINISHED_ALL});
   EXPECT_EQ(run.written, PathsOf(folder, 0, 9));
@@ -272,7 +272,7 @@ TEST_F(ExtractionJobTest, CancelDeclinedLetsTheJobGoOn) {
 TEST_F(ExtractionJobTest, RowWhosePathDoesNotFitFailsWithoutWritingUnderACutName) {
   // 237 bytes: the folder and the names of rows 0 to 5 fit (at most 13
   // bytes), the read-me's 17 do not.
-  std::string destination = scratch_.Path();
+  std::string destination = scratch.Path();
   while (destination.size() < 237) {
     destination += std::string(std::min<size_t>(60, 236 - destination.size()), 'd') + "\\";
   }
@@ -287,21 +287,21 @@ TEST_F(ExtractionJobTest, RowWhosePathDoesNotFitFailsWithoutWritingUnderACutName
 
 TEST_F(ExtractionJobTest, EntryBufferThatCannotBeHadFailsTheRow) {
   const std::vector<bundle::BundleInput> inputs = testing_support::BundleInputsOf(Demo());
-  const JobRun run = Run(inputs, scratch_.Path(), "fail-alloc=" + std::to_string(inputs[2].data.size()));
+  const JobRun run = Run(inputs, scratch.Path(), "fail-alloc=" + std::to_string(inputs[2].data.size()));
   EXPECT_EQ(run.trace, Repeat(STEP, 2) + std::vector<std::string>{FAILED_OTHER} + Repeat(BACK, 3) +
                            std::vector<std::string>{FINISHED_STOPPED});
   EXPECT_EQ(run.opened, RowNames(0, 1));
 }
 
 TEST_F(ExtractionJobTest, PathCopyThatCannotBeHadFailsTheRowBeforeItIsWritten) {
-  const std::string path = scratch_.Path() + "ZEQXPC\\" + EntryTable[1].fileName;
-  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch_.Path(),
+  const std::string path = scratch.Path() + "ZEQXPC\\" + EntryTable[1].fileName;
+  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch.Path(),
                          "fail-alloc=" + std::to_string(path.size() + 1));
   // Row 1 is neither written nor recorded: only row 0 is removed.
   EXPECT_EQ(run.trace, Repeat(STEP, 1) + std::vector<std::string>{FAILED_OTHER} + Repeat(BACK, 1) +
                            std::vector<std::string>{FINISHED_STOPPED});
   EXPECT_EQ(run.opened, RowNames(0, 0));
-  EXPECT_FALSE(FolderExists(scratch_.Path() + "ZEQXPC"));
+  EXPECT_FALSE(FolderExists(scratch.Path() + "ZEQXPC"));
 }
 
 uintptr_t __cdecl FailingBeginThread(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {

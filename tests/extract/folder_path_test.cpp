@@ -83,7 +83,7 @@ class FolderPathTest : public testing::Test {
 
 TEST_F(FolderPathTest, OneMissingLevelIsCreatedThenFoundOnTheSecondCall) {
   const std::string path = base + "ZEQXPC\\";
-  EXPECT_EQ(CreateFolderPath(path.c_str()), 0);
+  EXPECT_EQ(CreateFolderPath(path.c_str()), FolderPathResult::Created);
   EXPECT_TRUE(FolderExists(path));
   // Every existing level was looked up once (never the drive), the missing
   // one failed its lookup, and only that one was created.
@@ -94,22 +94,22 @@ TEST_F(FolderPathTest, OneMissingLevelIsCreatedThenFoundOnTheSecondCall) {
   EXPECT_EQ(creations, std::vector<std::string>{Level(path)});
 
   Forget();
-  EXPECT_EQ(CreateFolderPath(path.c_str()), 1);
+  EXPECT_EQ(CreateFolderPath(path.c_str()), FolderPathResult::Existed);
   EXPECT_EQ(lookups.back(), Level(path));
   EXPECT_TRUE(creations.empty());
 }
 
 TEST_F(FolderPathTest, SeveralMissingLevelsAreCreatedTopDown) {
-  EXPECT_EQ(CreateFolderPath((base + "A\\B\\C\\").c_str()), 0);
+  EXPECT_EQ(CreateFolderPath((base + "A\\B\\C\\").c_str()), FolderPathResult::Created);
   EXPECT_EQ(creations, (std::vector<std::string>{base + "A", base + "A\\B", base + "A\\B\\C"}));
   EXPECT_EQ(lookups.back(), base + "A");  // nothing looked up below the first missing level
   EXPECT_TRUE(FolderExists(base + "A\\B\\C"));
 }
 
 TEST_F(FolderPathTest, LastLevelWithoutBackslashIsAFolderToo) {
-  EXPECT_EQ(CreateFolderPath((base + "A\\B").c_str()), 0);
+  EXPECT_EQ(CreateFolderPath((base + "A\\B").c_str()), FolderPathResult::Created);
   EXPECT_TRUE(FolderExists(base + "A\\B"));
-  EXPECT_EQ(CreateFolderPath((base + "A\\B").c_str()), 1);
+  EXPECT_EQ(CreateFolderPath((base + "A\\B").c_str()), FolderPathResult::Existed);
 }
 
 TEST_F(FolderPathTest, DriveWithoutRootIsRefusedBeforeAnyLookup) {
@@ -118,7 +118,7 @@ TEST_F(FolderPathTest, DriveWithoutRootIsRefusedBeforeAnyLookup) {
   while (drive[0] > 'D' && GetDriveTypeA(drive) != DRIVE_NO_ROOT_DIR) --drive[0];
   ASSERT_EQ(GetDriveTypeA(drive), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
   Forget();
-  EXPECT_EQ(CreateFolderPath((std::string(drive) + "X\\Y\\").c_str()), -1);
+  EXPECT_EQ(CreateFolderPath((std::string(drive) + "X\\Y\\").c_str()), FolderPathResult::NoRoot);
   EXPECT_TRUE(lookups.empty());
   EXPECT_TRUE(creations.empty());
 }
@@ -126,7 +126,7 @@ TEST_F(FolderPathTest, DriveWithoutRootIsRefusedBeforeAnyLookup) {
 TEST_F(FolderPathTest, LevelThatIsAFileIsRefusedAndNothingIsCreated) {
   testing_support::WriteFileBytes(base + "notes.txt", "text");
   Forget();
-  EXPECT_EQ(CreateFolderPath((base + "notes.txt\\sub\\").c_str()), -2);
+  EXPECT_EQ(CreateFolderPath((base + "notes.txt\\sub\\").c_str()), FolderPathResult::NotFolder);
   EXPECT_EQ(lookups.back(), base + "notes.txt");
   EXPECT_TRUE(creations.empty());
   EXPECT_TRUE(testing_support::FileExists(base + "notes.txt"));
@@ -140,18 +140,18 @@ TEST_F(FolderPathTest, DoubleByteNameWhoseTrailByteIsABackslashStaysWhole) {
   }
   const std::string name = "\x95\x5C";
   const std::string path = base + name + "\\sub\\";
-  EXPECT_EQ(CreateFolderPath(path.c_str()), 0);
+  EXPECT_EQ(CreateFolderPath(path.c_str()), FolderPathResult::Created);
   EXPECT_EQ(creations, (std::vector<std::string>{base + name, base + name + "\\sub"}));
   EXPECT_EQ(Children(base), std::vector<std::string>{name});
   EXPECT_TRUE(FolderExists(path));
-  EXPECT_EQ(CreateFolderPath(path.c_str()), 1);
+  EXPECT_EQ(CreateFolderPath(path.c_str()), FolderPathResult::Existed);
 }
 
 TEST_F(FolderPathTest, LevelWithAWildcardIsNeverTakenForAMatchingFolder) {
   ASSERT_TRUE(CreateDirectoryA((base + "Abc").c_str(), nullptr));
   Forget();
-  EXPECT_EQ(CreateFolderPath((base + "A*\\sub\\").c_str()), -1);
-  EXPECT_EQ(CreateFolderPath((base + "A?c\\sub\\").c_str()), -1);
+  EXPECT_EQ(CreateFolderPath((base + "A*\\sub\\").c_str()), FolderPathResult::NoRoot);
+  EXPECT_EQ(CreateFolderPath((base + "A?c\\sub\\").c_str()), FolderPathResult::NoRoot);
   EXPECT_TRUE(creations.empty());
   EXPECT_EQ(Children(base + "Abc\\"), std::vector<std::string>{});
 }
@@ -161,9 +161,9 @@ TEST_F(FolderPathTest, PathThatDoesNotFitIsRefusedBeforeAnyLookup) {
   std::string path = base + "a";
   path += std::string(259 - path.size(), 'b');
   ASSERT_EQ(path.size(), 259u);
-  EXPECT_EQ(CreateFolderPath(path.c_str()), -3);
-  EXPECT_EQ(CreateFolderPath((path + "\\").c_str()), -3);
-  EXPECT_EQ(CreateFolderPath((path + "\\" + std::string(40, 'c') + "\\").c_str()), -3);
+  EXPECT_EQ(CreateFolderPath(path.c_str()), FolderPathResult::CreateFailed);
+  EXPECT_EQ(CreateFolderPath((path + "\\").c_str()), FolderPathResult::CreateFailed);
+  EXPECT_EQ(CreateFolderPath((path + "\\" + std::string(40, 'c') + "\\").c_str()), FolderPathResult::CreateFailed);
   EXPECT_TRUE(lookups.empty());
   EXPECT_TRUE(creations.empty());
   EXPECT_TRUE(Children(base).empty());
@@ -179,7 +179,7 @@ TEST_F(FolderPathTest, PathThatDoesNotFitIsRefusedBeforeAnyLookup) {
 TEST_F(FolderPathTest, LevelOnReadOnlyMediaCannotBeCreated) {
   SKIP_WITHOUT_SMALL_DRIVES();
   const std::string path = testing_support::SmallDrive("readonly") + "new\\sub\\";
-  EXPECT_EQ(CreateFolderPath(path.c_str()), -3);
+  EXPECT_EQ(CreateFolderPath(path.c_str()), FolderPathResult::CreateFailed);
   EXPECT_EQ(creations, std::vector<std::string>{testing_support::SmallDrive("readonly") + "new"});
   EXPECT_FALSE(FolderExists(path));
 }
@@ -188,7 +188,7 @@ TEST_F(FolderPathTest, LevelsCreatedBeforeAFailedOneStay) {
   SKIP_WITHOUT_SMALL_DRIVES();
   // The file system has room for two more items: A and A\B, not A\B\C.
   const std::string top = testing_support::SmallDrive("inodes");
-  EXPECT_EQ(CreateFolderPath((top + "A\\B\\C\\D\\").c_str()), -3);
+  EXPECT_EQ(CreateFolderPath((top + "A\\B\\C\\D\\").c_str()), FolderPathResult::CreateFailed);
   EXPECT_EQ(creations, (std::vector<std::string>{top + "A", top + "A\\B", top + "A\\B\\C"}));
   EXPECT_TRUE(FolderExists(top + "A\\B"));
   EXPECT_FALSE(FolderExists(top + "A\\B\\C"));

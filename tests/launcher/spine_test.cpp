@@ -119,7 +119,7 @@ TEST(RunProcessAndWaitTest, MissingProgramIsReportedAsNotStarted) {
   EXPECT_FALSE(RunProcessAndWait((folder.Path() + "i_autorun.exe").c_str(), nullptr, SW_SHOWNORMAL));
 }
 
-const std::string kLauncher = testing_support::WindowsPathOf(LAUNCHER_EXE_UNIX_PATH);
+const std::string LAUNCHER_PATH = testing_support::WindowsPathOf(LAUNCHER_EXE_UNIX_PATH);
 
 // Both cases would show the progress dialog (and wait for a person to answer
 // its error box, since the bare launcher carries no bundle) if the launcher
@@ -127,7 +127,7 @@ const std::string kLauncher = testing_support::WindowsPathOf(LAUNCHER_EXE_UNIX_P
 TEST(LauncherProcessTest, SecondCopyExitsAtOnceWithZero) {
   NamedMutex first;
   ASSERT_EQ(MutexCreateResult::Created, first.Create(LAUNCHER_MUTEX_NAME)) << "another launcher is running on this prefix";
-  EXPECT_EQ(0, testing_support::RunAndWait("\"" + kLauncher + "\"", 20000));
+  EXPECT_EQ(0, testing_support::RunAndWait("\"" + LAUNCHER_PATH + "\"", 20000));
 }
 
 TEST(LauncherProcessTest, TemporaryFolderTooLongEndsWithoutExtracting) {
@@ -137,7 +137,7 @@ TEST(LauncherProcessTest, TemporaryFolderTooLongEndsWithoutExtracting) {
   environment += "TEMP=C:\\" + std::string(300, 'y');
   environment += '\0';
   environment += '\0';
-  EXPECT_EQ(0, testing_support::RunAndWait("\"" + kLauncher + "\"", 20000, environment.c_str()));
+  EXPECT_EQ(0, testing_support::RunAndWait("\"" + LAUNCHER_PATH + "\"", 20000, environment.c_str()));
   // The single-instance mutex was released on the way out.
   NamedMutex probe;
   EXPECT_EQ(MutexCreateResult::Created, probe.Create(LAUNCHER_MUTEX_NAME));

@@ -120,7 +120,7 @@ InstallerReport ReadInstallerReport(const std::string& path) {
 }
 
 LauncherProcess::~LauncherProcess() {
-  if (process_.hProcess) Wait();
+  if (processInfo.hProcess) Wait();
 }
 
 bool LauncherProcess::Start(const std::string& program, const RunOptions& options) {
@@ -128,25 +128,25 @@ bool LauncherProcess::Start(const std::string& program, const RunOptions& option
 }
 
 bool LauncherProcess::Start(const std::wstring& program, const RunOptions& options) {
-  options_ = options;
+  runOptions = options;
   std::wstring environment = EnvironmentFor(options);
   std::wstring commandLine = L"\"" + program + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                      &environment[0], nullptr, &startup, &process_)) {
-    process_ = {};
+                      &environment[0], nullptr, &startup, &processInfo)) {
+    processInfo = {};
     return false;
   }
-  CloseHandle(process_.hThread);
-  process_.hThread = nullptr;
-  watcher_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+  CloseHandle(processInfo.hThread);
+  processInfo.hThread = nullptr;
+  watcher = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
   return true;
 }
 
 DWORD WINAPI LauncherProcess::Watch(void* self) {
   LauncherProcess& run = *static_cast<LauncherProcess*>(self);
-  while (!run.stop_) {
+  while (!run.stopWatching) {
     run.WatchOnce();
     Sleep(2);
   }
@@ -156,56 +156,56 @@ DWORD WINAPI LauncherProcess::Watch(void* self) {
 void LauncherProcess::WatchOnce() {
   static const std::string dialogTitle = GetText(0, TEXT_DIALOG_TITLE);
   static const std::string boxCaption = GetText(0, TEXT_SETUP_CAPTION);
-  Scan scan{process_.dwProcessId, {}};
+  Scan scan{processInfo.dwProcessId, {}};
   EnumWindows(CollectProcessWindows, reinterpret_cast<LPARAM>(&scan));
   for (HWND window : scan.windows) {
     if (ClassOf(window) != "#32770") continue;
     const std::string title = WindowText(window);
     if (title == dialogTitle) {
-      outcome_.dialogSeen = true;
-      if (options_.cancel && !outcome_.cancelSent) {
+      outcome.dialogSeen = true;
+      if (runOptions.cancel && !outcome.cancelSent) {
         // Sent as soon as the dialog exists, shown or not yet, since its
         // worker is already writing. Posted: the dialog asks its question
         // inside the command's handler.
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(1004, BN_CLICKED), 0);
-        outcome_.cancelSent = true;
+        outcome.cancelSent = true;
       }
     } else if (title == boxCaption && IsWindowVisible(window) &&
-               std::find(answered_.begin(), answered_.end(), window) == answered_.end()) {
+               std::find(answered.begin(), answered.end(), window) == answered.end()) {
       std::string text;
       EnumChildWindows(window, CollectStaticText, reinterpret_cast<LPARAM>(&text));
       if (text.empty()) continue;  // not filled in yet: next round
-      answered_.push_back(window);
-      outcome_.boxes.push_back(text);
+      answered.push_back(window);
+      outcome.boxes.push_back(text);
       PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
   }
 }
 
 bool LauncherProcess::Running() const {
-  return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+  return processInfo.hProcess && WaitForSingleObject(processInfo.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 RunOutcome LauncherProcess::Wait() {
-  if (!process_.hProcess) return outcome_;
-  if (WaitForSingleObject(process_.hProcess, options_.timeoutMs) == WAIT_OBJECT_0) {
+  if (!processInfo.hProcess) return outcome;
+  if (WaitForSingleObject(processInfo.hProcess, runOptions.timeoutMs) == WAIT_OBJECT_0) {
     DWORD code = 0;
-    GetExitCodeProcess(process_.hProcess, &code);
-    outcome_.exitCode = static_cast<long>(code);
+    GetExitCodeProcess(processInfo.hProcess, &code);
+    outcome.exitCode = static_cast<long>(code);
   } else {
-    TerminateProcess(process_.hProcess, 99);
-    WaitForSingleObject(process_.hProcess, 5000);
-    outcome_.exitCode = -2;
+    TerminateProcess(processInfo.hProcess, 99);
+    WaitForSingleObject(processInfo.hProcess, 5000);
+    outcome.exitCode = -2;
   }
-  InterlockedExchange(&stop_, 1);
-  if (watcher_) {
-    WaitForSingleObject(watcher_, INFINITE);
-    CloseHandle(watcher_);
-    watcher_ = nullptr;
+  InterlockedExchange(&stopWatching, 1);
+  if (watcher) {
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    watcher = nullptr;
   }
-  CloseHandle(process_.hProcess);
-  process_ = {};
-  return outcome_;
+  CloseHandle(processInfo.hProcess);
+  processInfo = {};
+  return outcome;
 }
 
 RunOutcome RunLauncher(const std::string& program, const RunOptions& options) {

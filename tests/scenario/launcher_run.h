@@ -70,12 +70,12 @@ class LauncherProcess {
   static DWORD WINAPI Watch(void* self);
   void WatchOnce();
 
-  RunOptions options_;
-  PROCESS_INFORMATION process_ = {};
-  HANDLE watcher_ = nullptr;
-  volatile LONG stop_ = 0;
-  RunOutcome outcome_;
-  std::vector<HWND> answered_;
+  RunOptions runOptions;
+  PROCESS_INFORMATION processInfo = {};
+  HANDLE watcher = nullptr;
+  volatile LONG stopWatching = 0;
+  RunOutcome outcome;
+  std::vector<HWND> answered;
 };
 
 // Starts the launcher and waits for its end.

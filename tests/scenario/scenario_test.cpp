@@ -32,12 +32,12 @@ using scenario::RunOutcome;
 
 namespace {
 
-const std::string kLauncher = WindowsPathOf(LAUNCHER_UNIX_PATH);
-const std::string kInstaller = WindowsPathOf(INSTALLER_UNIX_PATH);
-const std::string kDrives = WindowsPathOf(DRIVES_UNIX_ROOT);
-const std::string kPlantedDll = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
-const std::string kLauncherHost = WindowsPathOf(LAUNCHER_HOST_UNIX_PATH);
-const std::string kSigned = WindowsPathOf(SIGNED_UNIX_DIR);
+const std::string LAUNCHER_PATH = WindowsPathOf(LAUNCHER_UNIX_PATH);
+const std::string INSTALLER_PATH = WindowsPathOf(INSTALLER_UNIX_PATH);
+const std::string DRIVES_ROOT = WindowsPathOf(DRIVES_UNIX_ROOT);
+const std::string PLANTED_DLL_PATH = WindowsPathOf(PLANTED_DLL_UNIX_PATH);
+const std::string LAUNCHER_HOST_PATH = WindowsPathOf(LAUNCHER_HOST_UNIX_PATH);
+const std::string SIGNED_FOLDER = WindowsPathOf(SIGNED_UNIX_DIR);
 
 std::string CrcOf(const Bytes& data) {
   char text[16];
@@ -97,21 +97,21 @@ void ExpectOnlyOwnEntries(const std::string& folder) {
 class LauncherScenario : public ::testing::Test {
  protected:
   void SetUp() override {
-    entries_ = MakeDemoEntries();
-    const std::string installer = ReadFileBytes(kInstaller);
-    ASSERT_FALSE(installer.empty()) << kInstaller;
-    entries_.contents[0].assign(installer.begin(), installer.end());
-    temp_ = scratch_.Path() + "temp\\";
-    CreateDirectoryA(temp_.c_str(), nullptr);
-    launcher_ = scratch_.Path() + "zephra_trial.exe";
-    control_ = scratch_.Path() + "standin.ini";
-    report_ = scratch_.Path() + "report.txt";
+    demo = MakeDemoEntries();
+    const std::string installer = ReadFileBytes(INSTALLER_PATH);
+    ASSERT_FALSE(installer.empty()) << INSTALLER_PATH;
+    demo.contents[0].assign(installer.begin(), installer.end());
+    tempFolder = scratch.Path() + "temp\\";
+    CreateDirectoryA(tempFolder.c_str(), nullptr);
+    launcherPath = scratch.Path() + "zephra_trial.exe";
+    controlPath = scratch.Path() + "standin.ini";
+    reportPath = scratch.Path() + "report.txt";
   }
 
   void Pack(const std::vector<bundle::BundleInput>& inputs) {
-    ASSERT_TRUE(WriteBundledCopy(kLauncher, launcher_, inputs)) << launcher_;
+    ASSERT_TRUE(WriteBundledCopy(LAUNCHER_PATH, launcherPath, inputs)) << launcherPath;
   }
-  void PackAll() { Pack(BundleInputsOf(entries_)); }
+  void PackAll() { Pack(BundleInputsOf(demo)); }
 
   // Runs the launcher with TMP = temp and a control file with these lines
   // besides the report.
@@ -123,12 +123,12 @@ class LauncherScenario : public ::testing::Test {
   }
   // The same with options as given, and the launcher at launcher when set.
   RunOutcome RunWith(RunOptions options, const std::string& control = "", const std::wstring& launcher = L"") {
-    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
-    options.controlFile = control_;
-    return RunLauncher(launcher.empty() ? Widen(launcher_) : launcher, options);
+    scenario::WriteControl(controlPath, "report=" + reportPath + "\r\n" + control);
+    options.controlFile = controlPath;
+    return RunLauncher(launcher.empty() ? Widen(launcherPath) : launcher, options);
   }
 
-  InstallerReport Report() { return scenario::ReadInstallerReport(report_); }
+  InstallerReport Report() { return scenario::ReadInstallerReport(reportPath); }
 
   // The installer ran from folder (ends with a backslash), its path quoted
   // and no arguments, owning its mutex (unless the test took it first), and
@@ -142,43 +142,43 @@ class LauncherScenario : public ::testing::Test {
     EXPECT_EQ(1, report.argc) << report.commandLine;
     EXPECT_EQ(mutex, report.mutex);
     for (int row = 0; row < ENTRY_COUNT; ++row) {
-      const std::string& name = entries_.names[row];
+      const std::string& name = demo.names[row];
       const auto found = report.files.find(name);
       ASSERT_TRUE(found != report.files.end() && found->second.present) << name << " did not arrive";
       const InstallerReport::File& file = found->second;
-      EXPECT_EQ(entries_.contents[row].size(), file.size) << name;
-      EXPECT_EQ(CrcOf(entries_.contents[row]), file.crc) << name;
+      EXPECT_EQ(demo.contents[row].size(), file.size) << name;
+      EXPECT_EQ(CrcOf(demo.contents[row]), file.crc) << name;
       EXPECT_EQ(name == "readme_traial.txt", file.readOnly) << name;
     }
   }
 
-  ScratchFolder scratch_{"scenario"};
-  DemoEntries entries_;
-  std::string temp_, launcher_, control_, report_;
+  ScratchFolder scratch{"scenario"};
+  DemoEntries demo;
+  std::string tempFolder, launcherPath, controlPath, reportPath;
 };
 
 TEST_F(LauncherScenario, FullRunWritesAllTenStartsTheInstallerAndRemovesEverything) {
   PackAll();
-  const RunOutcome outcome = Run(temp_);
+  const RunOutcome outcome = Run(tempFolder);
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_TRUE(outcome.dialogSeen);
   EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
-  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
-  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(tempFolder).empty()) << "left behind: " << FolderItems(tempFolder)[0];
 }
 
 TEST_F(LauncherScenario, SecondCopyStartedWhileTheFirstRunsExitsAtOnceAndTouchesNothing) {
   PackAll();
-  scenario::WriteControl(control_, "report=" + report_ + "\r\nlinger_ms=4000\r\n");
+  scenario::WriteControl(controlPath, "report=" + reportPath + "\r\nlinger_ms=4000\r\n");
   scenario::LauncherProcess first;
-  ASSERT_TRUE(first.Start(launcher_, RunOptions{temp_, control_}));
-  ASSERT_TRUE(scenario::WaitForFile(report_, 30000)) << "the first copy's installer never started";
+  ASSERT_TRUE(first.Start(launcherPath, RunOptions{tempFolder, controlPath}));
+  ASSERT_TRUE(scenario::WaitForFile(reportPath, 30000)) << "the first copy's installer never started";
 
-  const std::string otherTemp = scratch_.Path() + "temp2\\";
+  const std::string otherTemp = scratch.Path() + "temp2\\";
   CreateDirectoryA(otherTemp.c_str(), nullptr);
   RunOptions second{otherTemp, ""};
   second.timeoutMs = 20000;
-  const RunOutcome refused = RunLauncher(launcher_, second);
+  const RunOutcome refused = RunLauncher(launcherPath, second);
   EXPECT_EQ(0, refused.exitCode);
   EXPECT_FALSE(refused.dialogSeen);
   EXPECT_TRUE(first.Running()) << "the second copy did not end while the first's installer still ran";
@@ -186,8 +186,8 @@ TEST_F(LauncherScenario, SecondCopyStartedWhileTheFirstRunsExitsAtOnceAndTouches
 
   const RunOutcome outcome = first.Wait();
   EXPECT_EQ(0, outcome.exitCode);
-  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(tempFolder).empty());
 }
 
 TEST_F(LauncherScenario, DriveRootTemporaryFolderGetsPrivateFoldersHeldUntilTheRemoval) {
@@ -198,10 +198,10 @@ TEST_F(LauncherScenario, DriveRootTemporaryFolderGetsPrivateFoldersHeldUntilTheR
   // removal waiting until the folders have been looked at.
   HANDLE installerMutex = CreateMutexA(nullptr, TRUE, INSTALLER_MUTEX_NAME);
   ASSERT_NE(nullptr, installerMutex);
-  scenario::WriteControl(control_, "report=" + report_ + "\r\n");
+  scenario::WriteControl(controlPath, "report=" + reportPath + "\r\n");
   scenario::LauncherProcess launcher;
-  ASSERT_TRUE(launcher.Start(launcher_, RunOptions{"S:\\", control_}));
-  ASSERT_TRUE(scenario::WaitForFile(report_, 30000)) << "the installer never started";
+  ASSERT_TRUE(launcher.Start(launcherPath, RunOptions{"S:\\", controlPath}));
+  ASSERT_TRUE(scenario::WaitForFile(reportPath, 30000)) << "the installer never started";
   for (const std::string folder : {"S:\\ZEPHRAQUEST_DEMO_B", "S:\\ZEPHRAQUEST_DEMO_B\\ZEQXPC"}) {
     SCOPED_TRACE(folder);
     ExpectOnlyOwnEntries(folder);
@@ -223,7 +223,7 @@ TEST_F(LauncherScenario, DriveRootTemporaryFolderGetsPrivateFoldersHeldUntilTheR
 TEST_F(LauncherScenario, TemporaryFolderEndingInATrailByte5CStillGetsItsBackslash) {
   // "temp表": 表 is 0x95 0x5C in code page 932; TMP is given without a
   // trailing backslash, so the last byte of the value is that 0x5C.
-  const std::string temp = scratch_.Path() + "temp\x95\x5C";
+  const std::string temp = scratch.Path() + "temp\x95\x5C";
   ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr)) << "cannot create a folder with a Japanese name (LOCPATH?)";
   PackAll();
   const RunOutcome outcome = Run(temp);
@@ -234,51 +234,51 @@ TEST_F(LauncherScenario, TemporaryFolderEndingInATrailByte5CStillGetsItsBackslas
   // Nothing went to the parent, as it would if the 0x5C were taken for the
   // folder's trailing backslash ("temp\x95" + "ZEQXPC").
   EXPECT_EQ((std::vector<std::string>{"report.txt", "standin.ini", "temp", "temp\x95\x5C", "zephra_trial.exe"}),
-            FolderItems(scratch_.Path()));
+            FolderItems(scratch.Path()));
 }
 
 TEST_F(LauncherScenario, ConfirmedCancelStartsNoInstallerAndLeavesNothing) {
   // Data entries large enough (64 MiB together) that the command, sent as
   // soon as the dialog exists, arrives while they are being written.
   for (int row = 5; row < ENTRY_COUNT; ++row) {
-    if (EntryTable[row].flags & ENTRY_STREAMED) entries_.contents[row] = DemoContent(16 << 20, row);
+    if (EntryTable[row].flags & ENTRY_STREAMED) demo.contents[row] = DemoContent(16 << 20, row);
   }
   PackAll();
-  const RunOutcome outcome = Run(temp_, "", /*cancel=*/true);
+  const RunOutcome outcome = Run(tempFolder, "", /*cancel=*/true);
   EXPECT_EQ(0, outcome.exitCode);
   ASSERT_TRUE(outcome.cancelSent);
   ASSERT_EQ(1u, outcome.boxes.size());
   EXPECT_EQ(GetText(0, TEXT_CANCEL_QUESTION), outcome.boxes[0]);
   EXPECT_FALSE(Report().present) << "the installer ran after a confirmed cancel";
-  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+  EXPECT_TRUE(FolderItems(tempFolder).empty()) << "left behind: " << FolderItems(tempFolder)[0];
 }
 
 TEST_F(LauncherScenario, MissingEntryIsReportedAndEverythingWrittenIsRemoved) {
-  Pack(BundleInputsOf(entries_, {8}));  // inst_se.dat: after the read-only read-me
-  const RunOutcome outcome = Run(temp_);
+  Pack(BundleInputsOf(demo, {8}));  // inst_se.dat: after the read-only read-me
+  const RunOutcome outcome = Run(tempFolder);
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
   EXPECT_FALSE(Report().present);
-  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+  EXPECT_TRUE(FolderItems(tempFolder).empty()) << "left behind: " << FolderItems(tempFolder)[0];
 }
 
 TEST_F(LauncherScenario, DamagedBlockIsReportedAndEverythingWrittenIsRemoved) {
-  std::vector<bundle::BundleInput> inputs = BundleInputsOf(entries_);
+  std::vector<bundle::BundleInput> inputs = BundleInputsOf(demo);
   Bytes& block = inputs[4].data;  // zephra.exe: its stream ends half-way
   ASSERT_EQ("zephra.exe", inputs[4].name);
   block.resize(block.size() / 2);
   Pack(inputs);
-  const RunOutcome outcome = Run(temp_);
+  const RunOutcome outcome = Run(tempFolder);
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_DAMAGED)}, outcome.boxes);
   EXPECT_FALSE(Report().present);
-  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+  EXPECT_TRUE(FolderItems(tempFolder).empty()) << "left behind: " << FolderItems(tempFolder)[0];
 }
 
 TEST_F(LauncherScenario, FullDiskIsReportedAsSuchAndEverythingWrittenIsRemoved) {
-  if (!FileExists(kDrives + "\\u-mounted")) GTEST_SKIP() << "no 1 MiB file system on U: (mounting tmpfs needs root)";
+  if (!FileExists(DRIVES_ROOT + "\\u-mounted")) GTEST_SKIP() << "no 1 MiB file system on U: (mounting tmpfs needs root)";
   RemoveTree("U:\\ZEPHRAQUEST_DEMO_B");
-  entries_.contents[7] = DemoContent(600000, 8);  // inst_bgm.dat no longer fits
+  demo.contents[7] = DemoContent(600000, 8);  // inst_bgm.dat no longer fits
   PackAll();
   const RunOutcome outcome = Run("U:\\");
   EXPECT_EQ(0, outcome.exitCode);
@@ -289,66 +289,66 @@ TEST_F(LauncherScenario, FullDiskIsReportedAsSuchAndEverythingWrittenIsRemoved) 
 
 TEST_F(LauncherScenario, ChildKeepingTheInstallerMutexIsWaitedForBeforeTheRemoval) {
   PackAll();
-  const RunOutcome outcome = Run(temp_, "child_ms=1500\r\n");
+  const RunOutcome outcome = Run(tempFolder, "child_ms=1500\r\n");
   EXPECT_EQ(0, outcome.exitCode);
   const InstallerReport report = Report();
-  ExpectInstallerSawEverything(report, temp_ + "ZEQXPC\\");
+  ExpectInstallerSawEverything(report, tempFolder + "ZEQXPC\\");
   // The child counted the files at the end of its hold: all ten were still
   // there, so the launcher had not begun the removal.
   EXPECT_EQ((std::vector<std::string>{"holds 1500", "present 10", "released"}), ChildLines(report));
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  EXPECT_TRUE(FolderItems(tempFolder).empty());
 }
 
 TEST_F(LauncherScenario, AbandonedInstallerMutexEndsTheWait) {
   PackAll();
   // A child that ends holding the mutex: the launcher's wait ends abandoned.
-  RunOutcome outcome = Run(temp_, "child_ms=500\r\nchild_release=0\r\n");
+  RunOutcome outcome = Run(tempFolder, "child_ms=500\r\nchild_release=0\r\n");
   EXPECT_EQ(0, outcome.exitCode);
   InstallerReport report = Report();
-  ExpectInstallerSawEverything(report, temp_ + "ZEQXPC\\");
+  ExpectInstallerSawEverything(report, tempFolder + "ZEQXPC\\");
   EXPECT_EQ((std::vector<std::string>{"holds 500", "present 10", "abandoned"}), ChildLines(report));
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  EXPECT_TRUE(FolderItems(tempFolder).empty());
 
   // The installer itself ends without releasing it.
-  DeleteFileA(report_.c_str());
-  outcome = Run(temp_, "release=0\r\n");
+  DeleteFileA(reportPath.c_str());
+  outcome = Run(tempFolder, "release=0\r\n");
   EXPECT_EQ(0, outcome.exitCode);
-  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(tempFolder).empty());
 }
 
 TEST_F(LauncherScenario, FolderLeftBeforeTheRunIsEmptiedSoTheInstallerFindsOnlyTheTen) {
   // Read-only files of the same names, as an earlier run leaves them; a DLL
   // the installer would load, a sub-folder with a file and a read-only
   // stray, as another user could leave them.
-  const std::string folder = temp_ + "ZEQXPC\\";
+  const std::string folder = tempFolder + "ZEQXPC\\";
   CreateDirectoryA(folder.c_str(), nullptr);
   CreateDirectoryA((folder + "plugins").c_str(), nullptr);
-  ASSERT_TRUE(CopyFileA(kPlantedDll.c_str(), (folder + "version.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(PLANTED_DLL_PATH.c_str(), (folder + "version.dll").c_str(), FALSE));
   for (const char* name : {"readme_traial.txt", "inst_se.dat", "zephra.exe", "old.log", "plugins\\hook.dll"}) {
     WriteFileBytes(folder + name, "left over from an earlier run");
     SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_READONLY);
   }
   PackAll();
-  const RunOutcome outcome = Run(temp_);
+  const RunOutcome outcome = Run(tempFolder);
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
   ExpectInstallerSawEverything(Report(), folder);
-  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+  EXPECT_TRUE(FolderItems(tempFolder).empty()) << "left behind: " << FolderItems(tempFolder)[0];
 }
 
 TEST_F(LauncherScenario, FolderThatCannotBeEmptiedFailsTheFirstRowAndStartsNothing) {
   // A program left under the installer's name, and a file held open
   // without delete sharing, which cannot be removed.
-  const std::string folder = temp_ + "ZEQXPC\\";
+  const std::string folder = tempFolder + "ZEQXPC\\";
   CreateDirectoryA(folder.c_str(), nullptr);
-  ASSERT_TRUE(CopyFileA(kInstaller.c_str(), (folder + "i_autorun.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(INSTALLER_PATH.c_str(), (folder + "i_autorun.exe").c_str(), FALSE));
   WriteFileBytes(folder + "busy.log", "held");
   HANDLE busy = CreateFileA((folder + "busy.log").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                             nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, busy);
   PackAll();
-  const RunOutcome outcome = Run(temp_);
+  const RunOutcome outcome = Run(tempFolder);
   CloseHandle(busy);
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_INSTALL_FAILED)}, outcome.boxes);
@@ -374,18 +374,18 @@ class RedirectedFolder : public LauncherScenario, public ::testing::WithParamInt
 TEST_P(RedirectedFolder, FailsTheFirstRowAndNothingThroughItIsWrittenDeletedOrStarted) {
   const Redirection& redirection = GetParam();
   if (redirection.driveRoot && !DriveMapped("S:\\")) GTEST_SKIP() << "drive S: is not mapped";
-  const std::string temp = redirection.driveRoot ? "S:\\" : temp_;
+  const std::string temp = redirection.driveRoot ? "S:\\" : tempFolder;
   if (redirection.driveRoot) RemoveTree("S:\\ZEPHRAQUEST_DEMO_B");
   // The victim holds table names, a file of its own, and programs where the
   // launcher would start its installer through the link.
-  const std::string victim = scratch_.Path() + "victim\\";
+  const std::string victim = scratch.Path() + "victim\\";
   CreateDirectoryA(victim.c_str(), nullptr);
   CreateDirectoryA((victim + "ZEQXPC").c_str(), nullptr);
   const std::vector<std::string> files = {"setup.exe", "readme_traial.txt", "notes.txt", "i_autorun.exe",
                                           "ZEQXPC\\i_autorun.exe"};
   for (const std::string& file : files) WriteFileBytes(victim + file, "the victim's " + file);
   for (const std::string& file : {files[3], files[4]}) {
-    ASSERT_TRUE(CopyFileA(kInstaller.c_str(), (victim + file).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(INSTALLER_PATH.c_str(), (victim + file).c_str(), FALSE));
   }
   // Everything in it, names and bytes: equal afterwards, nothing was
   // written, deleted or added there.
@@ -418,19 +418,19 @@ INSTANTIATE_TEST_SUITE_P(Links, RedirectedFolder,
 
 TEST_F(LauncherScenario, FileStillOpenInAnotherProcessStaysWithItsFolder) {
   PackAll();
-  scenario::WriteControl(control_, "report=" + report_ + "\r\nlinger_ms=2000\r\n");
+  scenario::WriteControl(controlPath, "report=" + reportPath + "\r\nlinger_ms=2000\r\n");
   scenario::LauncherProcess launcher;
-  ASSERT_TRUE(launcher.Start(launcher_, RunOptions{temp_, control_}));
-  ASSERT_TRUE(scenario::WaitForFile(report_, 30000));
+  ASSERT_TRUE(launcher.Start(launcherPath, RunOptions{tempFolder, controlPath}));
+  ASSERT_TRUE(scenario::WaitForFile(reportPath, 30000));
   // Held without delete sharing, as a program still reading it would.
-  const std::string held = temp_ + "ZEQXPC\\inst_se.dat";
+  const std::string held = tempFolder + "ZEQXPC\\inst_se.dat";
   HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   const RunOutcome outcome = launcher.Wait();
   CloseHandle(file);
   EXPECT_EQ(0, outcome.exitCode);
-  EXPECT_EQ(std::vector<std::string>{"ZEQXPC"}, FolderItems(temp_));
-  EXPECT_EQ(std::vector<std::string>{"inst_se.dat"}, FolderItems(temp_ + "ZEQXPC\\"));
+  EXPECT_EQ(std::vector<std::string>{"ZEQXPC"}, FolderItems(tempFolder));
+  EXPECT_EQ(std::vector<std::string>{"inst_se.dat"}, FolderItems(tempFolder + "ZEQXPC\\"));
 }
 
 // A launcher started from a folder others can write to (downloads, a
@@ -440,17 +440,17 @@ TEST_F(LauncherScenario, FileStillOpenInAnotherProcessStaysWithItsFolder) {
 TEST_F(LauncherScenario, DllsPlantedBesideTheLauncherAreNotLoaded) {
   const std::vector<std::string> planted = {"comctl32.dll", "uxtheme.dll"};
   for (const std::string& name : planted) {
-    ASSERT_TRUE(CopyFileA(kPlantedDll.c_str(), (scratch_.Path() + name).c_str(), FALSE)) << name;
+    ASSERT_TRUE(CopyFileA(PLANTED_DLL_PATH.c_str(), (scratch.Path() + name).c_str(), FALSE)) << name;
   }
-  launcher_ = scratch_.Path() + "zephra_planted_trial.exe";
+  launcherPath = scratch.Path() + "zephra_planted_trial.exe";
   NativeDllsFirst nativeFirst("zephra_planted_trial.exe", {"comctl32", "uxtheme"});
   PackAll();
-  const RunOutcome outcome = Run(temp_);
+  const RunOutcome outcome = Run(tempFolder);
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_TRUE(outcome.dialogSeen);
-  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
   for (const std::string& name : planted) {
-    EXPECT_FALSE(FileExists(scratch_.Path() + name + ".loaded")) << "the planted " << name << " was loaded";
+    EXPECT_FALSE(FileExists(scratch.Path() + name + ".loaded")) << "the planted " << name << " was loaded";
   }
 }
 
@@ -470,7 +470,7 @@ void PrintTo(const FolderName& folder, std::ostream* out) { *out << folder.label
 class TemporaryFolderNamed : public LauncherScenario, public ::testing::WithParamInterface<FolderName> {};
 
 TEST_P(TemporaryFolderNamed, InstallerRunsFromItAndNothingIsLeftAnywhere) {
-  const std::wstring parent = Widen(scratch_.Path());
+  const std::wstring parent = Widen(scratch.Path());
   const std::wstring temp = parent + GetParam().name + L"\\";
   ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
   std::wstring ansiForm = temp;
@@ -501,18 +501,18 @@ INSTANTIATE_TEST_SUITE_P(Names, TemporaryFolderNamed,
                          [](const ::testing::TestParamInfo<FolderName>& info) { return info.param.label; });
 
 TEST_F(LauncherScenario, LauncherSavedInAFolderNamedOutsideTheCodePageInstalls) {
-  const std::wstring folder = Widen(scratch_.Path()) + L"\xD55C\\";  // 한
+  const std::wstring folder = Widen(scratch.Path()) + L"\xD55C\\";  // 한
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   PackAll();
   const std::wstring launcher = folder + L"zephra_trial.exe";
-  ASSERT_TRUE(MoveFileW(Widen(launcher_).c_str(), launcher.c_str()));
+  ASSERT_TRUE(MoveFileW(Widen(launcherPath).c_str(), launcher.c_str()));
   RunOptions options;
-  options.tempFolder = temp_;
+  options.tempFolder = tempFolder;
   const RunOutcome outcome = RunWith(options, "", launcher);
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
-  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(tempFolder).empty());
 }
 
 // Wine runs everything with full rights: it never refuses CreateProcessA with
@@ -524,10 +524,10 @@ TEST_F(LauncherScenario, LauncherSavedInAFolderNamedOutsideTheCodePageInstalls) 
 class HookedLauncherScenario : public LauncherScenario {
  protected:
   testing_support::HostRun RunHost(const std::string& fault, const std::string& control) {
-    scenario::WriteControl(control_, "report=" + report_ + "\r\n" + control);
-    const std::string folder = scratch_.Path() + "host\\";
+    scenario::WriteControl(controlPath, "report=" + reportPath + "\r\n" + control);
+    const std::string folder = scratch.Path() + "host\\";
     CreateDirectoryA(folder.c_str(), nullptr);
-    return RunBundledHost(kLauncherHost, folder, BundleInputsOf(entries_), temp_, fault + " \"" + control_ + "\"");
+    return RunBundledHost(LAUNCHER_HOST_PATH, folder, BundleInputsOf(demo), tempFolder, fault + " \"" + controlPath + "\"");
   }
 };
 
@@ -537,8 +537,8 @@ TEST_F(HookedLauncherScenario, InstallerThatNeedsElevationIsStartedThroughTheShe
   // The shell started the real installer; the flow went on only after its end.
   EXPECT_EQ((std::vector<std::string>{"shell-execute started", "installer-ended-before-mutex 1", "exit 0"}),
             run.ReportLines());
-  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(tempFolder).empty());
 }
 
 TEST_F(HookedLauncherScenario, DeclinedElevationGoesOnAndRemovesEverything) {
@@ -546,7 +546,7 @@ TEST_F(HookedLauncherScenario, DeclinedElevationGoesOnAndRemovesEverything) {
   EXPECT_EQ(0, run.exitCode);
   EXPECT_EQ((std::vector<std::string>{"shell-execute declined", "exit 0"}), run.ReportLines());
   EXPECT_FALSE(Report().present);
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  EXPECT_TRUE(FolderItems(tempFolder).empty());
 }
 
 TEST_F(HookedLauncherScenario, InstallerMutexRefusedToTheLauncherIsStillWaitedFor) {
@@ -556,10 +556,10 @@ TEST_F(HookedLauncherScenario, InstallerMutexRefusedToTheLauncherIsStillWaitedFo
                                       "exit 0"}),
             run.ReportLines());
   const InstallerReport report = Report();
-  ExpectInstallerSawEverything(report, temp_ + "ZEQXPC\\");
+  ExpectInstallerSawEverything(report, tempFolder + "ZEQXPC\\");
   // All ten files were still there at the end of the child's hold.
   EXPECT_EQ((std::vector<std::string>{"holds 1500", "present 10", "released"}), ChildLines(report));
-  EXPECT_TRUE(FolderItems(temp_).empty());
+  EXPECT_TRUE(FolderItems(tempFolder).empty());
 }
 
 // The launcher as a publisher ships it: packed by bundletool, then signed
@@ -569,19 +569,19 @@ class SignedLauncherScenario : public LauncherScenario {
  protected:
   void SetUp() override {
     LauncherScenario::SetUp();
-    if (FileExists(kSigned + "\\skipped")) GTEST_SKIP() << ReadFileBytes(kSigned + "\\skipped");
-    ASSERT_TRUE(FileExists(kSigned + "\\ready")) << "signed_launcher fixture: " << ReadFileBytes(kSigned + "\\failed");
+    if (FileExists(SIGNED_FOLDER + "\\skipped")) GTEST_SKIP() << ReadFileBytes(SIGNED_FOLDER + "\\skipped");
+    ASSERT_TRUE(FileExists(SIGNED_FOLDER + "\\ready")) << "signed_launcher fixture: " << ReadFileBytes(SIGNED_FOLDER + "\\failed");
     for (int row = 0; row < ENTRY_COUNT; ++row) {
-      const std::string bytes = ReadFileBytes(kSigned + "\\payload\\" + entries_.names[row]);
-      entries_.contents[row].assign(bytes.begin(), bytes.end());
+      const std::string bytes = ReadFileBytes(SIGNED_FOLDER + "\\payload\\" + demo.names[row]);
+      demo.contents[row].assign(bytes.begin(), bytes.end());
     }
-    signed_ = ReadFileBytes(kSigned + "\\zephra_signed.exe");
-    ASSERT_FALSE(signed_.empty());
+    signedLauncher = ReadFileBytes(SIGNED_FOLDER + "\\zephra_signed.exe");
+    ASSERT_FALSE(signedLauncher.empty());
   }
 
   // The data of the named entry of the signed launcher, as the scan finds it.
   bundle::BundleEntry EntryOfSigned(const std::string& name) {
-    bundle::MemorySource source(signed_.data(), uint32_t(signed_.size()));
+    bundle::MemorySource source(signedLauncher.data(), uint32_t(signedLauncher.size()));
     std::vector<bundle::BundleEntry> entries;
     EXPECT_EQ(bundle::ScanStatus::Ok, bundle::ScanBundle(source, entries).status);
     for (const bundle::BundleEntry& entry : entries) {
@@ -591,22 +591,22 @@ class SignedLauncherScenario : public LauncherScenario {
     return bundle::BundleEntry{};
   }
 
-  std::string signed_;
+  std::string signedLauncher;
 };
 
 TEST_F(SignedLauncherScenario, SignedLauncherInstallsAllTenAndRemovesThem) {
-  const std::string verified = ReadFileBytes(kSigned + "\\osslsigncode-verify.txt");
+  const std::string verified = ReadFileBytes(SIGNED_FOLDER + "\\osslsigncode-verify.txt");
   EXPECT_NE(std::string::npos, verified.find("\nexit 0")) << verified;
-  const std::string checked = ReadFileBytes(kSigned + "\\bundletool-verify.txt");
+  const std::string checked = ReadFileBytes(SIGNED_FOLDER + "\\bundletool-verify.txt");
   EXPECT_NE(std::string::npos, checked.find("lies inside the signed part")) << checked;
   EXPECT_NE(std::string::npos, checked.find("\nexit 0")) << checked;
 
-  WriteFileBytes(launcher_, signed_);
-  const RunOutcome outcome = Run(temp_);
+  WriteFileBytes(launcherPath, signedLauncher);
+  const RunOutcome outcome = Run(tempFolder);
   EXPECT_EQ(0, outcome.exitCode);
   EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
-  ExpectInstallerSawEverything(Report(), temp_ + "ZEQXPC\\");
-  EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
+  EXPECT_TRUE(FolderItems(tempFolder).empty()) << "left behind: " << FolderItems(tempFolder)[0];
 }
 
 // A damaged download: one bit of a stored entry, one bit in the middle of a
@@ -615,25 +615,25 @@ TEST_F(SignedLauncherScenario, SignedLauncherInstallsAllTenAndRemovesThem) {
 TEST_F(SignedLauncherScenario, DamagedCopiesAreRefusedWithTheDamagedDownloadText) {
   const bundle::BundleEntry stored = EntryOfSigned("inst_se.dat");
   const bundle::BundleEntry block = EntryOfSigned("zephra.exe");
-  std::string storedFlip = signed_;
+  std::string storedFlip = signedLauncher;
   storedFlip[size_t(stored.dataStart + stored.dataSize / 2)] ^= 0x08;
-  std::string blockFlip = signed_;
+  std::string blockFlip = signedLauncher;
   blockFlip[size_t(block.dataStart + block.dataSize / 2)] ^= 0x08;
   const struct {
     const char* what;
     std::string bytes;
   } copies[] = {{"a bit flipped in a stored entry", storedFlip},
                 {"a bit flipped in a compressed block", blockFlip},
-                {"cut at 60%", signed_.substr(0, signed_.size() * 6 / 10)}};
+                {"cut at 60%", signedLauncher.substr(0, signedLauncher.size() * 6 / 10)}};
   for (const auto& copy : copies) {
     SCOPED_TRACE(copy.what);
-    WriteFileBytes(launcher_, copy.bytes);
-    DeleteFileA(report_.c_str());
-    const RunOutcome outcome = Run(temp_);
+    WriteFileBytes(launcherPath, copy.bytes);
+    DeleteFileA(reportPath.c_str());
+    const RunOutcome outcome = Run(tempFolder);
     EXPECT_EQ(0, outcome.exitCode);
     EXPECT_EQ(std::vector<std::string>{GetErrorText(0, ERROR_TEXT_DAMAGED)}, outcome.boxes);
     EXPECT_FALSE(Report().present) << "the installer started";
-    EXPECT_TRUE(FolderItems(temp_).empty()) << "left behind: " << FolderItems(temp_)[0];
+    EXPECT_TRUE(FolderItems(tempFolder).empty()) << "left behind: " << FolderItems(tempFolder)[0];
   }
 }
 

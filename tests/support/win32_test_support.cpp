@@ -10,12 +10,12 @@ ScratchFolder::ScratchFolder(const std::string& tag) {
   static unsigned counter = 0;
   char name[96];
   snprintf(name, sizeof name, "zt_%s_%lu_%u\\", tag.c_str(), GetCurrentProcessId(), ++counter);
-  path_ = std::string(temp) + name;
-  RemoveTree(path_);
-  CreateDirectoryA(path_.c_str(), nullptr);
+  path = std::string(temp) + name;
+  RemoveTree(path);
+  CreateDirectoryA(path.c_str(), nullptr);
 }
 
-ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
+ScratchFolder::~ScratchFolder() { RemoveTree(path); }
 
 namespace {
 
@@ -200,9 +200,9 @@ std::string OwnProgramPath() {
 }
 
 NativeDllsFirst::NativeDllsFirst(const std::string& programName, const std::vector<std::string>& dlls)
-    : key_("Software\\Wine\\AppDefaults\\" + programName) {
+    : key("Software\\Wine\\AppDefaults\\" + programName) {
   HKEY overrides = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                       &overrides, nullptr) != ERROR_SUCCESS) {
     return;
   }
@@ -214,8 +214,8 @@ NativeDllsFirst::NativeDllsFirst(const std::string& programName, const std::vect
 }
 
 NativeDllsFirst::~NativeDllsFirst() {
-  RegDeleteKeyA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str());
-  RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
 }
 
 }  // namespace testing_support

@@ -19,10 +19,10 @@ class ScratchFolder {
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   // The folder's path with a trailing backslash.
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return path; }
 
  private:
-  std::string path_;
+  std::string path;
 };
 
 // Removes a folder tree; read-only marks are cleared first. Walked in UTF-16,
@@ -71,7 +71,7 @@ class NativeDllsFirst {
   NativeDllsFirst& operator=(const NativeDllsFirst&) = delete;
 
  private:
-  std::string key_;
+  std::string key;
 };
 
 }  // namespace testing_support
