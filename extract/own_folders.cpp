@@ -4,9 +4,9 @@
 #include <cwchar>
 #include <utility>
 
-#include "extract/folder_path.h"
 #include "common/dll_search.h"
 #include "common/last_error.h"
+#include "extract/folder_path.h"
 
 namespace {
 

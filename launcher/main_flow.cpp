@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "extract/progress_dialog.h"
 #include "common/dll_search.h"
+#include "extract/progress_dialog.h"
 #include "launcher/launcher.h"
 #include "ui/sync.h"
 

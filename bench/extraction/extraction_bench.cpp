@@ -39,9 +39,9 @@
 
 #include "bundle/bundle_reader.h"
 #include "extract/extraction_job.h"
+#include "extract/folder_path.h"
 #include "extract/message_table.h"
 #include "extract/own_folders.h"
-#include "extract/folder_path.h"
 #include "installer/standin_report.h"
 #include "launcher/launcher.h"
 

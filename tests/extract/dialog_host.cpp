@@ -56,11 +56,12 @@
 #include <string>
 #include <vector>
 
+#include "common/entry_table.h"
+#include "common/language_index.h"
 #include "extract/message_table.h"
 #include "extract/progress_dialog.h"
 #include "host_report.h"
 #include "import_hook.h"
-#include "launcher/launcher.h"
 #include "resources/resource_ids.h"
 
 namespace {

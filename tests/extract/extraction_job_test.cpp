@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "bundled_program.h"
+#include "common/entry_table.h"
+#include "common/language_index.h"
 #include "extract/extraction_job.h"
-#include "extract/progress_dialog.h"
 #include "import_hook.h"
-#include "launcher/launcher.h"
 #include "small_drives.h"
 #include "win32_test_support.h"
 

@@ -11,7 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "launcher/launcher.h"
+#include "common/entry_table.h"
+#include "common/language_index.h"
 
 namespace {
 

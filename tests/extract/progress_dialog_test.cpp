@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "bundled_program.h"
+#include "common/entry_table.h"
+#include "common/language_index.h"
 #include "extract/message_table.h"
 #include "extract/progress_dialog.h"
-#include "launcher/launcher.h"
 #include "small_drives.h"
 #include "win32_test_support.h"
 

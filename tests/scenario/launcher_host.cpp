@@ -28,9 +28,9 @@
 #include <cstring>
 #include <string>
 
+#include "common/dll_search.h"
 #include "host_report.h"
 #include "import_hook.h"
-#include "common/dll_search.h"
 #include "launcher/launcher.h"
 
 namespace {
