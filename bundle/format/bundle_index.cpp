@@ -61,21 +61,18 @@ bool BundleIndex::LoadChecks() {
   if (parsed.status == CheckRecordStatus::OtherVersion) return true;
   if (parsed.status != CheckRecordStatus::Ok) return fail(ScanStatus::Damaged, parsed.reason, record.dataStart);
 
-  // Every entry must be named: a binary search over the names, sorted.
-  std::vector<const CheckItem*> byName;
-  byName.reserve(parsed.items.size());
-  for (const CheckItem& item : parsed.items) byName.push_back(&item);
-  const auto less = [](const CheckItem* a, const CheckItem* b) { return a->name < b->name; };
-  std::sort(byName.begin(), byName.end(), less);
+  // Every entry must be named: a binary search over the items, which the
+  // parser hands back sorted by name.
+  const auto less = [](const CheckItem& item, const std::string& name) { return item.name < name; };
   crcs.assign(entries.size(), 0);
   for (size_t i = 0; i < entries.size(); ++i) {
     if (IsCheckRecord(entries[i])) continue;
-    const CheckItem key{entries[i].name, 0};
-    const auto at = std::lower_bound(byName.begin(), byName.end(), &key, less);
-    if (at == byName.end() || (*at)->name != key.name) {
+    const std::string name = entries[i].name;
+    const auto at = std::lower_bound(parsed.items.begin(), parsed.items.end(), name, less);
+    if (at == parsed.items.end() || at->name != name) {
       return fail(ScanStatus::Damaged, "an entry is not named in the check record", entries[i].dataEnd);
     }
-    crcs[i] = (*at)->crc;
+    crcs[i] = at->crc;
   }
   recordChecked = true;
   return true;

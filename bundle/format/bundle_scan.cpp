@@ -28,10 +28,6 @@ ScanDiagnosis Problem(ScanDiagnosis d, ScanStatus status, const char* reason, in
   return d;
 }
 
-bool ReadExactly(ByteSource& source, int64_t position, void* buffer, int32_t count) {
-  return source.ReadAt(uint32_t(position), buffer, count) == count;
-}
-
 }  // namespace
 
 // Invariant of the loop: marker is the position where the layout puts a
@@ -59,8 +55,8 @@ ScanDiagnosis ScanBundle(ByteSource& source, std::vector<BundleEntry>& entries) 
     // The marker and, when there is room, the two integers before it.
     uint8_t trailer[RECORD_TRAILER_SIZE];
     const bool roomForTrailer = marker >= 8;
-    if (roomForTrailer ? !ReadExactly(source, marker - 8, trailer, RECORD_TRAILER_SIZE)
-                       : !ReadExactly(source, marker, trailer + 8, 4)) {
+    if (roomForTrailer ? !ReadExactly(source, uint32_t(marker - 8), trailer, RECORD_TRAILER_SIZE)
+                       : !ReadExactly(source, uint32_t(marker), trailer + 8, 4)) {
       return Problem(known, ScanStatus::Unreadable, "read failed", marker);
     }
     const int32_t value = int32_t(LoadLe32(trailer + 8));
@@ -98,7 +94,7 @@ ScanDiagnosis ScanBundle(ByteSource& source, std::vector<BundleEntry>& entries) 
 
     BundleEntry entry;
     std::memset(&entry, 0, sizeof entry);
-    if (!ReadExactly(source, nameStart, entry.name, int32_t(nameLength))) {
+    if (!ReadExactly(source, uint32_t(nameStart), entry.name, int32_t(nameLength))) {
       return Problem(known, ScanStatus::Unreadable, "read failed", nameStart);
     }
     if (entry.name[nameLength - 1] != '\0') {

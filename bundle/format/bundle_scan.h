@@ -43,6 +43,11 @@ class ByteSource {
   virtual int32_t ReadAt(uint32_t position, void* buffer, int32_t count) = 0;
 };
 
+// True when all count bytes at position were read.
+inline bool ReadExactly(ByteSource& source, uint32_t position, void* buffer, int32_t count) {
+  return source.ReadAt(position, buffer, count) == count;
+}
+
 // A ByteSource over bytes in memory (host tools, tests, fuzzers).
 class MemorySource : public ByteSource {
  public:

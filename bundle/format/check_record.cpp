@@ -70,12 +70,11 @@ CheckRecord ParseCheckRecord(const uint8_t* data, size_t size) {
   }
   if (at != body) return Damaged("check record holds bytes after its items");
 
-  std::vector<const CheckItem*> sorted;
-  sorted.reserve(record.items.size());
-  for (const CheckItem& item : record.items) sorted.push_back(&item);
-  std::sort(sorted.begin(), sorted.end(), [](const CheckItem* a, const CheckItem* b) { return a->name < b->name; });
-  for (size_t i = 1; i < sorted.size(); ++i) {
-    if (sorted[i - 1]->name == sorted[i]->name) return Damaged("check record names an entry twice");
+  // Sorted by name: duplicates then sit side by side, and readers search it.
+  std::sort(record.items.begin(), record.items.end(),
+            [](const CheckItem& a, const CheckItem& b) { return a.name < b.name; });
+  for (size_t i = 1; i < record.items.size(); ++i) {
+    if (record.items[i - 1].name == record.items[i].name) return Damaged("check record names an entry twice");
   }
   record.status = CheckRecordStatus::Ok;
   return record;

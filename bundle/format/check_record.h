@@ -65,7 +65,7 @@ enum class CheckRecordStatus {
 struct CheckRecord {
   CheckRecordStatus status = CheckRecordStatus::Damaged;
   const char* reason = "";  // static storage; empty unless Damaged
-  std::vector<CheckItem> items;
+  std::vector<CheckItem> items;  // when Ok: sorted by name, each name once
 };
 
 CheckRecord ParseCheckRecord(const uint8_t* data, size_t size);

@@ -26,17 +26,13 @@ constexpr uint32_t MAX_PADDING = 7;
 
 uint16_t LoadLe16(const uint8_t* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
 
-bool ReadExactly(ByteSource& source, uint32_t position, uint8_t* buffer, uint32_t count) {
-  return source.ReadAt(position, buffer, int32_t(count)) == int32_t(count);
-}
-
 }  // namespace
 
 CertificateDirectory ReadCertificateDirectory(ByteSource& source, uint32_t fileSize) {
   CertificateDirectory directory;
   uint8_t dos[DOS_HEADER_SIZE];
   if (fileSize < DOS_HEADER_SIZE) return directory;
-  if (!ReadExactly(source, 0, dos, DOS_HEADER_SIZE)) {
+  if (!ReadExactly(source, 0, dos, int32_t(DOS_HEADER_SIZE))) {
     directory.readFailed = true;
     return directory;
   }
@@ -47,7 +43,7 @@ CertificateDirectory ReadCertificateDirectory(ByteSource& source, uint32_t fileS
   if (nt + OPTIONAL_HEADER_OFFSET + 2 > fileSize) return directory;
   const uint32_t available = uint32_t(uint64_t(fileSize) - nt < NT_HEADERS_READ ? fileSize - nt : NT_HEADERS_READ);
   uint8_t headers[NT_HEADERS_READ];
-  if (!ReadExactly(source, uint32_t(nt), headers, available)) {
+  if (!ReadExactly(source, uint32_t(nt), headers, int32_t(available))) {
     directory.readFailed = true;
     return directory;
   }
@@ -104,7 +100,7 @@ BundleEnd LocateBundleEnd(ByteSource& source, uint32_t fileSize) {
   const uint32_t windowSize = start < 4 + MAX_PADDING ? start : 4 + MAX_PADDING;
   uint8_t window[4 + MAX_PADDING];
   if (windowSize < 4) return result;
-  if (!ReadExactly(source, start - windowSize, window, windowSize)) {
+  if (!ReadExactly(source, start - windowSize, window, int32_t(windowSize))) {
     result.readFailed = true;
     return result;
   }
