@@ -58,7 +58,7 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
   if (written < 0 || static_cast<size_t>(written) >= sizeof commandLine) return false;
 
   STARTUPINFOA startup = {};
-  static_assert(sizeof startup == 68, "the start-up information of 32-bit Windows");
+  static_assert(sizeof startup == (sizeof(void*) == 4 ? 68 : 104), "the start-up information of this Windows");
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showState);

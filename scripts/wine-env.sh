@@ -3,17 +3,29 @@
 #
 # zephra_wine_env PREFIX
 #   Exports the prefix (made absolute: Wine refuses a relative one, and
-#   ctest runs programs from other folders) and the settings every wine call needs: 32-bit
-#   prefixes, no Mono or Gecko install prompts, quiet debug output (unless
-#   the caller has chosen WINEDEBUG), and the ANSI code page 932, which Wine
-#   takes from the Unix locale variables (LC_ALL=ja_JP.UTF-8 gives
-#   GetACP() == 932 even where the glibc locale is not compiled).
+#   ctest runs programs from other folders) and the settings every wine call
+#   needs: 64-bit prefixes, which run the x86-64 build and, through WoW64 as
+#   on users' 64-bit Windows, the i686 one; no Mono or Gecko install prompts;
+#   quiet debug output (unless the caller has chosen WINEDEBUG); and the ANSI
+#   code page 932, which Wine takes from the Unix locale variables
+#   (LC_ALL=ja_JP.UTF-8 gives GetACP() == 932 even where the glibc locale is
+#   not compiled).
+# wine ARGS...
+#   Wine's 64-bit loader. It starts 32-bit programs through the 32-bit loader
+#   where wine32 is installed. Debian's `wine` would try the 32-bit loader
+#   first, which fails on hosts that cannot execute 32-bit code even where
+#   wine32 is installed.
+
+ZEPHRA_WINE_LOADER=/usr/lib/wine/wine64
+[ -x "$ZEPHRA_WINE_LOADER" ] || ZEPHRA_WINE_LOADER=$(command -v wine64 || echo wine)
 
 zephra_wine_env() {
   WINEPREFIX=$(realpath -m "${1:?zephra_wine_env PREFIX}")
   export WINEPREFIX
-  export WINEARCH=win32
+  export WINEARCH=win64
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
   export LC_ALL=ja_JP.UTF-8
 }
+
+wine() { "$ZEPHRA_WINE_LOADER" "$@"; }

@@ -88,12 +88,12 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
   if (message == WM_INITDIALOG) {
     object = reinterpret_cast<Dialog*>(lParam);
     if (object == nullptr) return FALSE;
-    SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(object));
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(object));
     object->windowHandle = window;
     // Keep the template's size; only the position comes from the object.
     object->MoveTo(object->x, object->y, false);
   } else {
-    object = reinterpret_cast<Dialog*>(GetWindowLongA(window, GWL_USERDATA));
+    object = reinterpret_cast<Dialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (object == nullptr) return FALSE;
   }
   return object->HandleDialogMessage(message, wParam, lParam);

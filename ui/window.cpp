@@ -6,8 +6,9 @@
 
 #include "common/module.h"
 
-// The object pointer travels through the window's 32-bit user data.
-static_assert(sizeof(void*) == sizeof(LONG), "the launcher is a 32-bit program");
+// The object pointer travels through the window's pointer-sized user data
+// (GWLP_USERDATA): on 32-bit Windows the same slot and call as GWL_USERDATA.
+static_assert(sizeof(void*) == sizeof(LONG_PTR), "the user data holds a pointer");
 
 namespace {
 
@@ -35,7 +36,7 @@ Window::Window()
     : windowHandle(nullptr), className(nullptr), classRecord(), classAtom(0), x(0), y(0), width(0), height(0) {}
 
 Window::~Window() {
-  if (windowHandle != nullptr) SetWindowLongA(windowHandle, GWL_USERDATA, 0);
+  if (windowHandle != nullptr) SetWindowLongPtrA(windowHandle, GWLP_USERDATA, 0);
   delete[] className;
 }
 
@@ -78,7 +79,7 @@ bool Window::Create(const char* windowName, DWORD extendedStyle, DWORD style, HW
   windowHandle = CreateWindowExA(extendedStyle, className, windowName, style, x, y, width, height, parent, menu,
                                  ModuleInstance(), this);
   if (windowHandle == nullptr) return false;
-  SetWindowLongA(windowHandle, GWL_USERDATA, reinterpret_cast<LONG>(this));
+  SetWindowLongPtrA(windowHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   return true;
 }
 
@@ -177,10 +178,10 @@ LRESULT CALLBACK Window::WindowProc(HWND window, UINT message, WPARAM wParam, LP
   Window* object;
   if (message == WM_NCCREATE) {
     object = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-    SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(object));
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(object));
     if (object != nullptr) object->windowHandle = window;
   } else {
-    object = reinterpret_cast<Window*>(GetWindowLongA(window, GWL_USERDATA));
+    object = reinterpret_cast<Window*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   }
   if (object == nullptr) return DefWindowProcA(window, message, wParam, lParam);
   return object->HandleMessage(message, wParam, lParam);

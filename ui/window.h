@@ -1,5 +1,5 @@
 // Window: the base of the launcher's object layer over native windows. One
-// object stands for one native window; the window's user data (GWL_USERDATA)
+// object stands for one native window; the window's user data (GWLP_USERDATA)
 // points back to the object, and the shared WindowProc hands every message to
 // the object's virtual HandleMessage. Geometry is kept in a stored copy that
 // the geometry operations update.

@@ -164,6 +164,11 @@ TEST_F(BlockDecoderTest, HeapLivesExactlyWhileBlocksAreAlive) {
   EXPECT_EQ(PrivateHeapAlloc(10), nullptr);
   EXPECT_EQ(heap::Heap(), nullptr);
   heap::FailAllocationAfter(-1);
-  EXPECT_EQ(PrivateHeapAlloc(0x7FFFFFF0u), nullptr);
-  EXPECT_EQ(heap::Heap(), nullptr);
+  // So does a request that the heap refuses after it was created. Only a
+  // 32-bit address space is too small for some 32-bit size; a 64-bit process
+  // is given any of them.
+  if (sizeof(void*) == 4) {
+    EXPECT_EQ(PrivateHeapAlloc(0x7FFFFFF0u), nullptr);
+    EXPECT_EQ(heap::Heap(), nullptr);
+  }
 }

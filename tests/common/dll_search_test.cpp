@@ -26,7 +26,7 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The DLL names of a PE32 file's import table, lower case, and whether it
+// The DLL names of an import table of this build's kind (PE32 or PE32+), lower case, and whether it
 // has delay-load imports. Every offset is checked against the file, so a
 // damaged file gives a failed read rather than a crash.
 struct Imports {
@@ -42,12 +42,12 @@ Imports ReadImports(const std::string& path) {
   IMAGE_DOS_HEADER dos;
   if (!fits(0, sizeof dos)) return imports;
   std::memcpy(&dos, file.data(), sizeof dos);
-  IMAGE_NT_HEADERS32 nt;
+  IMAGE_NT_HEADERS nt;
   if (dos.e_magic != IMAGE_DOS_SIGNATURE || !fits(size_t(dos.e_lfanew), sizeof nt)) return imports;
   std::memcpy(&nt, file.data() + dos.e_lfanew, sizeof nt);
-  if (nt.Signature != IMAGE_NT_SIGNATURE || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC) return imports;
+  if (nt.Signature != IMAGE_NT_SIGNATURE || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC) return imports;
 
-  const size_t sectionsAt = size_t(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+  const size_t sectionsAt = size_t(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
                             nt.FileHeader.SizeOfOptionalHeader;
   std::vector<IMAGE_SECTION_HEADER> sections(nt.FileHeader.NumberOfSections);
   if (!fits(sectionsAt, sections.size() * sizeof(IMAGE_SECTION_HEADER))) return imports;

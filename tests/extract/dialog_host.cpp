@@ -185,7 +185,7 @@ class HostDialog : public ProgressDialog {
     SendMessageA(progressBar.Handle(), PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
     Note("range %d %d %d", range.iLow, range.iHigh, BarPosition(progressBar.Handle()));
     originalBarProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongA(progressBar.Handle(), GWL_WNDPROC, reinterpret_cast<LONG>(&LoggingBarProc)));
+        SetWindowLongPtrA(progressBar.Handle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LoggingBarProc)));
     return result;
   }
 

@@ -256,7 +256,7 @@ TEST(Resources, IconGroup110HoldsFourValidImages) {
 // The launcher's application manifest, read back from the built launcher.
 // This test program links the same resources, so the loader has applied that
 // manifest here too: its activation context tells what Windows makes of it.
-TEST(Resources, LauncherManifestRunsAsInvokerOnEverySystemFromVistaTo11AndDpiAware) {
+TEST(Resources, LauncherManifestNamesItsArchitectureRunsAsInvokerOnEverySystemFromVistaTo11AndDpiAware) {
   HMODULE launcher = LoadLibraryExA(LAUNCHER_PATH.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(nullptr, launcher) << LAUNCHER_PATH;
   HRSRC found = FindResourceA(launcher, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
@@ -266,6 +266,9 @@ TEST(Resources, LauncherManifestRunsAsInvokerOnEverySystemFromVistaTo11AndDpiAwa
   FreeLibrary(launcher);
   auto own = LoadRaw(1, MAKEINTRESOURCEA(24));
   EXPECT_EQ(text, std::string(reinterpret_cast<const char*>(own.first), own.second)) << "not the launcher's manifest";
+  // The build's own architecture: a manifest that names another one fails to load.
+  const char* architecture = sizeof(void*) == 4 ? "processorArchitecture=\"x86\"" : "processorArchitecture=\"amd64\"";
+  EXPECT_NE(std::string::npos, text.find(architecture)) << architecture;
   // Vista, 7, 8, 8.1, 10 and 11.
   for (const char* system : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                              "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",

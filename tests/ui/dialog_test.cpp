@@ -89,7 +89,7 @@ TEST_F(DialogObject, MessagesBeforeInitDialogReachNoObject) {
   ASSERT_NE(nullptr, plain);
   EXPECT_EQ(FALSE, Dialog::DialogProc(plain, WM_SETFONT, 0, 0));
   EXPECT_EQ(FALSE, Dialog::DialogProc(plain, WM_INITDIALOG, 0, 0));  // no object given
-  EXPECT_EQ(0, GetWindowLongA(plain, GWL_USERDATA));
+  EXPECT_EQ(0, GetWindowLongPtrA(plain, GWLP_USERDATA));
   DestroyWindow(plain);
 }
 
@@ -179,7 +179,7 @@ TEST_F(DialogObject, DestroyingTheObjectDetachesAWindowThatStaysOpen) {
     handle = dialog.WindowHandle();
   }
   ASSERT_TRUE(IsWindow(handle));
-  EXPECT_EQ(0, GetWindowLongA(handle, GWL_USERDATA));
+  EXPECT_EQ(0, GetWindowLongPtrA(handle, GWLP_USERDATA));
   SendMessageA(handle, WM_TEST_ACTION, 0, 0);  // reaches no object
   DestroyWindow(handle);
 }

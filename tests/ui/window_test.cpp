@@ -119,7 +119,7 @@ TEST_F(WindowObject, CreateTiesObjectAndWindowInBothDirections) {
   Open(window, 10, 20, 300, 200);
   HWND handle = window.WindowHandle();
   ASSERT_NE(nullptr, handle);
-  EXPECT_EQ(reinterpret_cast<LONG>(static_cast<Window*>(&window)), GetWindowLongA(handle, GWL_USERDATA));
+  EXPECT_EQ(reinterpret_cast<LONG_PTR>(static_cast<Window*>(&window)), GetWindowLongPtrA(handle, GWLP_USERDATA));
   // Messages sent before WM_NCCREATE (WM_GETMINMAXINFO among them) reach
   // no object; WM_NCCREATE is the first one the object sees.
   ASSERT_FALSE(window.messages.empty());
@@ -196,7 +196,7 @@ TEST_F(WindowObject, AWindowThatOutlivesItsObjectReachesNoObject) {
     delete window;
   }
   ASSERT_TRUE(IsWindow(handle));
-  EXPECT_EQ(0, GetWindowLongA(handle, GWL_USERDATA));
+  EXPECT_EQ(0, GetWindowLongPtrA(handle, GWLP_USERDATA));
   // Default handling only: a close destroys the window without any quit.
   SendMessageA(handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("after"));
   char text[16] = "";
