@@ -3,8 +3,8 @@
 
     make_payload.py --programs DIR --out DIR
 
-DIR given to --programs holds the five stand-in programs of the win32 build
-(<build>/win32/payload: i_autorun.exe, autorun.exe, setup.exe, unsetup.exe,
+DIR given to --programs holds the five stand-in programs of a Windows build
+(<build>/win32/payload or <build>/win64/payload: i_autorun.exe, autorun.exe, setup.exe, unsetup.exe,
 zephra.exe). The output folder receives the ten payload files and SUMS, a list
 of each file's size and CRC-32 ("name size crc" per line) that the demo
 compares with what the stand-in installer reports.
@@ -80,7 +80,7 @@ def main():
     for name in PROGRAMS:
         path = os.path.join(args.programs, name)
         if not os.path.isfile(path):
-            sys.exit(f"make_payload: {path}: missing (build the win32 tree first)")
+            sys.exit(f"make_payload: {path}: missing (build the Windows trees first: scripts/build.sh)")
     os.makedirs(args.out, exist_ok=True)
 
     contents = {}

@@ -11,21 +11,25 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZEPHRA_BUILD:-$top/build}
 demo=$build/demo
-bench=$build/win32/bench/extraction
+. "$top/scripts/wine-session.sh"
+# The shipped i686 build where Wine can run it here, else the x86-64 one.
+tree=$build/win64
+zephra_wine_runs_i686 >/dev/null && tree=$build/win32
+echo "extraction benchmark of $(basename "$tree")"
+bench=$tree/bench/extraction
 
 if [ ! -f "$demo/payload/SUMS" ]; then
-  python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$demo/payload"
+  python3 "$top/demo/make_payload.py" --programs "$tree/payload" --out "$demo/payload"
 fi
 pack() {  # pack STUB OUTPUT [pack options]
   local stub=$1 out=$2; shift 2
   "$build/host/bundletool" pack -q --stub "$stub" -m "$top/tools/bundletool/shipped.manifest" \
     --base "$demo/payload" -o "$out" "$@" >/dev/null
 }
-pack "$build/win32/launcher.exe" "$bench/zephra_trial.exe"
+pack "$tree/launcher.exe" "$bench/zephra_trial.exe"
 pack "$bench/extraction_bench.exe" "$bench/extraction_bench_bundled.exe"
 pack "$bench/extraction_bench.exe" "$bench/extraction_bench_unchecked.exe" --no-check
 
-. "$top/scripts/wine-session.sh"
 zephra_wine_session "$demo/wine"  # the demo's prefix
 "$top/scripts/wine-run" "$bench/extraction_bench_bundled.exe" --launcher "$(winpath "$bench/zephra_trial.exe")" \
   --unchecked "$(winpath "$bench/extraction_bench_unchecked.exe")" "$@"

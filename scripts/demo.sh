@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The whole journey on this machine: installs what is missing, builds both
+# The whole journey on this machine: installs what is missing, builds the
 # trees, makes the demo payload, packs it behind the launcher and runs the
 # launcher under Wine inside a virtual desktop (on Xvfb when there is no
 # display), taking screenshots while it runs. Then reports what happened:
@@ -17,14 +17,24 @@ demo=$build/demo
 "$top/scripts/setup.sh"
 "$top/scripts/build.sh"
 
+# The shipped i686 launcher where Wine can run it here, else the x86-64 build
+# of the same source, each with the stand-in programs of its own build.
+. "$top/scripts/wine-session.sh"
+if why=$(zephra_wine_runs_i686); then
+  tree=$build/win32
+  echo "== the i686 launcher (build/win32), under WoW64 in a 64-bit Wine prefix"
+else
+  tree=$build/win64
+  echo "== the x86-64 launcher (build/win64): the i686 one cannot run here, $why"
+fi
+
 echo "== demo payload"
-python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$demo/payload"
-"$build/host/bundletool" pack -q --stub "$build/win32/launcher.exe" \
+python3 "$top/demo/make_payload.py" --programs "$tree/payload" --out "$demo/payload"
+"$build/host/bundletool" pack -q --stub "$tree/launcher.exe" \
   -m "$top/tools/bundletool/shipped.manifest" --base "$demo/payload" -o "$demo/zephra_trial.exe"
 "$build/host/bundletool" list "$demo/zephra_trial.exe"
 
 echo "== running the launcher under Wine"
-. "$top/scripts/wine-session.sh"
 zephra_wine_session "$demo/wine"
 
 temp_windows=$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')
@@ -55,9 +65,10 @@ set -e
 elapsed=$(( ($(date +%s%N) - started) / 1000000 ))
 
 echo "== what happened"
-python3 - "$demo" "$temp_unix" "$code" "$elapsed" "$temp_windows" <<'PY'
+python3 - "$demo" "$temp_unix" "$code" "$elapsed" "$temp_windows" "$(basename "$tree")/launcher.exe" <<'PY'
 import os, sys
-demo, temp, code, elapsed, temp_windows = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
+demo, temp, code, elapsed, temp_windows, launcher = sys.argv[1:7]
+code = int(code)
 expected = {}
 for line in open(os.path.join(demo, "payload", "SUMS"), encoding="ascii"):
     name, size, crc = line.split()
@@ -69,6 +80,7 @@ for line in lines:
     key, _, rest = line.partition(" ")
     facts.setdefault(key, []).append(rest)
 
+print(f"launcher: {launcher}")
 print(f"launcher exit code: {code}" + ("" if code == 0 else "  (expected 0)"))
 if not lines:
     print("installer started: no (it wrote no report)")

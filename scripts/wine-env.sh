@@ -29,3 +29,13 @@ zephra_wine_env() {
 }
 
 wine() { "$ZEPHRA_WINE_LOADER" "$@"; }
+
+# zephra_wine_runs_i686
+#   Succeeds where Wine can start the i686 build here: the host executes
+#   32-bit x86 code (scripts/can-run-i386) and wine32 is installed. Else
+#   prints why not.
+zephra_wine_runs_i686() {
+  local why
+  why=$("$(dirname "${BASH_SOURCE[0]}")/can-run-i386") || { echo "$why"; return 1; }
+  [ -x /usr/lib/wine/wine ] || { echo "32-bit Wine (wine32:i386) is not installed"; return 1; }
+}

@@ -147,9 +147,17 @@ TEST_F(PlantedDll, SystemLibrariesAreLoadedFromTheSystemFolderByFullPath) {
   ASSERT_NE(nullptr, library);
   char path[MAX_PATH] = "";
   GetModuleFileNameA(library, path, sizeof path);
+  // A 32-bit program on 64-bit Windows (WoW64) asks for System32 and is given
+  // SysWOW64 by the file system redirector; the loader may name either.
   char system[MAX_PATH] = "";
   GetSystemDirectoryA(system, sizeof system);
-  EXPECT_EQ(Lower(std::string(system) + "\\comctl32.dll"), Lower(path));
+  std::vector<std::string> expected = {Lower(std::string(system) + "\\comctl32.dll")};
+  BOOL wow64 = FALSE;
+  char redirected[MAX_PATH] = "";
+  if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64 && GetSystemWow64DirectoryA(redirected, sizeof redirected)) {
+    expected.push_back(Lower(std::string(redirected) + "\\comctl32.dll"));
+  }
+  EXPECT_NE(expected.end(), std::find(expected.begin(), expected.end(), Lower(path))) << path;
   EXPECT_NE(nullptr, GetProcAddress(library, "InitCommonControlsEx"));
   EXPECT_FALSE(FileExists(scratch.Path() + "comctl32.dll.loaded"));
 }
