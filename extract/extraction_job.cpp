@@ -134,30 +134,25 @@ EntryResult WriteRow(const EntryRow& row, const char* filePath, const char* file
   return result;
 }
 
-// Step 3: the row's three paths, each bounded to PATH_CAPACITY: false when
-// any of them would be cut. A cut path names some other file, which the job
-// must neither write nor, later, delete.
-bool ComposeRowPaths(const JobState& job, const EntryRow& row, char* fileName, char* folder, char* filePath) {
-  return CopyPath(fileName, PATH_CAPACITY, row.fileName) && CopyPath(folder, PATH_CAPACITY, job.destinationFolder) &&
-         AppendPath(folder, PATH_CAPACITY, row.folderPrefix) && CopyPath(filePath, PATH_CAPACITY, folder) &&
-         AppendPath(filePath, PATH_CAPACITY, fileName);
-}
-
-// Steps 3 to 6 for one row.
-EntryResult ExtractRow(JobState& job, const EntryRow& row, bool firstRow) {
-  char fileName[PATH_CAPACITY];
+// Steps 3 to 6 for row index.
+EntryResult ExtractRow(JobState& job, int index, bool firstRow) {
+  const EntryRow& row = EntryTable[index];
+  // A path that does not fit names some other file, which the job must
+  // neither write nor, later, delete.
+  const char* filePath = job.ownFolders.EntryPath(index);
+  if (filePath == nullptr) return Fault(EntryFault::PathTooLong);
   char folder[PATH_CAPACITY];
-  char filePath[PATH_CAPACITY];
-  if (!ComposeRowPaths(job, row, fileName, folder, filePath)) return Fault(EntryFault::PathTooLong);
+  CopyPath(folder, sizeof folder, filePath);
+  folder[FindLastBackslash(folder) - folder + 1] = '\0';
   // A folder in the way may lead somewhere else: the row then fails with
   // nothing written or recorded, and the deletion that follows touches
   // nothing there either.
   if (firstRow && !job.ownFolders.Prepare()) return FaultFromLastError(EntryFault::FoldersRefused);
   // An unrecorded file would escape the removal.
-  if (!RecordWrittenFile(job, filePath)) return Fault(EntryFault::NoMemory);
+  job.writtenRows |= 1u << index;
   // A folder that cannot be made shows up as a file that cannot be created.
   CreateFolderPath(folder);
-  return WriteRow(row, filePath, fileName);
+  return WriteRow(row, filePath, row.fileName);
 }
 
 }  // namespace
@@ -187,7 +182,7 @@ unsigned __stdcall RunExtraction(void* context) {
     if (!(row->flags & ENTRY_EXTRACT)) continue;
 
     // 3. - 6.
-    const EntryResult result = ExtractRow(job, *row, firstRow);
+    const EntryResult result = ExtractRow(job, static_cast<int>(row - EntryTable), firstRow);
     firstRow = false;
 
     // 7. The failure's send returns once the dialog has shown its message.
@@ -230,25 +225,14 @@ EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName) {
   return EntryResult::Failed(EntryFault::WriteFailed, error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
 }
 
-bool RecordWrittenFile(JobState& job, const char* filePath) {
-  try {
-    job.writtenFiles.emplace_back(filePath);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
 void DeleteWrittenFiles(JobState& job) {
-  for (const std::string& path : job.writtenFiles) {
-    // A read-only file stays: the launcher's removal clears the mark later.
-    DeleteFileA(path.c_str());
-    SendMessageA(job.window, WM_JOB_STEP_BACK, 0, 0);
-  }
-  job.writtenFiles.clear();
-
   // Only the named sub-folders go, and only when empty; folders made above
   // them for a destination that did not exist stay, and so does the
   // drive-root folder, for the launcher's removal.
-  job.ownFolders.RemoveEmpty(false);
+  job.ownFolders.RemoveEntries(
+      job.writtenRows, false, [](void* context) {
+        SendMessageA(static_cast<JobState*>(context)->window, WM_JOB_STEP_BACK, 0, 0);
+      },
+      &job);
+  job.writtenRows = 0;
 }

@@ -9,12 +9,12 @@
 //   1. the terminating row (empty name and prefix): post WM_JOB_FINISHED(0)
 //      and end;
 //   2. a row without ENTRY_EXTRACT is skipped;
-//   3. the row's paths (name, folder, file path) are composed, each bounded
-//      to PATH_CAPACITY;
+//   3. the row's file path is taken from those the own folders built once
+//      (OwnFolders::EntryPath), its folder from it;
 //   4. the first row makes the launcher's own folders afresh and holds them
 //      (extract/own_folders.h);
-//   5. the file path is recorded in writtenFiles before anything is written,
-//      so that a partly written file is removed with the rest;
+//   5. the row is recorded in writtenRows before anything is written, so
+//      that a partly written file is removed with the rest;
 //   6. the row's folder is made (CreateFolderPath) and the entry written by
 //      the route its flags choose;
 //   7. written: send WM_JOB_STEP; failed: send WM_JOB_FAILED with the text to
@@ -29,13 +29,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "common/handle.h"
+#include "common/entry_table.h"
 #include "common/paths.h"
 #include "extract/own_folders.h"
 #include "ui/sync.h"
+
+static_assert(ENTRY_COUNT <= 32, "writtenRows has a bit for every row");
 
 // Private messages from the worker to its window; lParam is always 0.
 constexpr UINT WM_JOB_STEP = WM_APP + 1;       // sent: one entry written
@@ -62,10 +63,10 @@ struct JobState {
   // the dialog's thread on a confirmed stop (possibly after the worker has
   // ended) and on WM_JOB_FAILED. The worker reads it after passing the gate.
   std::atomic<bool> cancelled{false};
-  // Full paths of the files the worker wrote or tried to write, in row order.
-  // Appended by the worker while it runs; once it has ended, read and emptied
-  // by the dialog's thread.
-  std::vector<std::string> writtenFiles;
+  // The rows whose files the worker wrote or tried to write, bit r for row r
+  // (their paths are ownFolders.EntryPath). Set by the worker while it runs;
+  // once it has ended, read and cleared by the dialog's thread.
+  uint32_t writtenRows = 0;
   // The launcher's own folders under destinationFolder: made afresh and held
   // by the worker's first row; once the worker has ended, the dialog's
   // thread's, held until the launcher's removal.
@@ -81,7 +82,7 @@ struct JobState {
 enum class EntryFault {
   None,            // written
   PathTooLong,     // a path of the row does not fit PATH_CAPACITY
-  NoMemory,        // a buffer or a path copy could not be had
+  NoMemory,        // a buffer could not be had
   FoldersRefused,  // the own folders could not be made afresh (OwnFolders::Prepare)
   Unreadable,      // the program's own file could not be read
   Missing,         // the bundle, sound in itself, lacks the entry
@@ -122,9 +123,8 @@ unsigned __stdcall RunExtraction(void* job);
 EntryResult ExtractEntryInMemory(const char* filePath, const char* entryName);
 EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName);
 
-// Appends a copy of filePath to writtenFiles; false when memory runs out.
-bool RecordWrittenFile(JobState& job, const char* filePath);
-// Deletes every recorded file (one WM_JOB_STEP_BACK each), removes the
-// cleanup sub-folders when empty, and empties writtenFiles. Runs on the
-// worker, or on the dialog's thread once the worker has ended.
+// Deletes the files of writtenRows through the one removal
+// (OwnFolders::RemoveEntries; one WM_JOB_STEP_BACK each), removes the cleanup
+// sub-folders when empty, and clears writtenRows. Runs on the worker, or on
+// the dialog's thread once the worker has ended.
 void DeleteWrittenFiles(JobState& job);

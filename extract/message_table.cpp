@@ -260,7 +260,7 @@ const char* const UiTexts[] = {
     /* 136 */ TEXT_LICENCE,
 };
 
-// Language 0, Japanese, ids 0 .. 9.
+// Language 0, Japanese, ids 0 .. 10.
 const char* const ErrorTexts[] = {
     /* 0 */ "フォルダが作成できません。\nインストールを中断します。",
     /* 1 */ "フォルダの指定が不正です。\n正しいフォルダを指定してください。",
@@ -272,6 +272,8 @@ const char* const ErrorTexts[] = {
     /* 7 */ "ドライブの空き容量が足りません。\nインストールを中断します。",
     /* 8 */ "ZEPHRA QUEST QX のインストールが終了していません。\nDISC1を入れ、インストールを行ってください。",
     /* 9 */ "セットアップファイルが破損しています。\n新しいファイルを入手して、もう一度実行してください。",
+    /* 10 */ "セキュリティソフトまたは管理者の設定により、インストールを開始できませんでした。\n"
+             "セキュリティソフトで許可するか、管理者にお問い合わせください。",
 };
 
 static_assert(sizeof(UiTexts) / sizeof(UiTexts[0]) == UI_TEXT_COUNT * LanguageCount,

@@ -97,6 +97,19 @@ bool MakeFresh(const char* path, HeldFolder& hold, PrivateFolderSecurity& securi
   return CreateDirectoryA(path, security.Attributes()) && hold.Hold(path);
 }
 
+// Deletes one entry's file, trying again under pace while a short hold
+// refuses it. A reparse point in the file's place is not what the job wrote:
+// clearing its mark or deleting it could reach what it points to. A missing
+// file ends the work: there is nothing to wait for.
+void DeleteEntryFile(const char* path, RetryPace& pace) {
+  do {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(path)) return;
+  } while (pace.PauseAfterFailure(IsShortHoldError(GetLastError())));
+}
+
 }  // namespace
 
 bool HeldFolder::Hold(const char* path) {
@@ -211,6 +224,12 @@ void OwnFolders::SetDestination(const char* destination, bool ownsDestination) {
     pathsFit = pathsFit && CopyPath(path, PATH_CAPACITY, destinationPath) && AppendPath(path, PATH_CAPACITY, "\\") &&
                 AppendPath(path, PATH_CAPACITY, CleanupFolders[i]);
   }
+  for (int row = 0; row < ENTRY_COUNT; ++row) {
+    char* path = entryPaths[row];
+    entryFits[row] = pathsFit && CopyPath(path, PATH_CAPACITY, destinationPath) &&
+                     AppendPath(path, PATH_CAPACITY, "\\") && AppendPath(path, PATH_CAPACITY, EntryTable[row].folderPrefix) &&
+                     AppendPath(path, PATH_CAPACITY, EntryTable[row].fileName);
+  }
 }
 
 bool OwnFolders::Prepare() {
@@ -252,16 +271,32 @@ bool OwnFolders::HoldsFolderOf(const char* prefix) const {
   return false;
 }
 
-void OwnFolders::RemoveEmpty(bool destinationToo) {
+void OwnFolders::RemoveEntries(uint32_t rows, bool everything, void (*afterEachFile)(void*), void* context) {
+  RetryPace pace;
+  if (everything) HoldExisting();
+  for (int row = 0; row < ENTRY_COUNT; ++row) {
+    if (!(rows & (1u << row))) continue;
+    const char* path = EntryPath(row);
+    if (path != nullptr && HoldsFolderOf(EntryTable[row].folderPrefix)) DeleteEntryFile(path, pace);
+    if (afterEachFile != nullptr) afterEachFile(context);
+  }
+  RemoveEmpty(everything, pace);
+}
+
+void OwnFolders::RemoveEmpty(bool destinationToo, RetryPace& pace) {
   // Cleared first, as a read-only mark would refuse the removal; the held
   // name can only be the held folder's.
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
     if (!subFolderHolds[i].Held()) continue;
     SetFileAttributesA(subFolderPaths[i], FILE_ATTRIBUTE_NORMAL);
-    subFolderHolds[i].ReleaseAndRemove(subFolderPaths[i]);
+    while (!subFolderHolds[i].ReleaseAndRemove(subFolderPaths[i]) &&
+           pace.PauseAfterFailure(IsShortHoldError(GetLastError()))) {
+    }
   }
   if (destinationToo && destinationHold.Held()) {
     SetFileAttributesA(destinationPath, FILE_ATTRIBUTE_NORMAL);
-    destinationHold.ReleaseAndRemove(destinationPath);
+    while (!destinationHold.ReleaseAndRemove(destinationPath) &&
+           pace.PauseAfterFailure(IsShortHoldError(GetLastError()))) {
+    }
   }
 }

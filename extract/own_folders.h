@@ -26,9 +26,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "common/entry_table.h"
 #include "common/handle.h"
 #include "common/paths.h"
+#include "common/retry_pace.h"
 
 // Since Windows Vista; the headers of older systems lack it.
 #ifndef ERROR_STOPPED_ON_SYMLINK
@@ -131,26 +134,31 @@ class OwnFolders {
   // fit (ERROR_FILENAME_EXCED_RANGE); the holds already taken stay.
   bool Prepare();
 
-  // For the removal: holds every own folder that is not held yet and exists
-  // as a plain folder; the sub-folders of an owned destination only when it
-  // is held itself, since their paths lead through it.
-  void HoldExisting();
-
-  // Copies the destination folder, with its trailing backslash, into buffer
-  // (capacity bytes); false when it does not fit.
-  bool DestinationPath(char* buffer, size_t capacity) const {
-    return CopyPath(buffer, capacity, destinationPath) && AppendPath(buffer, capacity, "\\");
+  // The full path of an EntryTable row's file under the destination, built
+  // once by SetDestination: the one path the job writes, the launcher starts
+  // (row 0) and every removal deletes. Null when it does not fit
+  // PATH_CAPACITY: a cut path would name some other file.
+  const char* EntryPath(int row) const {
+    return row >= 0 && row < ENTRY_COUNT && entryFits[row] ? entryPaths[row] : nullptr;
   }
 
-  // True when prefix (a row's folder prefix, "ZEQXPC\") names a held
-  // sub-folder: files there may be deleted.
-  bool HoldsFolderOf(const char* prefix) const;
-
-  // Ends the holds of the sub-folders and, with destinationToo, of the
-  // drive-root folder, in that order, removing each one that is empty
-  // (HeldFolder::ReleaseAndRemove). One that stays is held again only by
-  // HoldExisting, which checks it again.
-  void RemoveEmpty(bool destinationToo);
+  // The one removal of what the job wrote, for every caller: the job after a
+  // failure or a stop, the dialog after a late stop, the launcher at the end.
+  // Deletes the files of the rows in rows (bit r for row r), clearing a
+  // read-only mark first, each only in a held folder (a link in place of one
+  // is left alone with all it reaches) and none that is a reparse point; then
+  // ends the holds of the sub-folders and removes those left empty.
+  // afterEachFile(context), when given, runs after each row's file is dealt
+  // with, deleted or not. With everything (the launcher's removal), first
+  // holds every own folder that exists as a plain folder and is not held yet
+  // (after a job that never ran, or failed before taking its holds), and
+  // removes the drive-root folder too.
+  // A delete or a folder removal refused by a short hold (IsShortHoldError)
+  // is tried again under one RetryPace for the whole call; what is still held
+  // after it stays, and the next run's preparation empties the folder. A
+  // missing file is not an error and is not retried. Reports nothing.
+  void RemoveEntries(uint32_t rows, bool everything, void (*afterEachFile)(void*) = nullptr,
+                     void* context = nullptr);
 
  private:
   char destinationPath[PATH_CAPACITY] = "";
@@ -159,4 +167,11 @@ class OwnFolders {
   HeldFolder destinationHold;
   char subFolderPaths[CLEANUP_FOLDER_COUNT][PATH_CAPACITY] = {};
   HeldFolder subFolderHolds[CLEANUP_FOLDER_COUNT];
+  char entryPaths[ENTRY_COUNT][PATH_CAPACITY] = {};
+  bool entryFits[ENTRY_COUNT] = {};
+
+  // The steps of RemoveEntries.
+  void HoldExisting();
+  bool HoldsFolderOf(const char* prefix) const;
+  void RemoveEmpty(bool destinationToo, RetryPace& pace);
 };

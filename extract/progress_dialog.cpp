@@ -7,8 +7,10 @@
 #include "common/dll_search.h"
 #include "common/language_index.h"
 #include "extract/destination_folder.h"
+#include "extract/error_box.h"
 #include "extract/message_table.h"
 #include "resources/resource_ids.h"
+#include "ui/cp932_text.h"
 
 namespace {
 
@@ -136,14 +138,13 @@ int ProgressDialog::OnInitDialog(UINT, WPARAM, LPARAM) {
   RefreshRect();
   CenterOnDesktop();
   BindControls();
-  if (windowHandle != nullptr) SetWindowTextA(windowHandle, UiText(TEXT_DIALOG_TITLE));
+  if (windowHandle != nullptr) SetWindowTextCp932(windowHandle, UiText(TEXT_DIALOG_TITLE));
   job.window = windowHandle;
   job.gate.Set();
   job.cancelled = false;
   workerThread = StartExtraction(job, &workerThreadId);
   if (!workerThread.IsValid()) {
-    MessageBoxA(nullptr, GetErrorText(LanguageIndex, ERROR_TEXT_START_FAILED), UiText(TEXT_SETUP_CAPTION),
-                MB_OK | MB_ICONERROR);
+    ShowErrorBox(ERROR_TEXT_START_FAILED);
     End(0);
   }
   return 0;
@@ -161,7 +162,7 @@ void ProgressDialog::AskToStop() {
   // Hold the worker at its next entry boundary while the user decides.
   job.gate.Reset();
   ++openBoxes;
-  int answer = MessageBoxA(windowHandle, UiText(TEXT_CANCEL_QUESTION), UiText(TEXT_SETUP_CAPTION), MB_OKCANCEL);
+  int answer = MessageBoxCp932(windowHandle, UiText(TEXT_CANCEL_QUESTION), UiText(TEXT_SETUP_CAPTION), MB_OKCANCEL);
   if (answer != IDCANCEL) MarkCancelled();  // IDOK, or no box at all
   job.gate.Set();
   BoxAnswered();
@@ -209,7 +210,7 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
   }
   // A stop confirmed after the worker last looked at `cancelled`: it ended
   // with every entry written and recorded, and the list is this thread's now.
-  if (job.cancelled && !job.writtenFiles.empty()) DeleteWrittenFiles(job);
+  if (job.cancelled && job.writtenRows != 0) DeleteWrittenFiles(job);
   if (progressBar.Handle() != nullptr) {
     SendMessageA(progressBar.Handle(), PBM_SETPOS, job.cancelled ? progressMin : progressMax, 0);
   }
@@ -219,21 +220,19 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
 }
 
 int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
-  // No owner: the dialog stays enabled behind the box.
-  const int32_t text = wParam == JOB_FAILED_DISK_FULL ? ERROR_TEXT_DISK_FULL
-                       : wParam == JOB_FAILED_DAMAGED ? ERROR_TEXT_DAMAGED
-                                                      : ERROR_TEXT_INSTALL_FAILED;
-  MessageBoxA(nullptr, GetErrorText(LanguageIndex, text), UiText(TEXT_SETUP_CAPTION), MB_OK | MB_ICONERROR);
+  ShowErrorBox(wParam == JOB_FAILED_DISK_FULL ? ERROR_TEXT_DISK_FULL
+               : wParam == JOB_FAILED_DAMAGED ? ERROR_TEXT_DAMAGED
+                                              : ERROR_TEXT_INSTALL_FAILED);
   job.gate.Set();
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
-  if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_REMOVING));
+  if (statusText.Handle() != nullptr) SetWindowTextCp932(statusText.Handle(), UiText(TEXT_REMOVING));
   return 0;
 }
 
 void ProgressDialog::MarkCancelled() {
   job.cancelled = true;
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
-  if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_REMOVING));
+  if (statusText.Handle() != nullptr) SetWindowTextCp932(statusText.Handle(), UiText(TEXT_REMOVING));
 }
 
 // The cancel button keeps the hidden state the template gives it: the
@@ -243,8 +242,8 @@ void ProgressDialog::BindControls() {
   cancelButton.Bind(windowHandle);
   statusText.Bind(windowHandle);
   progressBar.Bind(windowHandle);
-  if (cancelButton.Handle() != nullptr) SetWindowTextA(cancelButton.Handle(), UiText(TEXT_CANCEL_BUTTON));
-  if (statusText.Handle() != nullptr) SetWindowTextA(statusText.Handle(), UiText(TEXT_PREPARING));
+  if (cancelButton.Handle() != nullptr) SetWindowTextCp932(cancelButton.Handle(), UiText(TEXT_CANCEL_BUTTON));
+  if (statusText.Handle() != nullptr) SetWindowTextCp932(statusText.Handle(), UiText(TEXT_PREPARING));
   if (windowHandle != nullptr) {
     PostMessageA(windowHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancelButton.Handle()), TRUE);
   }

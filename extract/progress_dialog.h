@@ -34,8 +34,8 @@
 //                               when the question is open); then the gate is set.
 //   WM_JOB_FINISHED             waits for W to end; Pending while a box is open, else Finishing.
 //
-// (cancelled, writtenFiles and the gate are the fields of job.)
-// Finishing with cancelled true and paths still in writtenFiles means the
+// (cancelled, writtenRows and the gate are the fields of job.)
+// Finishing with cancelled true and rows still in writtenRows means the
 // stop was confirmed after W last looked at cancelled, with every entry
 // written: D deletes them itself, so a confirmed stop always removes the
 // job's files (the installer among them) and the dialog ends with 0. The

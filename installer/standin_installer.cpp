@@ -303,6 +303,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     childStarted = handoff && StartChild(ChildProgram(self, control), eventName, folder, &childId);
     report += childStarted ? Format("child started %lu\n", static_cast<unsigned long>(childId)) : "child failed\n";
   }
+  report += Format("code_page %u\n", GetACP());
   WriteReport(control.report, report);
 
   if (control.windowMs > 0) {

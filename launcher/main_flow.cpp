@@ -4,6 +4,9 @@
 #include <cstdio>
 
 #include "common/dll_search.h"
+#include "common/retry_pace.h"
+#include "extract/error_box.h"
+#include "extract/message_table.h"
 #include "extract/progress_dialog.h"
 #include "launcher/launcher.h"
 #include "ui/sync.h"
@@ -14,6 +17,37 @@
 #endif
 
 namespace {
+
+// The errors with which the system refuses to start a program because a
+// policy or security software blocks it: the user can act on them (allow the
+// program, or ask the administrator), so they get a text of their own.
+//    225, 226   an antivirus found the file infected, or removed it
+//    786, 1260  a software restriction policy or AppLocker rule
+//    4551       an application control policy (Windows Defender Application
+//               Control; Smart App Control in enforcement)
+//    4556-4559, 4580-4582
+//               Smart App Control's reputation verdicts (malicious, unwanted,
+//               dangerous extension, no reputation offline, unfriendly,
+//               unattainable, explicitly denied)
+bool IsBlockedByPolicy(DWORD error) {
+  switch (error) {
+    case 225:   // ERROR_VIRUS_INFECTED
+    case 226:   // ERROR_VIRUS_DELETED
+    case 786:   // ERROR_ACCESS_DISABLED_NO_SAFER_UI_BY_POLICY
+    case 1260:  // ERROR_ACCESS_DISABLED_BY_POLICY
+    case 4551:  // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
+    case 4556:  // ERROR_SYSTEM_INTEGRITY_REPUTATION_MALICIOUS
+    case 4557:  // ERROR_SYSTEM_INTEGRITY_REPUTATION_PUA
+    case 4558:  // ERROR_SYSTEM_INTEGRITY_REPUTATION_DANGEROUS_EXT
+    case 4559:  // ERROR_SYSTEM_INTEGRITY_REPUTATION_OFFLINE
+    case 4580:  // ERROR_SYSTEM_INTEGRITY_REPUTATION_UNFRIENDLY_FILE
+    case 4581:  // ERROR_SYSTEM_INTEGRITY_REPUTATION_UNATTAINABLE
+    case 4582:  // ERROR_SYSTEM_INTEGRITY_REPUTATION_EXPLICIT_DENY_FILE
+      return true;
+    default:
+      return false;
+  }
+}
 
 // Starts program with arguments (or none) through the shell, which asks for
 // an administrator's consent when the program's manifest requires those
@@ -55,7 +89,10 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
                           : snprintf(commandLine, sizeof commandLine, "\"%s\"", program);
   // A command line that does not fit would start the program with cut
   // arguments; refuse instead.
-  if (written < 0 || static_cast<size_t>(written) >= sizeof commandLine) return false;
+  if (written < 0 || static_cast<size_t>(written) >= sizeof commandLine) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
 
   STARTUPINFOA startup = {};
   static_assert(sizeof startup == (sizeof(void*) == 4 ? 68 : 104), "the start-up information of this Windows");
@@ -63,10 +100,16 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showState);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  // A program just written may still be held open by security software
+  // scanning it: the start is refused with a sharing or lock violation until
+  // it lets go. Any other refusal would not pass by waiting.
+  RetryPace pace;
+  while (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    const DWORD error = GetLastError();
+    if (pace.PauseAfterFailure(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)) continue;
     // A program that requires administrator rights (as installers usually
     // declare) is refused by CreateProcess; only the shell can start it.
-    return GetLastError() == ERROR_ELEVATION_REQUIRED && ShellExecuteAndWait(program, arguments, showState);
+    return error == ERROR_ELEVATION_REQUIRED && ShellExecuteAndWait(program, arguments, showState);
   }
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -95,13 +138,14 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   // The temporary folder is read in UTF-16 and taken in an ANSI form that
   // names exactly that folder (common/paths.h). Without one (the call
   // failed, the answer does not fit, or no ANSI form names it) there is
-  // nowhere to extract to: end without extracting, as a refused copy does,
-  // having created nothing. The buffer is never used unfilled.
+  // nowhere to extract to: the user is told so and the launcher ends, having
+  // created nothing. The buffer is never used unfilled.
   wchar_t wideTemp[PATH_CAPACITY + 1];
   char tempFolder[PATH_CAPACITY];
   const DWORD tempLength = GetTempPathW(PATH_CAPACITY + 1, wideTemp);
   if (tempLength == 0 || tempLength > PATH_CAPACITY || !ExactAnsiPath(wideTemp, tempFolder, sizeof tempFolder) ||
       !AppendBackslash(tempFolder, sizeof tempFolder)) {
+    ShowErrorBox(ERROR_TEXT_NO_FOLDER);
     return 0;
   }
 
@@ -109,17 +153,21 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   // progress. The job holds its folders until the removal (step 11), so the
   // installer started from there is the one it wrote.
   dialog.SetDestinationFolder(tempFolder);
+  // A dialog that cannot open (RunModal -1) has told nobody anything.
   const INT_PTR extracted = dialog.RunModal();
+  if (extracted == -1) ShowErrorBox(ERROR_TEXT_START_FAILED);
 
   // 8. 9. Start the installer that was written and wait for its process:
   // only after a completed job. A failed or cancelled one has removed its
   // installer, and a program under that name then is not the launcher's (the
-  // job may have failed because the folder leads somewhere else).
-  char installerPath[PATH_CAPACITY];
-  dialog.GetDestinationFolder(installerPath, sizeof installerPath);
-  if (extracted == 1 && AppendPath(installerPath, sizeof installerPath, EntryTable[0].folderPrefix) &&
-      AppendPath(installerPath, sizeof installerPath, EntryTable[0].fileName)) {
-    RunProcessAndWait(installerPath, nullptr, SW_SHOWNORMAL);
+  // job may have failed because the folder leads somewhere else). The path
+  // is the one the job wrote (OwnFolders::EntryPath). An installer that does
+  // not start is reported before its files are removed, unless the user
+  // declined the consent prompt and so knows.
+  const char* installerPath = dialog.job.ownFolders.EntryPath(0);
+  if (extracted == 1 && installerPath != nullptr && !RunProcessAndWait(installerPath, nullptr, SW_SHOWNORMAL)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_CANCELLED) ShowErrorBox(IsBlockedByPolicy(error) ? ERROR_TEXT_BLOCKED : ERROR_TEXT_START_FAILED);
   }
 
   // 10. Hold the installer's mutex during the removal: created here, or, while

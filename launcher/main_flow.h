@@ -5,11 +5,15 @@
 //    3. create the single-instance mutex; any result but Created ends the
 //       program at once, silently, with 0;
 //    4. construct the progress dialog (it lives until after the removal);
-//    5. read the temporary folder and end it with a backslash;
+//    5. read the temporary folder and end it with a backslash; without a
+//       usable one, show error text 0 and end, having created nothing;
 //    6. fix the dialog's destination folder from it (drive-root rule);
 //    7. run the dialog modally while the extraction job writes the entries;
+//       a dialog that cannot open is reported with error text 2;
 //    8. build the installer path: destination + row 0's prefix and name;
-//    9. start the installer and wait for its process;
+//    9. start the installer and wait for its process; one that cannot be
+//       started is reported (error text 10 when a policy or security
+//       software blocked it, else 2; nothing when the user declined);
 //   10. create the installer mutex, or wait for it while another holds it;
 //   11. remove the extracted files;
 //   12. close the single-instance mutex;

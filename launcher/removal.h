@@ -4,10 +4,10 @@
 
 class OwnFolders;
 
-// Deletes the ten entry files under the destination of folders, clearing a
-// read-only mark first, then removes the launcher's own folders that are left
-// empty: the cleanup sub-folders, then the drive-root folder. Files are
-// deleted only in folders held (a link in place of one is left alone with
-// all it reaches), and none that is a reparse point. Reports nothing; a row
-// whose path does not fit PATH_CAPACITY is skipped.
+// Deletes the ten entry files under the destination of folders, then removes
+// the launcher's own folders that are left empty: the cleanup sub-folders,
+// then the drive-root folder. The one removal every caller uses
+// (OwnFolders::RemoveEntries): read-only marks cleared, only in held folders,
+// no reparse point, short holds ridden through. Reports nothing; a row whose
+// path does not fit PATH_CAPACITY is skipped.
 void RemoveExtractedFiles(OwnFolders& folders);

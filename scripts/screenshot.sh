@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# screenshot.sh [--dpi N] [OUTPUT.png]
+# screenshot.sh [--dpi N] [--cp1252] [OUTPUT.png]
 # Takes a picture of the progress dialog while it extracts the demo payload:
 # runs the dialog under Wine inside a virtual desktop (which draws window
 # captions) on a private Xvfb display, grabs the screen repeatedly, and keeps
@@ -17,36 +17,51 @@
 # prefix of its own so that the test prefix keeps its settings. --dpi N sets
 # that prefix's display resolution to N dots per inch (96 is the default;
 # 144 is 150 %), in a prefix of its own; default output then
-# docs/progress-dialog-<N>dpi.png.
+# docs/progress-dialog-<N>dpi.png. --cp1252 runs it under a Western system
+# code page (LC_ALL=en_US.UTF-8, GetACP 1252), in a prefix of its own, to show
+# the Japanese texts drawn right there too; default output then
+# docs/progress-dialog-cp1252.png.
+#
+# The i686 tree is used where this host runs 32-bit programs
+# (scripts/can-run-i386), else the x86-64 one.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZEPHRA_BUILD:-$top/build}
-dpi=
-if [ "${1:-}" = --dpi ]; then
-  dpi=${2:?screenshot.sh: --dpi needs a number}
-  shift 2
-fi
-output=$(realpath -m "${1:-$top/docs/progress-dialog${dpi:+-${dpi}dpi}.png}")
+dpi= codepage=
+while [ $# -gt 0 ]; do
+  case $1 in
+    --dpi) dpi=${2:?screenshot.sh: --dpi needs a number}; shift 2 ;;
+    --cp1252) codepage=cp1252; shift ;;
+    *) break ;;
+  esac
+done
+suffix=${dpi:+-${dpi}dpi}${codepage:+-$codepage}
+output=$(realpath -m "${1:-$top/docs/progress-dialog$suffix.png}")
+tree=win32
+"$top/scripts/can-run-i386" >/dev/null 2>&1 || tree=win64
 work=$build/screenshot
 
 for tool in Xvfb xdpyinfo import convert wine python3; do
   command -v $tool >/dev/null || { echo "screenshot.sh: $tool is missing" >&2; exit 1; }
 done
-[ -f "$build/host/CMakeCache.txt" ] && [ -f "$build/win32/CMakeCache.txt" ] ||
+[ -f "$build/host/CMakeCache.txt" ] && [ -f "$build/$tree/CMakeCache.txt" ] ||
   { echo "screenshot.sh: no builds under $build (run scripts/build.sh)" >&2; exit 1; }
 cmake --build "$build/host" -j 2 --target bundletool >/dev/null
-cmake --build "$build/win32" -j 2 --target progress_dialog_host standin_installer standin_autorun standin_setup \
+cmake --build "$build/$tree" -j 2 --target progress_dialog_host standin_installer standin_autorun standin_setup \
   standin_unsetup standin_zephra >/dev/null
 
 rm -rf "$work/frames" "$work/payload" "$work/dest"
 mkdir -p "$work/frames"
-python3 "$top/demo/make_payload.py" --programs "$build/win32/payload" --out "$work/payload" >/dev/null
-"$build/host/bundletool" pack -q --stub "$build/win32/tests/extract/progress_dialog_host.exe" \
+python3 "$top/demo/make_payload.py" --programs "$build/$tree/payload" --out "$work/payload" >/dev/null
+"$build/host/bundletool" pack -q --stub "$build/$tree/tests/extract/progress_dialog_host.exe" \
   -m "$top/tools/bundletool/shipped.manifest" --base "$work/payload" -o "$work/dialog_with_bundle.exe" >/dev/null
 
 . "$top/scripts/wine-session.sh"
 unset DISPLAY  # always a private display: nothing else may be on the picture
-zephra_wine_session "$work/wine${dpi:+-${dpi}dpi}"
+zephra_wine_session "$work/wine$suffix"
+# The session's environment says Japanese; Wine reads the code page from it
+# when each process starts.
+if [ -n "$codepage" ]; then export LC_ALL=en_US.UTF-8; fi
 if [ -n "$dpi" ]; then
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
   wineserver -k  # the desktop and the services take the resolution when they start

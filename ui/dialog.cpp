@@ -70,14 +70,27 @@ void Dialog::SetOwner(HWND owner) {
   ownerWindow = owner;
 }
 
+// A template given by id makes a Unicode dialog, its controls Unicode
+// windows too: text set through the UTF-16 calls then reaches them whole,
+// where an ANSI window would take it through the system's code page and lose
+// every character that code page lacks (ui/cp932_text.h). The messages the
+// dialog's objects handle carry no text, so nothing else changes.
 INT_PTR Dialog::RunModal() {
-  return DialogBoxParamA(ModuleInstance(), templateName, ownerWindow, DialogProc, reinterpret_cast<LPARAM>(this));
+  const LPARAM self = reinterpret_cast<LPARAM>(this);
+  if (IsResourceId(templateName)) {
+    return DialogBoxParamW(ModuleInstance(), reinterpret_cast<const wchar_t*>(templateName), ownerWindow, DialogProc,
+                           self);
+  }
+  return DialogBoxParamA(ModuleInstance(), templateName, ownerWindow, DialogProc, self);
 }
 
 bool Dialog::CreateModeless() {
   if (windowHandle != nullptr) return false;
-  HWND window =
-      CreateDialogParamA(ModuleInstance(), templateName, ownerWindow, DialogProc, reinterpret_cast<LPARAM>(this));
+  const LPARAM self = reinterpret_cast<LPARAM>(this);
+  HWND window = IsResourceId(templateName)
+                    ? CreateDialogParamW(ModuleInstance(), reinterpret_cast<const wchar_t*>(templateName), ownerWindow,
+                                         DialogProc, self)
+                    : CreateDialogParamA(ModuleInstance(), templateName, ownerWindow, DialogProc, self);
   if (window == nullptr) return false;
   windowHandle = window;
   return true;

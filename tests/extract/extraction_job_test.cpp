@@ -33,7 +33,7 @@ struct JobRun {
   long exitCode = 0;
   std::vector<std::string> trace;    // messages, "ask" and "answer", in order
   std::vector<std::string> opened;   // file names the worker opened for writing
-  std::vector<std::string> written;  // writtenFiles once the worker had ended
+  std::vector<std::string> written;  // the paths of writtenRows once the worker had ended
   bool ended = false;                // the worker ended after its last message
 };
 
@@ -248,16 +248,14 @@ TEST_F(ExtractionJobTest, CancelConfirmedWhileARowIsWrittenStopsAfterThatRow) {
   EXPECT_FALSE(FolderExists(folder));
 }
 
-TEST_F(ExtractionJobTest, CancelAfterTheReadMeLeavesItAndItsFolder) {
+TEST_F(ExtractionJobTest, CancelAfterTheReadMeRemovesItWithTheRest) {
   const std::string folder = scratch.Path() + "ZEQXPC\\";
   const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch.Path(), "ask-at=6 answer=ok");
   EXPECT_EQ(run.trace, Repeat(STEP, 6) + ASKED_ROW + Repeat(BACK, 7) +
                            std::vector<std::string>{FINISHED_STOPPED});
-  // Its read-only mark keeps the read-me, and with it the folder, for the
-  // launcher's removal.
-  for (int row = 0; row < ENTRY_COUNT; ++row) {
-    EXPECT_EQ(FileExists(folder + EntryTable[row].fileName), row == 6) << EntryTable[row].fileName;
-  }
+  // The job deletes as the launcher's removal does: the read-only mark is
+  // cleared, and the folder goes too.
+  EXPECT_FALSE(FolderExists(folder));
 }
 
 TEST_F(ExtractionJobTest, CancelDeclinedLetsTheJobGoOn) {
@@ -293,17 +291,6 @@ TEST_F(ExtractionJobTest, EntryBufferThatCannotBeHadFailsTheRow) {
   EXPECT_EQ(run.opened, RowNames(0, 1));
 }
 
-TEST_F(ExtractionJobTest, PathCopyThatCannotBeHadFailsTheRowBeforeItIsWritten) {
-  const std::string path = scratch.Path() + "ZEQXPC\\" + EntryTable[1].fileName;
-  const JobRun run = Run(testing_support::BundleInputsOf(Demo()), scratch.Path(),
-                         "fail-alloc=" + std::to_string(path.size() + 1));
-  // Row 1 is neither written nor recorded: only row 0 is removed.
-  EXPECT_EQ(run.trace, Repeat(STEP, 1) + std::vector<std::string>{FAILED_OTHER} + Repeat(BACK, 1) +
-                           std::vector<std::string>{FINISHED_STOPPED});
-  EXPECT_EQ(run.opened, RowNames(0, 0));
-  EXPECT_FALSE(FolderExists(scratch.Path() + "ZEQXPC"));
-}
-
 uintptr_t __cdecl FailingBeginThread(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
   return 0;
 }
@@ -316,7 +303,7 @@ TEST(StartExtractionTest, ThreadThatCannotBeStartedLeavesNoWorker) {
   uint32_t threadId = 1234;
   EXPECT_FALSE(StartExtraction(job, &threadId).IsValid());
   EXPECT_EQ(threadId, 0u);
-  EXPECT_TRUE(job.writtenFiles.empty());
+  EXPECT_EQ(job.writtenRows, 0u);
 }
 
 }  // namespace

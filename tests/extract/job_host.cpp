@@ -27,7 +27,7 @@
 // "answer", "unexpected MESSAGE", "open PATH"
 // (the worker opened PATH for writing), then
 // "ended 0|1" (the worker thread ended after its last message) and one
-// "written PATH" per path left in writtenFiles.
+// "written PATH" per row left in writtenRows.
 #include <windows.h>
 
 #include <cstdarg>
@@ -201,7 +201,9 @@ int main(int argc, char** argv) {
 
   Note("ended %d", WaitForSingleObject(worker.Get(), 10000) == WAIT_OBJECT_0 ? 1 : 0);
   worker.Close();
-  for (const std::string& path : hosted.writtenFiles) Note("written %s", path.c_str());
+  for (int row = 0; row < ENTRY_COUNT; ++row) {
+    if (hosted.writtenRows & (1u << row)) Note("written %s", hosted.ownFolders.EntryPath(row));
+  }
   DestroyWindow(host);
   testing_support::CloseHostReport();
   return 0;

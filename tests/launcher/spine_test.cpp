@@ -130,17 +130,4 @@ TEST(LauncherProcessTest, SecondCopyExitsAtOnceWithZero) {
   EXPECT_EQ(0, testing_support::RunAndWait("\"" + LAUNCHER_PATH + "\"", 20000));
 }
 
-TEST(LauncherProcessTest, TemporaryFolderTooLongEndsWithoutExtracting) {
-  // GetTempPathA reads TMP first; this one does not fit the 260-byte buffer.
-  std::string environment = "TMP=C:\\" + std::string(300, 'y');
-  environment += '\0';
-  environment += "TEMP=C:\\" + std::string(300, 'y');
-  environment += '\0';
-  environment += '\0';
-  EXPECT_EQ(0, testing_support::RunAndWait("\"" + LAUNCHER_PATH + "\"", 20000, environment.c_str()));
-  // The single-instance mutex was released on the way out.
-  NamedMutex probe;
-  EXPECT_EQ(MutexCreateResult::Created, probe.Create(LAUNCHER_MUTEX_NAME));
-}
-
 }  // namespace

@@ -13,6 +13,14 @@
 //   refused    CreateMutexA of the installer mutex fails with
 //              ERROR_ACCESS_DENIED and OpenMutexA grants SYNCHRONIZE only, as
 //              for a mutex created by a program with administrator rights
+//   blocked    CreateProcessA refuses with ERROR_ACCESS_DISABLED_BY_POLICY
+//              (1260), as when a software restriction policy or AppLocker
+//              blocks the installer
+//   held       CreateProcessA refuses its first three calls with
+//              ERROR_SHARING_VIOLATION, as while security software scans the
+//              installer just written, then starts it
+//   no-temp    GetTempPathW fails (ERROR_ENVVAR_NOT_FOUND)
+// Every message box the flow shows (MessageBoxW) is answered at once.
 //
 // REPORT lines, in order:
 //   shell-execute started|failed|declined   each ShellExecuteExA the flow makes
@@ -21,16 +29,23 @@
 //                                           flow asked for the installer mutex
 //   create-mutex refused                    (refused) the installer mutex
 //   open-mutex ACCESS granted|refused       (refused) each OpenMutexA, ACCESS in hex
+//   create-process refused ERROR            (blocked, held) each refused CreateProcessA
+//   create-process started                  (blocked, held) the real one
+//   box ID [owned] [no-stop-icon] [other-caption]
+//                                           each message box: ID the error text it shows
+//                                           (-1 none), and what differs from an error box
 //   exit N                                  RunLauncher's result
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/dll_search.h"
 #include "host_report.h"
 #include "import_hook.h"
+#include "extract/message_table.h"
 #include "launcher/launcher.h"
 
 namespace {
@@ -51,10 +66,19 @@ HANDLE installerProcess = nullptr;  // a copy of the handle the shell returned
 BOOL WINAPI WatchingCreateProcessA(LPCSTR program, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                                    LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags, LPVOID environment,
                                    LPCSTR folder, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process) {
+  static int calls = 0;
+  ++calls;
   if (fault == "elevation" || fault == "declined") {
     SetLastError(740);  // ERROR_ELEVATION_REQUIRED
     return FALSE;
   }
+  if (fault == "blocked" || (fault == "held" && calls <= 3)) {
+    const DWORD error = fault == "blocked" ? ERROR_ACCESS_DISABLED_BY_POLICY : ERROR_SHARING_VIOLATION;
+    Note("create-process refused %lu", error);
+    SetLastError(error);
+    return FALSE;
+  }
+  if (fault == "blocked" || fault == "held") Note("create-process started");
   return createProcessHook->Original<decltype(&CreateProcessA)>()(program, commandLine, processSecurity,
                                                                   threadSecurity, inherit, flags, environment, folder,
                                                                   startup, process);
@@ -73,6 +97,28 @@ BOOL WINAPI WatchedShellExecuteExA(SHELLEXECUTEINFOA* info) {
                     0);
   }
   return started;
+}
+
+DWORD WINAPI FailingGetTempPathW(DWORD, LPWSTR) {
+  SetLastError(ERROR_ENVVAR_NOT_FOUND);
+  return 0;
+}
+
+// A stored text as the box should show it.
+std::wstring Widen(const char* text) {
+  wchar_t wide[512] = L"";
+  MultiByteToWideChar(932, 0, text, -1, wide, 512);
+  return wide;
+}
+
+int WINAPI AnsweringMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  int id = -1;
+  for (int32_t i = 0; i < ERROR_TEXT_COUNT; ++i) {
+    if (Widen(GetErrorText(0, i)) == text) id = i;
+  }
+  Note("box %d%s%s%s", id, owner != nullptr ? " owned" : "", type != (MB_OK | MB_ICONERROR) ? " no-stop-icon" : "",
+       Widen(GetText(0, TEXT_SETUP_CAPTION)) != caption ? " other-caption" : "");
+  return IDOK;
 }
 
 FARPROC WINAPI WatchingGetProcAddress(HMODULE module, LPCSTR name) {
@@ -125,11 +171,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ImportHook getProcAddress("KERNEL32.dll", "GetProcAddress", reinterpret_cast<const void*>(&WatchingGetProcAddress));
   ImportHook createMutex("KERNEL32.dll", "CreateMutexA", reinterpret_cast<const void*>(&WatchingCreateMutexA));
   ImportHook openMutex("KERNEL32.dll", "OpenMutexA", reinterpret_cast<const void*>(&WatchingOpenMutexA));
+  ImportHook messageBox("USER32.dll", "MessageBoxW", reinterpret_cast<const void*>(&AnsweringMessageBoxW));
+  std::unique_ptr<ImportHook> tempPath;
+  if (fault == "no-temp") {
+    tempPath.reset(new ImportHook("KERNEL32.dll", "GetTempPathW", reinterpret_cast<const void*>(&FailingGetTempPathW)));
+    if (!tempPath->Installed()) return 4;
+  }
   createProcessHook = &createProcess;
   getProcAddressHook = &getProcAddress;
   createMutexHook = &createMutex;
   openMutexHook = &openMutex;
-  if (!createProcess.Installed() || !getProcAddress.Installed() || !createMutex.Installed() || !openMutex.Installed()) {
+  if (!createProcess.Installed() || !getProcAddress.Installed() || !createMutex.Installed() || !openMutex.Installed() ||
+      !messageBox.Installed()) {
     return 4;
   }
 

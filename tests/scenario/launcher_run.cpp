@@ -28,6 +28,7 @@ std::wstring EnvironmentFor(const RunOptions& options) {
   wchar_t* all = GetEnvironmentStringsW();
   for (const wchar_t* entry = all; entry && *entry; entry += wcslen(entry) + 1) {
     if (StartsWithNoCase(entry, "TMP=") || StartsWithNoCase(entry, "TEMP=") ||
+        (!options.locale.empty() && StartsWithNoCase(entry, "LC_ALL=")) ||
         StartsWithNoCase(entry, (std::string(standin::CONTROL_VARIABLE) + "=").c_str())) {
       continue;
     }
@@ -38,6 +39,7 @@ std::wstring EnvironmentFor(const RunOptions& options) {
   const std::wstring temp = options.wideTempFolder.empty() ? Widen(options.tempFolder) : options.wideTempFolder;
   block += L"TMP=" + temp + L'\0';
   block += L"TEMP=" + temp + L'\0';
+  if (!options.locale.empty()) block += L"LC_ALL=" + Widen(options.locale) + L'\0';
   if (!options.controlFile.empty()) {
     block += Widen(standin::CONTROL_VARIABLE) + L"=" + Widen(options.controlFile) + L'\0';
   }
@@ -45,9 +47,10 @@ std::wstring EnvironmentFor(const RunOptions& options) {
   return block;
 }
 
-std::string WindowText(HWND window) {
-  char text[1024] = "";
-  GetWindowTextA(window, text, sizeof text);
+// In UTF-16, whatever the code page of either process: what was shown.
+std::wstring WindowText(HWND window) {
+  wchar_t text[1024] = L"";
+  GetWindowTextW(window, text, 1024);
   return text;
 }
 
@@ -59,9 +62,9 @@ std::string ClassOf(HWND window) {
 
 // The text of a message box: its static control that carries text.
 BOOL CALLBACK CollectStaticText(HWND child, LPARAM found) {
-  std::string& text = *reinterpret_cast<std::string*>(found);
+  std::wstring& text = *reinterpret_cast<std::wstring*>(found);
   if (_stricmp(ClassOf(child).c_str(), "Static") == 0) {
-    const std::string line = WindowText(child);
+    const std::wstring line = WindowText(child);
     if (!line.empty()) {
       text = line;
       return FALSE;
@@ -100,6 +103,7 @@ InstallerReport ReadInstallerReport(const std::string& path) {
     if (key == "command_line") report.commandLine = rest;
     if (key == "argc") report.argc = std::stoi(rest);
     if (key == "mutex") report.mutex = rest;
+    if (key == "code_page") report.codePage = static_cast<unsigned>(std::stoul(rest));
     if (key == "child") report.child.push_back(rest);
     if (key == "stray") report.strays.push_back(rest);
     if (key == "file") {
@@ -154,15 +158,18 @@ DWORD WINAPI LauncherProcess::Watch(void* self) {
 }
 
 void LauncherProcess::WatchOnce() {
-  static const std::string dialogTitle = GetText(0, TEXT_DIALOG_TITLE);
-  static const std::string boxCaption = GetText(0, TEXT_SETUP_CAPTION);
+  using testing_support::Widen;
+  static const std::wstring dialogTitle = Widen(GetText(0, TEXT_DIALOG_TITLE));
+  static const std::wstring boxCaption = Widen(GetText(0, TEXT_SETUP_CAPTION));
   Scan scan{processInfo.dwProcessId, {}};
   EnumWindows(CollectProcessWindows, reinterpret_cast<LPARAM>(&scan));
   for (HWND window : scan.windows) {
     if (ClassOf(window) != "#32770") continue;
-    const std::string title = WindowText(window);
+    const std::wstring title = WindowText(window);
     if (title == dialogTitle) {
       outcome.dialogSeen = true;
+      outcome.title = title;
+      if (outcome.status.empty()) outcome.status = WindowText(GetDlgItem(window, 1005));
       if (runOptions.cancel && !outcome.cancelSent) {
         // Sent as soon as the dialog exists, shown or not yet, since its
         // worker is already writing. Posted: the dialog asks its question
@@ -172,11 +179,11 @@ void LauncherProcess::WatchOnce() {
       }
     } else if (title == boxCaption && IsWindowVisible(window) &&
                std::find(answered.begin(), answered.end(), window) == answered.end()) {
-      std::string text;
+      std::wstring text;
       EnumChildWindows(window, CollectStaticText, reinterpret_cast<LPARAM>(&text));
       if (text.empty()) continue;  // not filled in yet: next round
       answered.push_back(window);
-      outcome.boxes.push_back(text);
+      outcome.boxes.push_back(testing_support::Narrow(text));
       PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
   }

@@ -19,6 +19,7 @@ struct InstallerReport {
   std::string commandLine;
   int argc = -1;  // as its C runtime split the command line
   std::string mutex;
+  unsigned codePage = 0;  // its ANSI code page, which it shares with the launcher
   struct File {
     bool present = false;
     unsigned long long size = 0;
@@ -37,6 +38,10 @@ struct RunOptions {
   bool cancel = false;        // send the cancel command once the dialog shows
   DWORD timeoutMs = 60000;
   std::wstring wideTempFolder = {};  // instead of tempFolder when set: any name
+  // The launcher's LC_ALL, from which Wine takes its ANSI code page
+  // (ja_JP.UTF-8 932, en_US.UTF-8 1252, hi_IN.UTF-8 65001); this process's
+  // when empty.
+  std::string locale = {};
 };
 
 struct RunOutcome {
@@ -44,8 +49,12 @@ struct RunOutcome {
   bool dialogSeen = false;
   bool cancelSent = false;
   // Texts of the message boxes (caption "セットアップ") the watcher answered
-  // with OK, in the order they appeared.
+  // with OK, in the order they appeared, read in UTF-16 and given here in
+  // code page 932 (this process's), as the message table stores them.
   std::vector<std::string> boxes;
+  // The dialog's caption and its status text as first seen, in UTF-16.
+  std::wstring title;
+  std::wstring status;
 };
 
 // A launcher process with its watcher thread.

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "win32_test_support.h"
 
@@ -14,6 +16,72 @@ std::string ChildCommand(const std::string& mode, const std::string& arguments) 
 
 namespace {
 
+// Opens path for reading, sharing reading and writing but not deletion, as
+// an on-access scanner does: while the handle is open the file can be read
+// and started but not deleted, nor its folder removed.
+HANDLE OpenLikeAScanner(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
+
+// Holds each file that appears in folder for ms once it can be opened (the
+// writer has closed it), until count files have been held and let go; gives
+// up after a minute. Exit code: 0 when count files were held.
+int HoldEachNewFile(const std::string& folder, DWORD ms, size_t count) {
+  struct Held {
+    HANDLE handle;
+    DWORD since;
+  };
+  std::vector<std::string> seen;
+  std::vector<Held> held;
+  const DWORD start = GetTickCount();
+  while (seen.size() < count || !held.empty()) {
+    if (GetTickCount() - start > 60000) return 1;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || seen.size() >= count) continue;
+        bool known = false;
+        for (const std::string& item : seen) known = known || item == name;
+        if (known) continue;
+        const HANDLE file = OpenLikeAScanner(folder + "\\" + name);
+        if (file == INVALID_HANDLE_VALUE) continue;  // still being written: next round
+        seen.push_back(name);
+        held.push_back({file, GetTickCount()});
+      } while (FindNextFileA(search, &found));
+      FindClose(search);
+    }
+    for (size_t i = held.size(); i-- > 0;) {
+      if (GetTickCount() - held[i].since >= ms) {
+        CloseHandle(held[i].handle);
+        held.erase(held.begin() + static_cast<long>(i));
+      }
+    }
+    Sleep(1);
+  }
+  return 0;
+}
+
+// Holds path from when it can be opened until ms after the file until
+// exists; gives up after a minute. Exit code: 0 when it held path.
+int HoldUntilAfter(const std::string& path, const std::string& until, DWORD ms) {
+  const DWORD start = GetTickCount();
+  HANDLE file;
+  while ((file = OpenLikeAScanner(path)) == INVALID_HANDLE_VALUE) {
+    if (GetTickCount() - start > 60000) return 1;
+    Sleep(1);
+  }
+  while (GetFileAttributesA(until.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 60000) Sleep(5);
+  Sleep(ms);
+  CloseHandle(file);
+  return 0;
+}
+
+// --child hold-each FOLDER MS COUNT   hold each new file of FOLDER for MS ms,
+//                                     COUNT files in all (HoldEachNewFile)
+// --child hold-until PATH UNTIL MS    hold PATH until MS ms after UNTIL exists
 // --child hold NAME MS      create NAME owned, hold it MS ms, release, exit 0
 // --child abandon NAME MS   create NAME owned, exit after MS ms without release
 // --child touch PATH MS     sleep MS ms, then create the file PATH, exit 3
@@ -30,6 +98,8 @@ int RunChild(int argc, char** argv) {
     }
     ExitProcess(0);
   }
+  if (mode == "hold-each" && argc > 5) return HoldEachNewFile(target, ms, static_cast<size_t>(atoi(argv[5])));
+  if (mode == "hold-until" && argc > 5) return HoldUntilAfter(target, argv[4], static_cast<DWORD>(atoi(argv[5])));
   if (mode == "touch") {
     Sleep(ms);
     testing_support::WriteFileBytes(target, "done");
