@@ -7,9 +7,11 @@
 #   needs: 64-bit prefixes, which run the x86-64 build and, through WoW64 as
 #   on users' 64-bit Windows, the i686 one; no Mono or Gecko install prompts;
 #   quiet debug output (unless the caller has chosen WINEDEBUG); and the ANSI
-#   code page 932, which Wine takes from the Unix locale variables
-#   (LC_ALL=ja_JP.UTF-8 gives GetACP() == 932 even where the glibc locale is
-#   not compiled).
+#   code page 932, which Wine takes from the Unix locale variables when each
+#   process starts (LC_ALL=ja_JP.UTF-8 gives GetACP() == 932 even where the
+#   glibc locale is not compiled). ZEPHRA_WINE_LOCALE chooses another locale,
+#   and so another code page (en_US.UTF-8: 1252, hi_IN.UTF-8: 65001), for the
+#   processes started with it and the ones they start.
 # wine ARGS...
 #   Wine's 64-bit loader. It starts 32-bit programs through the 32-bit loader
 #   where wine32 is installed. Debian's `wine` would try the 32-bit loader
@@ -25,7 +27,7 @@ zephra_wine_env() {
   export WINEARCH=win64
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-  export LC_ALL=ja_JP.UTF-8
+  export LC_ALL=${ZEPHRA_WINE_LOCALE:-ja_JP.UTF-8}
 }
 
 wine() { "$ZEPHRA_WINE_LOADER" "$@"; }

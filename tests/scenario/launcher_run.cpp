@@ -28,7 +28,6 @@ std::wstring EnvironmentFor(const RunOptions& options) {
   wchar_t* all = GetEnvironmentStringsW();
   for (const wchar_t* entry = all; entry && *entry; entry += wcslen(entry) + 1) {
     if (StartsWithNoCase(entry, "TMP=") || StartsWithNoCase(entry, "TEMP=") ||
-        (!options.locale.empty() && StartsWithNoCase(entry, "LC_ALL=")) ||
         StartsWithNoCase(entry, (std::string(standin::CONTROL_VARIABLE) + "=").c_str())) {
       continue;
     }
@@ -39,7 +38,6 @@ std::wstring EnvironmentFor(const RunOptions& options) {
   const std::wstring temp = options.wideTempFolder.empty() ? Widen(options.tempFolder) : options.wideTempFolder;
   block += L"TMP=" + temp + L'\0';
   block += L"TEMP=" + temp + L'\0';
-  if (!options.locale.empty()) block += L"LC_ALL=" + Widen(options.locale) + L'\0';
   if (!options.controlFile.empty()) {
     block += Widen(standin::CONTROL_VARIABLE) + L"=" + Widen(options.controlFile) + L'\0';
   }
@@ -159,8 +157,9 @@ DWORD WINAPI LauncherProcess::Watch(void* self) {
 
 void LauncherProcess::WatchOnce() {
   using testing_support::Widen;
-  static const std::wstring dialogTitle = Widen(GetText(0, TEXT_DIALOG_TITLE));
-  static const std::wstring boxCaption = Widen(GetText(0, TEXT_SETUP_CAPTION));
+  // The table's texts are code page 932 whatever this process's code page.
+  static const std::wstring dialogTitle = Widen(GetText(0, TEXT_DIALOG_TITLE), 932);
+  static const std::wstring boxCaption = Widen(GetText(0, TEXT_SETUP_CAPTION), 932);
   Scan scan{processInfo.dwProcessId, {}};
   EnumWindows(CollectProcessWindows, reinterpret_cast<LPARAM>(&scan));
   for (HWND window : scan.windows) {
@@ -183,7 +182,7 @@ void LauncherProcess::WatchOnce() {
       EnumChildWindows(window, CollectStaticText, reinterpret_cast<LPARAM>(&text));
       if (text.empty()) continue;  // not filled in yet: next round
       answered.push_back(window);
-      outcome.boxes.push_back(testing_support::Narrow(text));
+      outcome.boxes.push_back(testing_support::Narrow(text, 932));
       PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
   }

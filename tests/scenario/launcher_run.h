@@ -38,10 +38,6 @@ struct RunOptions {
   bool cancel = false;        // send the cancel command once the dialog shows
   DWORD timeoutMs = 60000;
   std::wstring wideTempFolder = {};  // instead of tempFolder when set: any name
-  // The launcher's LC_ALL, from which Wine takes its ANSI code page
-  // (ja_JP.UTF-8 932, en_US.UTF-8 1252, hi_IN.UTF-8 65001); this process's
-  // when empty.
-  std::string locale = {};
 };
 
 struct RunOutcome {
@@ -50,7 +46,7 @@ struct RunOutcome {
   bool cancelSent = false;
   // Texts of the message boxes (caption "セットアップ") the watcher answered
   // with OK, in the order they appeared, read in UTF-16 and given here in
-  // code page 932 (this process's), as the message table stores them.
+  // code page 932, as the message table stores them.
   std::vector<std::string> boxes;
   // The dialog's caption and its status text as first seen, in UTF-16.
   std::wstring title;

@@ -119,17 +119,17 @@ void RemoveTree(const std::wstring& path) {
   RemoveDirectoryW(folder.c_str());
 }
 
-std::wstring Widen(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+std::wstring Widen(const std::string& text, UINT codePage) {
+  const int length = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
   std::wstring wide(length > 0 ? length - 1 : 0, L'\0');
-  if (length > 1) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
+  if (length > 1) MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], length);
   return wide;
 }
 
-std::string Narrow(const std::wstring& text) {
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+std::string Narrow(const std::wstring& text, UINT codePage) {
+  const int length = WideCharToMultiByte(codePage, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string narrow(length > 0 ? length - 1 : 0, '\0');
-  if (length > 1) WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &narrow[0], length, nullptr, nullptr);
+  if (length > 1) WideCharToMultiByte(codePage, 0, text.c_str(), -1, &narrow[0], length, nullptr, nullptr);
   return narrow;
 }
 

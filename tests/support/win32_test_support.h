@@ -38,10 +38,10 @@ void RemoveTree(const std::wstring& path);
 // True once the link is there.
 bool MakeUnixLink(const std::string& link, const std::string& target);
 
-// ANSI text (the process's code page) as UTF-16, and back with the
-// platform's best fit, as the ANSI calls convert.
-std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);
+// Text of a code page (the process's ANSI one unless named) as UTF-16, and
+// back with the platform's best fit, as the ANSI calls convert.
+std::wstring Widen(const std::string& text, UINT codePage = CP_ACP);
+std::string Narrow(const std::wstring& text, UINT codePage = CP_ACP);
 
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
