@@ -43,6 +43,8 @@ int RunBundleTool(int argc, const char* const* argv, Console& console) {
   bool noCheck = false;
   packCommand->add_flag("--no-check", noCheck,
                         "leave out the check record (the CRC-32 of every entry), as older tools did");
+  packCommand->add_flag("--require-signed-programs", pack.requireSignedPrograms,
+                        "refuse to pack a program (a PE file) that carries no signature");
   packCommand->add_flag("-q,--quiet", quiet, "no progress line");
 
   std::string bundlePath;
