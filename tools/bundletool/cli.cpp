@@ -14,6 +14,8 @@ namespace bundletool {
 int RunBundleTool(int argc, const char* const* argv, Console& console) {
   CLI::App app{"Builds the bundle behind the launcher and looks into it.", "bundletool"};
   app.require_subcommand(1);
+  // Options are spelled the same everywhere: on Windows, too, "/x" is a path.
+  app.allow_windows_style_options(false);
 
   PackOptions pack;
   std::string manifest, base, level = "optimal";
