@@ -48,6 +48,7 @@ CertificateDirectory ReadCertificateDirectory(ByteSource& source, uint32_t fileS
     return directory;
   }
   if (headers[0] != 'P' || headers[1] != 'E' || headers[2] != 0 || headers[3] != 0) return directory;
+  directory.peImage = true;
 
   const uint16_t magic = LoadLe16(headers + OPTIONAL_HEADER_OFFSET);
   uint32_t countOffset;

@@ -19,6 +19,7 @@ namespace bundle {
 // Data directory entry 4 of a PE file, as its headers give it.
 struct CertificateDirectory {
   bool readFailed = false;     // a read of the headers failed: nothing is known
+  bool peImage = false;        // "MZ", e_lfanew and "PE\0\0" lie in the file: a program
   bool found = false;          // a PE image whose optional header holds entry 4
   uint32_t entryPosition = 0;  // file position of the entry's 8 bytes
   uint32_t tableStart = 0;     // the entry: the table's file offset and size

@@ -3,9 +3,10 @@
 #
 # A packed launcher signed at test time, for the launcher scenarios: OUT
 # receives payload/ (the five stand-in programs of PROGRAMS, the read-me and
-# four data files), zephra_signed.exe (LAUNCHER packed by BUNDLETOOL with the
-# shipped manifest, then signed by osslsigncode with a certificate made here
-# by openssl), and the reports of `osslsigncode verify` and `bundletool
+# four data files), zephra_signed.exe (the five programs signed by
+# osslsigncode with a certificate made here by openssl, LAUNCHER packed by
+# BUNDLETOOL with the shipped manifest and --require-signed-programs, then
+# signed in turn), and the reports of `osslsigncode verify` and `bundletool
 # verify` on it, each with its exit status on its last line. The commands are
 # those of README.md ("Signing a packed launcher"), packing at the fast level
 # to save time. A ctest fixture runs this before the
@@ -56,10 +57,16 @@ PY
 
 packed=$out/zephra_trial.exe
 signed=$out/zephra_signed.exe
-"$bundletool" pack -q -l fast --stub "$launcher" -m "$top/tools/bundletool/shipped.manifest" --base "$payload" \
-  -o "$packed" > "$out/pack.txt" 2>&1 || fail "bundletool pack failed: $(cat "$out/pack.txt")"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$out/key.pem" -out "$out/cert.pem" -days 2 -subj /CN=test \
   > "$out/openssl.txt" 2>&1 || fail "openssl req failed: $(cat "$out/openssl.txt")"
+for program in "$payload"/*.exe; do
+  osslsigncode sign -certs "$out/cert.pem" -key "$out/key.pem" -n "ZEPHRA QX trial" -in "$program" \
+    -out "$program.signed" > "$out/sign.txt" 2>&1 || fail "osslsigncode sign $program failed: $(cat "$out/sign.txt")"
+  mv "$program.signed" "$program"
+done
+"$bundletool" pack -q -l fast --require-signed-programs --stub "$launcher" \
+  -m "$top/tools/bundletool/shipped.manifest" --base "$payload" \
+  -o "$packed" > "$out/pack.txt" 2>&1 || fail "bundletool pack failed: $(cat "$out/pack.txt")"
 osslsigncode sign -certs "$out/cert.pem" -key "$out/key.pem" -n "ZEPHRA QX trial" -in "$packed" -out "$signed" \
   > "$out/sign.txt" 2>&1 || fail "osslsigncode sign failed: $(cat "$out/sign.txt")"
 

@@ -1,5 +1,11 @@
 // bundletool's commands, driven in-process through its command line, on real
 // files in a fresh folder; one case runs the built program itself.
+//
+// With BUNDLETOOL_COMMAND set (a program and the words before its arguments,
+// separated by '|', such as "scripts/wine-run|build/win64/bundletool.exe")
+// every case runs that program instead, so the same cases check the Windows
+// build; its results are compared with the in-process commands, which are
+// the Linux tool's.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -85,6 +91,29 @@ struct Result {
   std::string err;
 };
 
+// The words of BUNDLETOOL_COMMAND, or none for the in-process commands.
+std::vector<std::string> ToolCommand() {
+  std::vector<std::string> words;
+  const char* command = std::getenv("BUNDLETOOL_COMMAND");
+  for (std::string rest = command ? command : ""; !rest.empty();) {
+    const size_t bar = rest.find('|');
+    words.push_back(rest.substr(0, bar));
+    rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
+  }
+  return words;
+}
+
+std::string Quoted(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string TextOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 class BundleTool : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,7 +132,25 @@ class BundleTool : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return dir + "/" + name; }
 
-  Result Run(std::vector<std::string> args) {
+  // The tool under test: the in-process commands, or BUNDLETOOL_COMMAND.
+  Result Run(const std::vector<std::string>& args) {
+    const std::vector<std::string> command = ToolCommand();
+    return command.empty() ? RunInProcess(args) : RunProgram(command, args);
+  }
+
+  Result RunProgram(std::vector<std::string> words, const std::vector<std::string>& args) {
+    words.insert(words.end(), args.begin(), args.end());
+    std::string line;
+    for (const std::string& word : words) line += Quoted(word) + " ";
+    line += "</dev/null >" + Quoted(Path(".out")) + " 2>" + Quoted(Path(".err"));
+    const int status = std::system(line.c_str());
+    Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, TextOf(Path(".out")), TextOf(Path(".err"))};
+    std::remove(Path(".out").c_str());
+    std::remove(Path(".err").c_str());
+    return result;
+  }
+
+  Result RunInProcess(std::vector<std::string> args) {
     args.insert(args.begin(), "bundletool");
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
@@ -560,14 +607,115 @@ TEST_F(BundleTool, EveryCommandHasHelp) {
 }
 
 TEST_F(BundleTool, BuiltProgramExitsNonZeroWithAMessage) {
-  const std::string command = std::string(BUNDLETOOL_PATH) + " verify '" + Path("missing.exe") + "' 2>'" +
-                              Path("err.txt") + "'";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  const Bytes err = ReadFile(Path("err.txt"));
-  EXPECT_EQ(std::string(err.begin(), err.end()),
-            "bundletool: " + Path("missing.exe") + ": cannot open: No such file or directory\n");
+  const std::vector<std::string> command = ToolCommand();
+  const Result r = RunProgram(command.empty() ? std::vector<std::string>{BUNDLETOOL_PATH} : command,
+                              {"verify", Path("missing.exe")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "bundletool: " + Path("missing.exe") + ": cannot open: No such file or directory\n");
+}
+
+// Names beyond ASCII: a folder and sources with accented and Japanese
+// characters, entry names in Japanese, from a manifest and the command line.
+TEST_F(BundleTool, NamesInAnyScriptWorkFromManifestsAndTheCommandLine) {
+  const std::string folder = Path("donn\xC3\xA9" "es_\xE6\x97\xA5\xE6\x9C\xAC");  // données_日本
+  ::mkdir(folder.c_str(), 0777);
+  WriteText(folder + "/caf\xC3\xA9.txt", "caf\xC3\xA9 au lait, caf\xC3\xA9 au lait");
+  WriteFile(folder + "/na\xC3\xAFve.bin", Random(5000, 4));
+  const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";  // 日本語.txt
+  const std::string shown = "\xE8\xA1\xA8\xE7\xA4\xBA.dat";                   // 表示.dat (a 0x5C trail byte)
+  WriteText(folder + "/list.manifest", "\"" + japanese + "\" caf\xC3\xA9.txt compressed\n");
+  const Result pack = Run({"pack", "--stub", stub, "-m", folder + "/list.manifest", "-s",
+                           shown + "=" + folder + "/na\xC3\xAFve.bin", "-o", folder + "/out.exe"});
+  ASSERT_EQ(pack.code, 0) << pack.err;
+  EXPECT_NE(pack.out.find(japanese), std::string::npos) << pack.out;
+  const Result list = Run({"list", folder + "/out.exe"});
+  EXPECT_NE(list.out.find(" " + shown + " "), std::string::npos) << list.out;
+  EXPECT_EQ(Run({"verify", folder + "/out.exe"}).code, 0);
+  const std::string into = Path("sortie_\xE5\x87\xBA\xE5\x8A\x9B");  // sortie_出力
+  ASSERT_EQ(Run({"extract", folder + "/out.exe", "-o", into}).code, 0);
+  EXPECT_EQ(ReadFile(into + "/" + japanese), ReadFile(folder + "/caf\xC3\xA9.txt"));
+  EXPECT_EQ(ReadFile(into + "/" + shown), ReadFile(folder + "/na\xC3\xAFve.bin"));
+}
+
+// An output that cannot be written: its folder is missing, or it is a
+// folder. A clear error, and nothing written or left behind.
+TEST_F(BundleTool, UnwritableOutputIsRefusedAndNothingIsWritten) {
+  WriteText(Path("ok.txt"), "data");
+  Result r = Run({"pack", "--stub", stub, "-s", Path("ok.txt"), "-o", Path("missing/out.exe")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "bundletool: " + Path("missing/out.exe") +
+                       ": cannot create a file in its folder: No such file or directory\n");
+  ::mkdir(Path("taken").c_str(), 0777);
+  r = Run({"pack", "--stub", stub, "-s", Path("ok.txt"), "-o", Path("taken")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err.rfind("bundletool: " + Path("taken") + ": cannot replace it: ", 0), 0u) << r.err;
+  std::vector<std::string> files = FilesIn(dir);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"ok.txt", "stub.exe", "taken"}));
+  EXPECT_TRUE(FilesIn(Path("taken")).empty());
+}
+
+// The tool under test and the Linux tool's commands, on the same inputs:
+// the same launcher, byte for byte, and the same reports.
+TEST_F(BundleTool, OutputIsTheLinuxToolsByteForByte) {
+  const std::string payload = MakePayload();
+  for (const char* level : {"optimal", "fast"}) {
+    const std::vector<std::string> pack = {"pack", "--stub", stub, "-m", SHIPPED_MANIFEST, "--base", payload,
+                                           "--key", "0x5A", "-l", level, "-o"};
+    std::vector<std::string> tested = pack, reference = pack;
+    tested.push_back(Path("tested.exe"));
+    reference.push_back(Path("linux.exe"));
+    const Result packed = Run(tested);
+    ASSERT_EQ(packed.code, 0) << packed.err;
+    ASSERT_EQ(RunInProcess(reference).code, 0);
+    EXPECT_EQ(ReadFile(Path("tested.exe")), ReadFile(Path("linux.exe"))) << level;
+  }
+  for (const char* command : {"list", "verify"}) {
+    const Result tested = Run({command, Path("linux.exe")});
+    const Result reference = RunInProcess({command, Path("linux.exe")});
+    EXPECT_EQ(tested.code, reference.code) << command;
+    EXPECT_EQ(tested.out, reference.out) << command;
+  }
+}
+
+// Programs among the entries: a PE image signed at test time with
+// osslsigncode and a certificate made by openssl, the same image unsigned,
+// and a file that is no program.
+TEST_F(BundleTool, UnsignedProgramsAreShownWarnedOfAndRefusedOnRequest) {
+  WriteFile(Path("plain.exe"), test_codec::MakePeImage(0x400));
+  const std::string make = "cd " + Quoted(dir) +
+                           " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2"
+                           " -subj /CN=test && osslsigncode sign -certs cert.pem -key key.pem -n test"
+                           " -in plain.exe -out signed.exe >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "openssl or osslsigncode is missing (scripts/setup.sh)";
+  WriteText(Path("readme.txt"), "MZ but no program");
+
+  Result r = Run({"pack", "--stub", stub, "-o", Path("out.exe"), "-c", Path("signed.exe"), "-s", Path("plain.exe"),
+                  "-s", Path("readme.txt")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = Run({"list", Path("out.exe")});
+  EXPECT_NE(r.out.find("program\n"), std::string::npos) << r.out;
+  for (const char* line : {" signed.exe .* signed\n", " plain.exe .* unsigned\n", " readme.txt .* -\n"}) {
+    EXPECT_TRUE(::testing::internal::RE::PartialMatch(r.out, ::testing::internal::RE(line))) << line << r.out;
+  }
+  r = Run({"verify", Path("out.exe")});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("  warning  unsigned program plain.exe: programs started from the temporary folder are "
+                       "blocked by Smart App Control and flagged by SmartScreen unless signed"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("0 problems, 1 warning\n"), std::string::npos) << r.out;
+
+  // Refused on request, naming the program; nothing is written.
+  r = Run({"pack", "--require-signed-programs", "--stub", stub, "-o", Path("strict.exe"), "-c", Path("signed.exe"),
+           "-s", "setup.exe=" + Path("plain.exe"), "-s", Path("readme.txt")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err.rfind("bundletool: " + Path("strict.exe") + ": not written: --require-signed-programs refuses "
+                        "an unsigned program: setup.exe (" + Path("plain.exe") + ")", 0), 0u) << r.err;
+  EXPECT_FALSE(Exists(Path("strict.exe")));
+  r = Run({"pack", "--require-signed-programs", "--stub", stub, "-o", Path("strict.exe"), "-c", Path("signed.exe"),
+           "-s", Path("readme.txt")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(Run({"verify", Path("strict.exe")}).out.find("0 problems, 0 warnings"), std::string::npos);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@ namespace bundletool {
 int RunBundleTool(int argc, const char* const* argv, Console& console) {
   CLI::App app{"Builds the bundle behind the launcher and looks into it.", "bundletool"};
   app.require_subcommand(1);
+  // Options are spelled the same everywhere: on Windows, too, "/x" is a path.
+  app.allow_windows_style_options(false);
 
   PackOptions pack;
   std::string manifest, base, level = "optimal";
@@ -43,6 +45,8 @@ int RunBundleTool(int argc, const char* const* argv, Console& console) {
   bool noCheck = false;
   packCommand->add_flag("--no-check", noCheck,
                         "leave out the check record (the CRC-32 of every entry), as older tools did");
+  packCommand->add_flag("--require-signed-programs", pack.requireSignedPrograms,
+                        "refuse to pack a program (a PE file) that carries no signature");
   packCommand->add_flag("-q,--quiet", quiet, "no progress line");
 
   std::string bundlePath;

@@ -1,8 +1,5 @@
 #include "examine.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -15,6 +12,7 @@
 #include "bundle/format/crc32.h"
 #include "bundle/format/lzss.h"
 #include "bundle/format/signed_file.h"
+#include "programs.h"
 
 namespace bundletool {
 
@@ -148,6 +146,27 @@ Decoded DecodeBlock(InputFile& file, const EntryView& entry) {
   return result;
 }
 
+// Whether an entry's content is a program, and signed; a block is decoded as
+// far as the head the verdict needs.
+ProgramSignature SignatureOfEntry(InputFile& file, const EntryView& entry) {
+  if (entry.checkRecord) return ProgramSignature::NotProgram;
+  if (!entry.block) return SignatureOfRange(file, uint64_t(entry.record.dataStart), uint64_t(entry.record.dataSize));
+  // A literal costs at most nine bits of stream, so this much stream gives
+  // the head unless the block is damaged (then the head is short and the
+  // headers read as absent).
+  const size_t headSize = size_t(std::min<uint64_t>(entry.decodedSize, PROGRAM_HEAD_SIZE));
+  const size_t streamLength = std::min<size_t>(size_t(entry.record.dataSize) - bundle::BLOCK_HEADER_SIZE,
+                                               headSize + headSize / 8 + 2);
+  std::vector<uint8_t> stream(streamLength);
+  file.ReadExactly(uint64_t(entry.record.dataStart) + bundle::BLOCK_HEADER_SIZE, stream.data(), stream.size());
+  bundle::XorBytes(stream.data(), stream.size(), entry.key);
+  std::vector<uint8_t> head(headSize);
+  uint8_t ring[bundle::RING_SIZE];
+  const bundle::LzssResult r =
+      bundle::LzssDecodeStream(head.data(), uint32_t(head.size()), stream.data(), stream.size(), ring);
+  return SignatureOfHead(head.data(), r.produced, entry.decodedSize);
+}
+
 std::string Ratio(uint64_t part, uint64_t whole) {
   if (whole == 0) return "-";
   char text[32];
@@ -185,7 +204,7 @@ int RunList(const std::string& path, Console& console) {
               << (scanned.checked ? "checked by its check record" : "no check record the launcher reads") << "; "
               << SignatureText(scanned, file.FullSize()) << "\n";
   console.out << PadLeft("#", 3) << "  " << PadRight("name", nameWidth) << "  " << PadRight("kind", 10) << "  " << PadLeft("stored", 10)
-              << "  " << PadLeft("decoded", 10) << "  " << PadLeft("ratio", 6) << "  key   crc-32\n";
+              << "  " << PadLeft("decoded", 10) << "  " << PadLeft("ratio", 6) << "  key   crc-32    program\n";
   for (size_t i = 0; i < scanned.entries.size(); ++i) {
     const EntryView& e = scanned.entries[i];
     const uint64_t decoded = e.block ? e.decodedSize : uint64_t(e.record.dataSize);
@@ -196,7 +215,8 @@ int RunList(const std::string& path, Console& console) {
                 << PadLeft(std::to_string(e.record.dataSize), 10) << "  "
                 << PadLeft(e.checkRecord ? "-" : std::to_string(decoded), 10) << "  "
                 << PadLeft(e.block ? Ratio(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
-                << PadRight(e.block ? key : "-", 4) << "  " << (e.hasCrc ? Hex32(e.crc) : "-");
+                << PadRight(e.block ? key : "-", 4) << "  " << PadRight(e.hasCrc ? Hex32(e.crc) : "-", 8) << "  "
+                << SignatureWord(SignatureOfEntry(file, e));
     if (e.shadowedBy >= 0) console.out << "  shadowed by #" << e.shadowedBy + 1;
     console.out << "\n";
   }
@@ -241,9 +261,7 @@ int RunExtract(const std::string& path, const std::string& folder, const std::ve
     }
   }
 
-  if (!chosen.empty() && ::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-    throw ToolError(folder, "cannot create the folder: " + SystemProblem(errno));
-  }
+  if (!chosen.empty()) MakeFolder(folder);
   Progress progress(console);
   for (const EntryView* e : chosen) {
     const std::string shown = DisplayName(e->name);
@@ -255,7 +273,7 @@ int RunExtract(const std::string& path, const std::string& folder, const std::ve
       ++failures;
       continue;
     }
-    const std::string target = (folder.empty() || folder.back() == '/' ? folder : folder + "/") + hostName;
+    const std::string target = JoinPath(folder, hostName);
     try {
       RefuseOverwritingInput(target, {path});
       OutputFile output(target);
@@ -292,105 +310,165 @@ int RunExtract(const std::string& path, const std::string& folder, const std::ve
   return failures == 0 ? 0 : 1;
 }
 
+namespace {
+
+// verify's report: one line per finding, tallied.
+class VerifyReport {
+ public:
+  explicit VerifyReport(Console& console) : console(console) {}
+  void Ok(const std::string& what, const std::string& text) { Line("ok", what, text); }
+  void Warning(const std::string& what, const std::string& text) {
+    Line("warning", what, text);
+    ++warnings;
+  }
+  void Damage(const std::string& what, const std::string& text) {
+    Line("DAMAGED", what, text);
+    ++problems;
+  }
+  void Line(const char* level, const std::string& what, const std::string& text) {
+    console.out << "  " << PadRight(level, 8) << " " << what << (what.empty() ? "" : ": ") << text << "\n";
+  }
+  int Problems() const { return problems; }
+  int Warnings() const { return warnings; }
+
+ private:
+  Console& console;
+  int problems = 0;
+  int warnings = 0;
+};
+
+void VerifyCheckRecord(const ScannedBundle& scanned, const EntryView& e, const std::string& what, VerifyReport& report) {
+  if (e.shadowedBy >= 0) {
+    report.Warning(what, "an older check record, shadowed by #" + std::to_string(e.shadowedBy + 1));
+  } else if (scanned.diagnosis.status == bundle::ScanStatus::Ok && !scanned.checked) {
+    report.Warning(what, "a check record of another version: the launcher does not check the entries");
+  } else if (scanned.diagnosis.status == bundle::ScanStatus::Ok) {
+    report.Ok(what, "check record, " + std::to_string(e.record.dataSize) + " bytes");
+  }
+}
+
+// A block: decodes, matches its CRC, and what its content is. clean is
+// cleared by any finding.
+ProgramSignature VerifyBlock(InputFile& file, const EntryView& e, const std::string& what, bool clean,
+                             VerifyReport& report) {
+  const Decoded decoded = DecodeBlock(file, e);
+  if (!decoded.ok) {
+    report.Damage(what, decoded.problem);
+    return ProgramSignature::NotProgram;
+  }
+  const std::string damage = CrcProblem(e, bundle::Crc32(decoded.bytes.data(), decoded.bytes.size()));
+  if (!damage.empty()) {
+    report.Damage(what, damage);
+    return ProgramSignature::NotProgram;
+  }
+  if (decoded.trailingBytes > 0) {
+    report.Warning(what, std::to_string(decoded.trailingBytes) +
+                             " bytes after the end of the stream, which the launcher ignores");
+  } else if (clean) {
+    report.Ok(what, "compressed, " + std::to_string(e.record.dataSize) + " -> " + std::to_string(e.decodedSize) +
+                        " bytes" + (e.hasCrc ? ", CRC-32 " + Hex32(e.crc) : ""));
+  }
+  return SignatureOfHead(decoded.bytes.data(), decoded.bytes.size(), decoded.bytes.size());
+}
+
+ProgramSignature VerifyStored(InputFile& file, const EntryView& e, const std::string& what, bool clean,
+                              VerifyReport& report) {
+  if (e.record.dataSize >= int32_t(bundle::BLOCK_SIGNATURE_LENGTH) &&
+      e.record.dataSize < int32_t(bundle::BLOCK_HEADER_SIZE)) {
+    char head[bundle::BLOCK_SIGNATURE_LENGTH];
+    file.ReadExactly(uint64_t(e.record.dataStart), head, sizeof head);
+    if (std::memcmp(head, bundle::BLOCK_SIGNATURE, sizeof head) == 0) {
+      report.Warning(what, "starts with the block signature but is shorter than a block header; written unchanged");
+      clean = false;
+    }
+  }
+  if (e.hasCrc) {
+    uint32_t crc = 0;
+    ForEachPiece(file, e, [&](const uint8_t* piece, size_t n) { crc = bundle::Crc32(piece, n, crc); });
+    const std::string damage = CrcProblem(e, crc);
+    if (!damage.empty()) {
+      report.Damage(what, damage);
+      return ProgramSignature::NotProgram;
+    }
+  }
+  if (clean) {
+    report.Ok(what, "stored, " + std::to_string(e.record.dataSize) + " bytes" +
+                        (e.hasCrc ? ", CRC-32 " + Hex32(e.crc) : ""));
+  }
+  return SignatureOfRange(file, uint64_t(e.record.dataStart), uint64_t(e.record.dataSize));
+}
+
+// One entry the launcher would write: its name, whether it is read, its
+// content. Returns what the content is, for the programs' warning.
+ProgramSignature VerifyEntry(InputFile& file, const EntryView& e, const std::string& what, VerifyReport& report) {
+  bool clean = true;
+  if (const char* problem = bundle::CheckEntryName(e.name)) {
+    report.Damage(what, std::string("the launcher cannot write this name: ") + problem);
+    clean = false;
+  }
+  if (e.shadowedBy >= 0) {
+    report.Warning(what, "shadowed by #" + std::to_string(e.shadowedBy + 1) +
+                             " of the same name, stored later; the launcher never reads it");
+    clean = false;
+  }
+  const ProgramSignature signature =
+      e.block ? VerifyBlock(file, e, what, clean, report) : VerifyStored(file, e, what, clean, report);
+  return e.shadowedBy >= 0 ? ProgramSignature::NotProgram : signature;
+}
+
+// What concerns the file as a whole: the scan's end, the check record, the
+// signature and a certificate table that does not make one.
+void VerifyWholeFile(InputFile& file, const ScannedBundle& scanned, VerifyReport& report) {
+  if (scanned.diagnosis.status != bundle::ScanStatus::Ok) {
+    report.Damage("", DiagnosisText(scanned.diagnosis));
+  } else if (!scanned.hasCheckRecord) {
+    report.Warning("", "no check record: the launcher cannot tell a damaged copy (pack again to add one)");
+  }
+  report.Line(scanned.diagnosis.signature ? "ok" : "-", "", SignatureText(scanned, file.FullSize()));
+  const bundle::CertificateDirectory directory = bundle::ReadCertificateDirectory(file, file.Size());
+  if (!scanned.diagnosis.signature && directory.found && (directory.tableStart != 0 || directory.tableSize != 0)) {
+    report.Warning("", "the PE headers name a certificate table at " + std::to_string(directory.tableStart) +
+                           " of " + std::to_string(directory.tableSize) +
+                           " bytes, which does not end the file: no signature of this file");
+  }
+}
+
+}  // namespace
+
 int RunVerify(const std::string& path, Console& console) {
+  // 1. The scan, as the launcher's.
   InputFile file(path);
   const ScannedBundle scanned = Scan(file);
-  int problems = 0, warnings = 0;
-  const auto report = [&](const char* level, const std::string& what, const std::string& text) {
-    console.out << "  " << PadRight(level, 8) << " " << what << ": " << text << "\n";
-  };
   if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
     console.err << "bundletool: " << path << ": " << DiagnosisText(scanned.diagnosis) << "\n";
     return 1;
   }
   console.out << path << ": " << scanned.entries.size() << " entr" << (scanned.entries.size() == 1 ? "y" : "ies") << "\n";
+
+  // 2. Every entry, in scan order.
+  VerifyReport report(console);
+  std::vector<std::string> unsignedPrograms;
   for (size_t i = 0; i < scanned.entries.size(); ++i) {
     const EntryView& e = scanned.entries[i];
     const std::string what = "#" + std::to_string(i + 1) + " " + DisplayName(e.name);
     if (e.checkRecord) {
-      if (e.shadowedBy >= 0) {
-        report("warning", what, "an older check record, shadowed by #" + std::to_string(e.shadowedBy + 1));
-        ++warnings;
-      } else if (scanned.diagnosis.status == bundle::ScanStatus::Ok && !scanned.checked) {
-        report("warning", what, "a check record of another version: the launcher does not check the entries");
-        ++warnings;
-      } else if (scanned.diagnosis.status == bundle::ScanStatus::Ok) {
-        report("ok", what, "check record, " + std::to_string(e.record.dataSize) + " bytes");
-      }
-      continue;
-    }
-    bool clean = true;
-    if (const char* problem = bundle::CheckEntryName(e.name)) {
-      report("DAMAGED", what, std::string("the launcher cannot write this name: ") + problem);
-      ++problems;
-      clean = false;
-    }
-    if (e.shadowedBy >= 0) {
-      report("warning", what, "shadowed by #" + std::to_string(e.shadowedBy + 1) +
-                                  " of the same name, stored later; the launcher never reads it");
-      ++warnings;
-      clean = false;
-    }
-    std::string damage;
-    if (e.block) {
-      const Decoded decoded = DecodeBlock(file, e);
-      if (!decoded.ok) {
-        report("DAMAGED", what, decoded.problem);
-        ++problems;
-        clean = false;
-      } else {
-        damage = CrcProblem(e, bundle::Crc32(decoded.bytes.data(), decoded.bytes.size()));
-        if (damage.empty() && decoded.trailingBytes > 0) {
-          report("warning", what, std::to_string(decoded.trailingBytes) +
-                                      " bytes after the end of the stream, which the launcher ignores");
-          ++warnings;
-          clean = false;
-        }
-      }
-      if (clean && damage.empty()) {
-        report("ok", what, "compressed, " + std::to_string(e.record.dataSize) + " -> " + std::to_string(e.decodedSize) +
-                               " bytes" + (e.hasCrc ? ", CRC-32 " + Hex32(e.crc) : ""));
-      }
-    } else {
-      if (e.record.dataSize >= int32_t(bundle::BLOCK_SIGNATURE_LENGTH) && e.record.dataSize < int32_t(bundle::BLOCK_HEADER_SIZE)) {
-        char head[bundle::BLOCK_SIGNATURE_LENGTH];
-        file.ReadExactly(uint64_t(e.record.dataStart), head, sizeof head);
-        if (std::memcmp(head, bundle::BLOCK_SIGNATURE, sizeof head) == 0) {
-          report("warning", what, "starts with the block signature but is shorter than a block header; written unchanged");
-          ++warnings;
-          clean = false;
-        }
-      }
-      if (e.hasCrc) {
-        uint32_t crc = 0;
-        ForEachPiece(file, e, [&](const uint8_t* piece, size_t n) { crc = bundle::Crc32(piece, n, crc); });
-        damage = CrcProblem(e, crc);
-      }
-      if (clean && damage.empty()) {
-        report("ok", what, "stored, " + std::to_string(e.record.dataSize) + " bytes" +
-                               (e.hasCrc ? ", CRC-32 " + Hex32(e.crc) : ""));
-      }
-    }
-    if (!damage.empty()) {
-      report("DAMAGED", what, damage);
-      ++problems;
+      VerifyCheckRecord(scanned, e, what, report);
+    } else if (VerifyEntry(file, e, what, report) == ProgramSignature::Unsigned) {
+      unsignedPrograms.push_back(DisplayName(e.name));
     }
   }
-  if (scanned.diagnosis.status != bundle::ScanStatus::Ok) {
-    console.out << "  DAMAGED  " << DiagnosisText(scanned.diagnosis) << "\n";
-    ++problems;
-  } else if (!scanned.hasCheckRecord) {
-    console.out << "  warning  no check record: the launcher cannot tell a damaged copy (pack again to add one)\n";
-    ++warnings;
+
+  // 3. The programs the launcher would start unsigned, named once.
+  if (!unsignedPrograms.empty()) {
+    std::string names;
+    for (const std::string& name : unsignedPrograms) names += (names.empty() ? "" : ", ") + name;
+    report.Warning("", "unsigned program" + std::string(unsignedPrograms.size() == 1 ? "" : "s") + " " + names +
+                           ": " + UNSIGNED_PROGRAM_RISK + " (sign them before packing)");
   }
-  console.out << "  " << PadRight(scanned.diagnosis.signature ? "ok" : "-", 8) << " "
-              << SignatureText(scanned, file.FullSize()) << "\n";
-  const bundle::CertificateDirectory directory = bundle::ReadCertificateDirectory(file, file.Size());
-  if (!scanned.diagnosis.signature && directory.found && (directory.tableStart != 0 || directory.tableSize != 0)) {
-    console.out << "  warning  the PE headers name a certificate table at " << directory.tableStart << " of "
-                << directory.tableSize << " bytes, which does not end the file: no signature of this file\n";
-    ++warnings;
-  }
+
+  // 4. The file as a whole, and the verdict.
+  VerifyWholeFile(file, scanned, report);
+  const int problems = report.Problems(), warnings = report.Warnings();
   console.out << (problems ? "damaged: " : "ok: ") << scanned.entries.size() << " entries, " << problems << " problem"
               << (problems == 1 ? "" : "s") << ", " << warnings << " warning" << (warnings == 1 ? "" : "s") << "\n";
   return problems ? 1 : 0;

@@ -6,17 +6,6 @@ namespace bundletool {
 
 namespace {
 
-std::string Join(const std::string& base, const std::string& path) {
-  if (path.empty() || path[0] == '/' || base.empty()) return path;
-  return base.back() == '/' ? base + path : base + "/" + path;
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
@@ -66,7 +55,7 @@ std::vector<PackEntry> ParseManifest(const std::string& text, const std::string&
     }
     PackEntry entry;
     entry.name = fields[0];
-    entry.source = Join(base, fields[1]);
+    entry.source = JoinPath(base, fields[1]);
     if (fields[2] == "compressed") {
       entry.compressed = true;
     } else if (fields[2] != "stored") {
@@ -91,8 +80,7 @@ PackEntry ParseEntryArgument(const std::string& argument, bool compressed) {
   const size_t equals = argument.find('=');
   if (equals == std::string::npos) {
     entry.source = argument;
-    const size_t slash = argument.rfind('/');
-    entry.name = slash == std::string::npos ? argument : argument.substr(slash + 1);
+    entry.name = LastPartOf(argument);
   } else {
     entry.name = argument.substr(0, equals);
     entry.source = argument.substr(equals + 1);

@@ -1,7 +1,5 @@
 #include "pack.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -15,6 +13,7 @@
 #include "bundle/format/crc32.h"
 #include "bundle/format/lzss.h"
 #include "bundle/format/signed_file.h"
+#include "programs.h"
 
 namespace bundletool {
 
@@ -122,10 +121,8 @@ std::string Percent(uint64_t part, uint64_t whole) {
   return s.str();
 }
 
-}  // namespace
-
-void RunPack(const PackOptions& options, Console& console) {
-  // 1. Names: convertible, acceptable, and unique unless asked otherwise.
+// 1. Names: convertible, acceptable, and unique unless asked otherwise.
+std::vector<PreparedEntry> PrepareNames(const PackOptions& options) {
   std::vector<PreparedEntry> prepared;
   std::map<std::string, const PackEntry*> seen;
   for (const PackEntry& entry : options.entries) {
@@ -147,19 +144,12 @@ void RunPack(const PackOptions& options, Console& console) {
   if (prepared.size() > size_t(bundle::MAX_ENTRY_COUNT)) {
     throw ToolError(options.output, "more entries than the launcher's scan reads");
   }
+  return prepared;
+}
 
-  // 2. Inputs: the output is none of them; every one opens; the stub's
-  // program is found; the sizes known so far fit.
-  std::vector<std::string> inputs = options.otherInputs;
-  inputs.push_back(options.stub);
-  for (const PackEntry& entry : options.entries) inputs.push_back(entry.source);
-  RefuseOverwritingInput(options.output, inputs);
-
-  InputFile stub(options.stub);
-  struct stat stubStat;
-  const unsigned mode = ::stat(options.stub.c_str(), &stubStat) == 0 ? unsigned(stubStat.st_mode & 0777) : 0755u;
-  const StubProgram program = ProgramOf(stub, options.replace);
-  const uint64_t programLength = program.length;
+// 2. Sources: every one opens, and the sizes known before encoding fit
+// behind a program of programLength bytes.
+void OpenSources(const PackOptions& options, std::vector<PreparedEntry>& prepared, uint64_t programLength) {
   std::vector<bundle::CheckItem> checks;
   for (const PreparedEntry& p : prepared) checks.push_back({p.storedName, 0});
   uint64_t lowestTotal = programLength + 4;
@@ -180,85 +170,135 @@ void RunPack(const PackOptions& options, Console& console) {
     }
   }
   CheckTotal(options.output, lowestTotal);
+}
 
-  // 3. The output, record by record.
-  OutputFile output(options.output);
-  Progress progress(console);
-  CopyRange(stub, 0, programLength, output, nullptr, "", nullptr,
-            program.clearSignature ? program.signatureEntry : UINT64_MAX);
-  const std::vector<uint8_t> marker = bundle::StartMarkerBytes();
-  output.Write(marker.data(), marker.size());
+// 3. With --require-signed-programs: no unsigned program among the sources.
+void RefuseUnsignedPrograms(const PackOptions& options, const std::vector<PreparedEntry>& prepared) {
+  std::string named;
+  size_t count = 0;
+  for (const PreparedEntry& p : prepared) {
+    if (SignatureOfRange(*p.source, 0, p.source->FullSize()) != ProgramSignature::Unsigned) continue;
+    named += (named.empty() ? "" : ", ") + p.entry->name + " (" + p.entry->source + ")";
+    ++count;
+  }
+  if (count == 0) return;
+  throw ToolError(options.output, std::string("not written: --require-signed-programs refuses ") +
+                                      (count == 1 ? "an unsigned program: " : std::to_string(count) +
+                                                                                 " unsigned programs: ") +
+                                      named + "; " + UNSIGNED_PROGRAM_RISK + ". Sign them, then pack again");
+}
 
-  struct Line {
-    std::string name;
-    bool compressed;
-    uint64_t sourceSize, storedSize;
-  };
-  std::vector<Line> report;
-  for (size_t index = 0; index < prepared.size(); ++index) {
-    PreparedEntry& p = prepared[index];
-    const std::string label = "[" + std::to_string(index + 1) + "/" + std::to_string(prepared.size()) + "] " + p.entry->name;
-    const uint64_t sourceSize = p.source->FullSize();
-    uint64_t storedSize;
-    uint32_t& crc = checks[index].crc;
-    if (p.entry->compressed) {
-      std::vector<uint8_t> data(static_cast<size_t>(sourceSize));
-      p.source->ReadExactly(0, data.data(), data.size());
-      crc = bundle::Crc32(data.data(), data.size());
-      std::vector<uint8_t> block = bundle::BuildCompressedBlock(
-          data.data(), data.size(), options.key, options.level,
-          [&](size_t done, size_t total) { progress.Show(label, done, total); });
-      CheckBlockDecodes(block, data, options.key, p.entry->source);
-      storedSize = block.size();
-      CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
-      output.Write(block.data(), block.size());
-    } else {
-      storedSize = sourceSize;
-      CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
-      CopyRange(*p.source, 0, sourceSize, output, &progress, label, &crc);
-      uint8_t extra;
-      if (p.source->ReadAt(uint32_t(std::min<uint64_t>(sourceSize, 0xFFFFFFFFu)), &extra, 1) != 0) {
-        throw ToolError(p.entry->source, "file grew while being read");
-      }
+// One line of pack's report.
+struct PackedLine {
+  std::string name;
+  bool compressed;
+  uint64_t sourceSize, storedSize;
+};
+
+// 4. One record: a block, decoded again and compared, or the file copied.
+// Sets crc to the content's CRC-32.
+PackedLine WriteEntry(const PackOptions& options, PreparedEntry& p, const std::string& label, OutputFile& output,
+                      Progress& progress, uint32_t& crc) {
+  const uint64_t sourceSize = p.source->FullSize();
+  uint64_t storedSize;
+  if (p.entry->compressed) {
+    std::vector<uint8_t> data(static_cast<size_t>(sourceSize));
+    p.source->ReadExactly(0, data.data(), data.size());
+    crc = bundle::Crc32(data.data(), data.size());
+    std::vector<uint8_t> block = bundle::BuildCompressedBlock(
+        data.data(), data.size(), options.key, options.level,
+        [&](size_t done, size_t total) { progress.Show(label, done, total); });
+    CheckBlockDecodes(block, data, options.key, p.entry->source);
+    storedSize = block.size();
+    CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
+    output.Write(block.data(), block.size());
+  } else {
+    storedSize = sourceSize;
+    CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
+    CopyRange(*p.source, 0, sourceSize, output, &progress, label, &crc);
+    uint8_t extra;
+    if (p.source->ReadAt(uint32_t(std::min<uint64_t>(sourceSize, 0xFFFFFFFFu)), &extra, 1) != 0) {
+      throw ToolError(p.entry->source, "file grew while being read");
     }
-    const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(p.storedName, uint32_t(storedSize));
-    output.Write(trailer.data(), trailer.size());
-    report.push_back({p.entry->name, p.entry->compressed, sourceSize, storedSize});
   }
-  if (options.checkRecord) {
-    // Of a name stored twice the launcher reads the later record: that one's
-    // CRC is the name's.
-    std::vector<bundle::CheckItem> named;
-    std::set<std::string> seenLater;
-    for (auto item = checks.rbegin(); item != checks.rend(); ++item) {
-      if (seenLater.insert(item->name).second) named.push_back(*item);
-    }
-    std::reverse(named.begin(), named.end());
-    const std::vector<uint8_t> record = bundle::BuildCheckRecord(named);
-    CheckTotal(options.output, output.Written() + bundle::RecordSize(bundle::CHECK_RECORD_NAME, record.size()));
-    output.Write(record.data(), record.size());
-    const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(bundle::CHECK_RECORD_NAME, uint32_t(record.size()));
-    output.Write(trailer.data(), trailer.size());
+  const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(p.storedName, uint32_t(storedSize));
+  output.Write(trailer.data(), trailer.size());
+  return {p.entry->name, p.entry->compressed, sourceSize, storedSize};
+}
+
+// 5. The check record. Of a name stored twice the launcher reads the later
+// record: that one's CRC is the name's.
+void WriteCheckRecord(const PackOptions& options, const std::vector<bundle::CheckItem>& checks, OutputFile& output) {
+  std::vector<bundle::CheckItem> named;
+  std::set<std::string> seenLater;
+  for (auto item = checks.rbegin(); item != checks.rend(); ++item) {
+    if (seenLater.insert(item->name).second) named.push_back(*item);
   }
-  progress.Finish();
-  const uint64_t total = output.Written();
-  output.Commit(mode);
+  std::reverse(named.begin(), named.end());
+  const std::vector<uint8_t> record = bundle::BuildCheckRecord(named);
+  CheckTotal(options.output, output.Written() + bundle::RecordSize(bundle::CHECK_RECORD_NAME, record.size()));
+  output.Write(record.data(), record.size());
+  const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(bundle::CHECK_RECORD_NAME, uint32_t(record.size()));
+  output.Write(trailer.data(), trailer.size());
+}
+
+// 6. What was written.
+void PrintReport(const PackOptions& options, const StubProgram& program, uint64_t total,
+                 const std::vector<PackedLine>& report, Console& console) {
   if (program.clearSignature) {
     console.out << "dropped the signature of " << options.stub
                 << ": appending a bundle would break it; sign " << options.output << " again\n";
   }
-  console.out << "packed " << prepared.size() << " entr" << (prepared.size() == 1 ? "y" : "ies") << " into "
-              << options.output << ": " << total << " bytes, of which the bundle takes " << total - programLength
+  console.out << "packed " << report.size() << " entr" << (report.size() == 1 ? "y" : "ies") << " into "
+              << options.output << ": " << total << " bytes, of which the bundle takes " << total - program.length
               << (options.checkRecord ? ", its check record included" : ", without a check record") << "\n";
   size_t nameWidth = 4;
-  for (const Line& line : report) nameWidth = std::max(nameWidth, DisplayWidth(line.name));
-  for (const Line& line : report) {
+  for (const PackedLine& line : report) nameWidth = std::max(nameWidth, DisplayWidth(line.name));
+  for (const PackedLine& line : report) {
     console.out << "  " << PadRight(line.name, nameWidth) << "  " << PadRight(line.compressed ? "compressed" : "stored", 10)
                 << "  " << PadLeft(std::to_string(line.sourceSize), 10) << " -> "
                 << PadLeft(std::to_string(line.storedSize), 10) << " bytes";
     if (line.compressed) console.out << "  " << PadLeft(Percent(line.storedSize, line.sourceSize), 6);
     console.out << "\n";
   }
+}
+
+}  // namespace
+
+void RunPack(const PackOptions& options, Console& console) {
+  std::vector<PreparedEntry> prepared = PrepareNames(options);
+
+  // The output is none of the inputs, and the stub's program is found.
+  std::vector<std::string> inputs = options.otherInputs;
+  inputs.push_back(options.stub);
+  for (const PackEntry& entry : options.entries) inputs.push_back(entry.source);
+  RefuseOverwritingInput(options.output, inputs);
+  InputFile stub(options.stub);
+  const StubProgram program = ProgramOf(stub, options.replace);
+
+  OpenSources(options, prepared, program.length);
+  if (options.requireSignedPrograms) RefuseUnsignedPrograms(options, prepared);
+
+  // The output, record by record, then the check record.
+  OutputFile output(options.output);
+  Progress progress(console);
+  CopyRange(stub, 0, program.length, output, nullptr, "", nullptr,
+            program.clearSignature ? program.signatureEntry : UINT64_MAX);
+  const std::vector<uint8_t> marker = bundle::StartMarkerBytes();
+  output.Write(marker.data(), marker.size());
+  std::vector<bundle::CheckItem> checks;
+  std::vector<PackedLine> report;
+  for (size_t index = 0; index < prepared.size(); ++index) {
+    const std::string label =
+        "[" + std::to_string(index + 1) + "/" + std::to_string(prepared.size()) + "] " + prepared[index].entry->name;
+    checks.push_back({prepared[index].storedName, 0});
+    report.push_back(WriteEntry(options, prepared[index], label, output, progress, checks.back().crc));
+  }
+  if (options.checkRecord) WriteCheckRecord(options, checks, output);
+  progress.Finish();
+  const uint64_t total = output.Written();
+  output.Commit(PermissionsOf(options.stub));
+  PrintReport(options, program, total, report, console);
 }
 
 }  // namespace bundletool

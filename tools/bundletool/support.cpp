@@ -1,49 +1,36 @@
 #include "support.h"
 
-#include <fcntl.h>
-#include <iconv.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+
+#include "platform.h"
 
 namespace bundletool {
 
-std::string SystemProblem(int error) { return std::strerror(error); }
-
 // ---- InputFile
 
-InputFile::InputFile(const std::string& path) : path(path) {
-  fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw ToolError(path, "cannot open: " + SystemProblem(errno));
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    const int error = errno;
-    ::close(fd);
-    throw ToolError(path, "cannot read its size: " + SystemProblem(error));
+InputFile::InputFile(const std::string& path) : path(path), file(platform::OpenForReading(path)) {
+  if (file == platform::NO_FILE) throw ToolError(path, "cannot open: " + platform::LastProblem());
+  bool regular = false;
+  if (!platform::QueryFile(file, size, regular)) {
+    const std::string problem = platform::LastProblem();
+    platform::Close(file);
+    throw ToolError(path, "cannot read its size: " + problem);
   }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (!regular) {
+    platform::Close(file);
     throw ToolError(path, "is not a regular file");
   }
-  size = uint64_t(st.st_size);
 }
 
-InputFile::~InputFile() {
-  if (fd >= 0) ::close(fd);
-}
+InputFile::~InputFile() { platform::Close(file); }
 
 int32_t InputFile::ReadAt(uint32_t position, void* buffer, int32_t count) {
   if (count < 0) return -1;
   size_t done = 0;
   while (done < size_t(count)) {
-    const ssize_t n = ::pread(fd, static_cast<uint8_t*>(buffer) + done, size_t(count) - done, off_t(position) + off_t(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
+    const int64_t n = platform::ReadAt(file, uint64_t(position) + done, static_cast<uint8_t*>(buffer) + done,
+                                       size_t(count) - done);
+    if (n < 0) return -1;
     if (n == 0) break;
     done += size_t(n);
   }
@@ -53,11 +40,8 @@ int32_t InputFile::ReadAt(uint32_t position, void* buffer, int32_t count) {
 void InputFile::ReadExactly(uint64_t position, void* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
-    const ssize_t n = ::pread(fd, static_cast<uint8_t*>(buffer) + done, count - done, off_t(position + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw ToolError(path, "read failed: " + SystemProblem(errno));
-    }
+    const int64_t n = platform::ReadAt(file, position + done, static_cast<uint8_t*>(buffer) + done, count - done);
+    if (n < 0) throw ToolError(path, "read failed: " + platform::LastProblem());
     if (n == 0) throw ToolError(path, "file ended early (did it change while being read?)");
     done += size_t(n);
   }
@@ -77,69 +61,33 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 
 // ---- OutputFile
 
-namespace {
-
-// The temporary file being written, removed by the signal handler so that an
-// interrupted run leaves nothing behind. Only one output is open at a time.
-char pendingTemporary[4096];
-
-extern "C" void RemovePendingOnSignal(int signal) {
-  if (pendingTemporary[0] != '\0') ::unlink(pendingTemporary);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-void SetPending(const std::string& path) {
-  static bool handlersInstalled = false;
-  if (!handlersInstalled) {
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, RemovePendingOnSignal);
-    handlersInstalled = true;
-  }
-  const size_t n = path.size() < sizeof pendingTemporary - 1 ? path.size() : 0;
-  std::memcpy(pendingTemporary, path.data(), n);
-  pendingTemporary[n] = '\0';
-}
-
-void ClearPending() { pendingTemporary[0] = '\0'; }
-
-}  // namespace
-
 OutputFile::OutputFile(const std::string& path) : path(path) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string base = LastPartOf(path);
   if (base.empty()) throw ToolError(path, "names a folder, not a file");
-  std::string pattern = folder + "/." + base + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  fd = ::mkstemp(name.data());
-  if (fd < 0) throw ToolError(path, "cannot create a file in its folder: " + SystemProblem(errno));
-  temporary = name.data();
-  SetPending(temporary);
+  file = platform::CreateTemporary(FolderOf(path), base, temporary);
+  if (file == platform::NO_FILE) {
+    throw ToolError(path, "cannot create a file in its folder: " + platform::LastProblem());
+  }
 }
 
 OutputFile::~OutputFile() { Discard(); }
 
 void OutputFile::Discard() {
-  if (fd >= 0) {
-    ::close(fd);
-    fd = -1;
+  if (file != platform::NO_FILE) {
+    platform::Close(file);
+    file = platform::NO_FILE;
   }
   if (!temporary.empty()) {
-    ::unlink(temporary.c_str());
+    platform::RemoveFile(temporary);
     temporary.clear();
-    ClearPending();
   }
 }
 
 void OutputFile::Write(const void* data, size_t size) {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   while (size > 0) {
-    const ssize_t n = ::write(fd, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw ToolError(path, "write failed: " + SystemProblem(errno));
-    }
+    const int64_t n = platform::Write(file, bytes, size);
+    if (n <= 0) throw ToolError(path, "write failed: " + platform::LastProblem());
     bytes += n;
     size -= size_t(n);
     written += uint64_t(n);
@@ -147,55 +95,52 @@ void OutputFile::Write(const void* data, size_t size) {
 }
 
 void OutputFile::Commit(unsigned mode) {
-  if (::fchmod(fd, mode_t(mode)) != 0 || ::fsync(fd) != 0) {
-    throw ToolError(path, "cannot finish the file: " + SystemProblem(errno));
-  }
-  const int closed = ::close(fd);
-  fd = -1;
-  if (closed != 0) throw ToolError(path, "cannot finish the file: " + SystemProblem(errno));
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    throw ToolError(path, "cannot replace it: " + SystemProblem(errno));
-  }
+  if (!platform::Finish(file, mode)) throw ToolError(path, "cannot finish the file: " + platform::LastProblem());
+  const bool closed = platform::Close(file);
+  file = platform::NO_FILE;
+  if (!closed) throw ToolError(path, "cannot finish the file: " + platform::LastProblem());
+  if (!platform::Replace(temporary, path)) throw ToolError(path, "cannot replace it: " + platform::LastProblem());
   temporary.clear();
-  ClearPending();
 }
 
 void RefuseOverwritingInput(const std::string& output, const std::vector<std::string>& inputs) {
-  struct stat out;
-  if (::stat(output.c_str(), &out) != 0) return;  // a new file cannot be an input
   for (const std::string& input : inputs) {
-    struct stat in;
-    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+    if (platform::SameFile(input, output)) {
       throw ToolError(output, "is also an input (" + input + "); refusing to overwrite it");
     }
   }
 }
 
-// ---- Names
+// ---- Paths
 
-namespace {
-
-bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
-  iconv_t cd = ::iconv_open(to, from);
-  if (cd == iconv_t(-1)) return false;
-  std::string result(in.size() * 4 + 4, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t srcLeft = in.size();
-  char* dst = &result[0];
-  size_t dstLeft = result.size();
-  const size_t r = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  const bool ok = r != size_t(-1) && srcLeft == 0 && ::iconv(cd, nullptr, nullptr, &dst, &dstLeft) != size_t(-1);
-  ::iconv_close(cd);
-  if (!ok) return false;
-  result.resize(result.size() - dstLeft);
-  out = result;
-  return true;
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.size();
+  while (slash > 0 && !platform::IsSeparator(path[slash - 1])) --slash;
+  if (slash == 0) return ".";
+  return slash == 1 ? path.substr(0, 1) : path.substr(0, slash - 1);
 }
 
-}  // namespace
+std::string LastPartOf(const std::string& path) {
+  size_t slash = path.size();
+  while (slash > 0 && !platform::IsSeparator(path[slash - 1])) --slash;
+  return path.substr(slash);
+}
 
-bool Utf8ToCp932(const std::string& utf8, std::string& cp932) { return Convert("CP932", "UTF-8", utf8, cp932); }
-bool Cp932ToUtf8(const std::string& cp932, std::string& utf8) { return Convert("UTF-8", "CP932", cp932, utf8); }
+std::string JoinPath(const std::string& folder, const std::string& path) {
+  if (path.empty() || platform::IsRooted(path) || folder.empty()) return path;
+  return platform::IsSeparator(folder.back()) ? folder + path : folder + "/" + path;
+}
+
+void MakeFolder(const std::string& folder) {
+  if (!platform::MakeFolder(folder)) throw ToolError(folder, "cannot create the folder: " + platform::LastProblem());
+}
+
+unsigned PermissionsOf(const std::string& path) { return platform::PermissionsOf(path); }
+
+// ---- Names
+
+bool Utf8ToCp932(const std::string& utf8, std::string& cp932) { return platform::Utf8ToCp932(utf8, cp932); }
+bool Cp932ToUtf8(const std::string& cp932, std::string& utf8) { return platform::Cp932ToUtf8(cp932, utf8); }
 
 std::string DisplayName(const std::string& cp932) {
   std::string utf8;

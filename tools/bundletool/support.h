@@ -35,9 +35,6 @@ struct Console {
   bool progress = false;
 };
 
-// The text of errno value error, for messages.
-std::string SystemProblem(int error);
-
 // A file opened for reading, and a ByteSource for the bundle scan.
 class InputFile : public bundle::ByteSource {
  public:
@@ -57,7 +54,7 @@ class InputFile : public bundle::ByteSource {
 
  private:
   std::string path;
-  int fd = -1;
+  intptr_t file;  // platform::FileHandle
   uint64_t size = 0;
 };
 
@@ -77,14 +74,15 @@ class OutputFile {
 
   void Write(const void* data, size_t size);  // throws ToolError naming path
   uint64_t Written() const { return written; }
-  // Flushes, gives the file the permission bits mode and renames it over path.
+  // Flushes, gives the file the permission bits mode (where the system has
+  // them) and renames it over path.
   void Commit(unsigned mode = 0644);
 
  private:
   void Discard();
   std::string path;
   std::string temporary;
-  int fd = -1;
+  intptr_t file;  // platform::FileHandle
   uint64_t written = 0;
 };
 
@@ -96,6 +94,18 @@ void RefuseOverwritingInput(const std::string& output, const std::vector<std::st
 // bundle's). False when the text cannot be converted.
 bool Utf8ToCp932(const std::string& utf8, std::string& cp932);
 bool Cp932ToUtf8(const std::string& cp932, std::string& utf8);
+
+// Paths as the host writes them: the folder a path lies in ("." for a bare
+// name), its last part, and a path continued from a folder (a rooted path
+// stays as it is).
+std::string FolderOf(const std::string& path);
+std::string LastPartOf(const std::string& path);
+std::string JoinPath(const std::string& folder, const std::string& path);
+
+// Creates folder unless it exists; throws ToolError.
+void MakeFolder(const std::string& folder);
+// The permission bits to give an output made from path.
+unsigned PermissionsOf(const std::string& path);
 // A stored name for display: its UTF-8 form, or its bytes with \xNN escapes.
 std::string DisplayName(const std::string& cp932);
 

@@ -1,0 +1,41 @@
+// Programs among the files a bundle carries, and whether each is signed.
+// Windows blocks (Smart App Control) or flags (SmartScreen) unsigned programs
+// started from the temporary folder, where the launcher writes them, so the
+// commands tell the publisher which programs still need a signature.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "support.h"
+
+namespace bundletool {
+
+enum class ProgramSignature {
+  NotProgram,  // no PE image
+  Unsigned,    // a PE image without a certificate table at its end
+  Signed,      // a PE image whose certificate table runs to the end of the file
+};
+
+// How much of a file's start is read to tell: the PE headers of a program lie
+// near its start (e_lfanew is a few hundred bytes in what linkers write).
+constexpr size_t PROGRAM_HEAD_SIZE = 64 * 1024;
+
+// The verdict on a file of fileSize bytes from its first headLength bytes.
+// Signed means what the launcher takes for its own signature
+// (bundle/format/signed_file.h): data directory entry 4 describes a
+// non-empty region that ends exactly at the end of the file. Checking the
+// certificates themselves is the signing tool's job.
+ProgramSignature SignatureOfHead(const uint8_t* head, size_t headLength, uint64_t fileSize);
+
+// The same for size bytes of file at start (a source, or a stored entry).
+ProgramSignature SignatureOfRange(InputFile& file, uint64_t start, uint64_t size);
+
+// "signed", "unsigned" or "-", for list's column.
+const char* SignatureWord(ProgramSignature signature);
+
+// Why an unsigned program matters, for verify's warning and pack's refusal.
+extern const char* const UNSIGNED_PROGRAM_RISK;
+
+}  // namespace bundletool
