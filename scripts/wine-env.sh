@@ -12,11 +12,12 @@
 #   glibc locale is not compiled). ZEPHRA_WINE_LOCALE chooses another locale,
 #   and so another code page (en_US.UTF-8: 1252, hi_IN.UTF-8: 65001), for the
 #   processes started with it and the ones they start.
-# wine ARGS...
-#   Wine's 64-bit loader. It starts 32-bit programs through the 32-bit loader
-#   where wine32 is installed. Debian's `wine` would try the 32-bit loader
-#   first, which fails on hosts that cannot execute 32-bit code even where
-#   wine32 is installed.
+# wine PROGRAM [ARGS...]
+#   Runs a program with Wine's 64-bit loader, or with the 32-bit one (wine32)
+#   when PROGRAM is a 32-bit x86 file and that loader is installed: the way a
+#   64-bit prefix runs i686 programs under WoW64. Debian's `wine` would try
+#   the 32-bit loader for every program, which fails on hosts that cannot
+#   execute 32-bit code even where wine32 is installed.
 
 ZEPHRA_WINE_LOADER=/usr/lib/wine/wine64
 [ -x "$ZEPHRA_WINE_LOADER" ] || ZEPHRA_WINE_LOADER=$(command -v wine64 || echo wine)
@@ -30,7 +31,26 @@ zephra_wine_env() {
   export LC_ALL=${ZEPHRA_WINE_LOCALE:-ja_JP.UTF-8}
 }
 
-wine() { "$ZEPHRA_WINE_LOADER" "$@"; }
+ZEPHRA_WINE32_LOADER=/usr/lib/wine/wine
+
+wine() { "$(zephra_wine_loader_for "${1:-}")" "$@"; }
+
+# zephra_wine_loader_for PROGRAM: the loader that wine() starts PROGRAM with.
+zephra_wine_loader_for() {
+  if [ -x "$ZEPHRA_WINE32_LOADER" ] && zephra_pe_is_i386 "$1"; then
+    echo "$ZEPHRA_WINE32_LOADER"
+  else
+    echo "$ZEPHRA_WINE_LOADER"
+  fi
+}
+
+# zephra_pe_is_i386 FILE: succeeds for a PE file whose machine is i386.
+zephra_pe_is_i386() {
+  [ -f "$1" ] || return 1
+  local header
+  header=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ') || return 1
+  [ -n "$header" ] && [ "$(od -An -t x2 -j $((header + 4)) -N 2 "$1" 2>/dev/null | tr -d ' ')" = 014c ]
+}
 
 # zephra_wine_runs_i686
 #   Succeeds where Wine can start the i686 build here: the host executes
@@ -39,5 +59,5 @@ wine() { "$ZEPHRA_WINE_LOADER" "$@"; }
 zephra_wine_runs_i686() {
   local why
   why=$("$(dirname "${BASH_SOURCE[0]}")/can-run-i386") || { echo "$why"; return 1; }
-  [ -x /usr/lib/wine/wine ] || { echo "32-bit Wine (wine32:i386) is not installed"; return 1; }
+  [ -x "$ZEPHRA_WINE32_LOADER" ] || { echo "32-bit Wine (wine32:i386) is not installed"; return 1; }
 }
