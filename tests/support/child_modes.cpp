@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "win32_test_support.h"
@@ -14,28 +13,30 @@ std::string ChildCommand(const std::string& mode, const std::string& arguments) 
 
 namespace {
 
-// --child hold NAME MS      create NAME owned, hold it MS ms, release, exit 0
-// --child abandon NAME MS   create NAME owned, exit after MS ms without release
-// --child touch PATH MS     sleep MS ms, then create the file PATH, exit 3
+// --child hold NAME         create NAME owned, set the event NAME_ready, wait
+//                           for the event NAME_go, release NAME, exit 0
+// --child abandon NAME      likewise, but exit at NAME_go without releasing
+// --child touch NAME PATH   wait for NAME_go, then create the file PATH, exit 3
+// The parent makes the events before it starts the child. The wait for
+// NAME_go is bounded only so that a parent that died leaves no child behind.
 int RunChild(int argc, char** argv) {
   const std::string mode = argv[2];
-  const char* target = argc > 3 ? argv[3] : "";
-  const DWORD ms = argc > 4 ? static_cast<DWORD>(atoi(argv[4])) : 0;
-  if (mode == "hold" || mode == "abandon") {
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, target);
-    Sleep(ms);
-    if (mode == "hold") {
-      ReleaseMutex(mutex);
-      CloseHandle(mutex);
-    }
-    ExitProcess(0);
-  }
-  if (mode == "touch") {
-    Sleep(ms);
-    testing_support::WriteFileBytes(target, "done");
+  const std::string name = argc > 3 ? argv[3] : "";
+  HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, (name + "_go").c_str());
+  if (go == nullptr) return 2;
+  if (mode == "touch" && argc > 4) {
+    WaitForSingleObject(go, 60000);
+    testing_support::WriteFileBytes(argv[4], "done");
     return 3;
   }
-  return 2;
+  if (mode != "hold" && mode != "abandon") return 2;
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
+  HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, (name + "_ready").c_str());
+  if (mutex == nullptr || ready == nullptr) return 2;
+  SetEvent(ready);
+  WaitForSingleObject(go, 60000);
+  if (mode == "hold") ReleaseMutex(mutex);
+  ExitProcess(0);
 }
 
 }  // namespace
