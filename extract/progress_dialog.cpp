@@ -220,8 +220,8 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
 
 int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
   // No owner: the dialog stays enabled behind the box.
-  const int32_t text = wParam == JOB_FAILED_DISK_FULL ? ERROR_TEXT_DISK_FULL
-                       : wParam == JOB_FAILED_DAMAGED ? ERROR_TEXT_DAMAGED
+  const int32_t text = JobFailure(wParam) == JobFailure::DiskFull ? ERROR_TEXT_DISK_FULL
+                       : JobFailure(wParam) == JobFailure::Damaged ? ERROR_TEXT_DAMAGED
                                                       : ERROR_TEXT_INSTALL_FAILED;
   MessageBoxA(nullptr, GetErrorText(LanguageIndex, text), UiText(TEXT_SETUP_CAPTION), MB_OK | MB_ICONERROR);
   job.gate.Set();
