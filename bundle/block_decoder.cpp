@@ -1,5 +1,6 @@
 #include "bundle/block_decoder.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "bundle/format/lzss.h"
@@ -11,11 +12,22 @@ HANDLE heap = nullptr;
 int32_t liveCount = 0;
 int32_t failAfter = -1;
 
+// Remembers a refused allocation: the one way a decode fails other than on
+// the block itself.
 class PrivateHeapMemory : public bundle::BlockMemory {
  public:
-  void* Allocate(uint32_t size) override { return PrivateHeapAlloc(size); }
+  void* Allocate(uint32_t size) override {
+    void* block = PrivateHeapAlloc(size);
+    if (block == nullptr) refused = true;
+    return block;
+  }
   void Release(void* pointer) override { PrivateHeapFree(pointer); }
+
+  bool refused = false;
 };
+
+// The heap exists exactly while blocks allocated from it are alive.
+[[maybe_unused]] bool HeapMatchesLiveCount() { return liveCount >= 0 && (heap != nullptr) == (liveCount > 0); }
 
 }  // namespace
 
@@ -26,28 +38,28 @@ bool IsCompressedBlock(const void* block) {
 
 bool IsCompressedBlock(const void* block, uint32_t length) { return bundle::HasBlockSignature(block, length); }
 
-void* DecodeBlock(void* block, uint32_t length, uint32_t* decodedSize) {
+BlockDecoding DecodeBlock(void* block, uint32_t length) {
+  if (!IsCompressedBlock(block, length)) return {DecodeStatus::NotBlock, nullptr, 0};
   PrivateHeapMemory memory;
-  return bundle::DecodeBlock(block, length, decodedSize, memory);
+  uint32_t size = 0;
+  void* decoded = bundle::DecodeBlock(block, length, &size, memory);
+  if (decoded != nullptr) return {DecodeStatus::Decoded, decoded, size};
+  return {memory.refused ? DecodeStatus::NoMemory : DecodeStatus::Damaged, nullptr, size};
 }
 
-bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize) {
+DecodeStatus LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize) {
   PrivateHeapMemory memory;
-  return bundle::LzssDecode(output, stream, streamLength, decodedSize, memory);
+  if (bundle::LzssDecode(output, stream, streamLength, decodedSize, memory)) return DecodeStatus::Decoded;
+  return memory.refused ? DecodeStatus::NoMemory : DecodeStatus::Damaged;
 }
 
 void* PrivateHeapAlloc(uint32_t size) {
-  if (failAfter == 0) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
+  assert(HeapMatchesLiveCount());
+  if (failAfter == 0) return nullptr;
   const bool created = liveCount == 0;
   if (created) {
     heap = HeapCreate(0, 0, 0);
-    if (heap == nullptr) {
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      return nullptr;
-    }
+    if (heap == nullptr) return nullptr;
   }
   void* block = HeapAlloc(heap, HEAP_ZERO_MEMORY, size);
   if (block == nullptr) {
@@ -56,10 +68,10 @@ void* PrivateHeapAlloc(uint32_t size) {
       HeapDestroy(heap);
       heap = nullptr;
     }
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   ++liveCount;
+  assert(HeapMatchesLiveCount());
   if (failAfter > 0) --failAfter;
   return block;
 }
@@ -72,6 +84,7 @@ void PrivateHeapFree(void* pointer) {
     HeapDestroy(heap);
     heap = nullptr;
   }
+  assert(HeapMatchesLiveCount());
 }
 
 namespace private_heap_testing {

@@ -22,17 +22,28 @@ bool IsCompressedBlock(const void* block);
 // read then) or a null block.
 bool IsCompressedBlock(const void* block, uint32_t length);
 
+enum class DecodeStatus {
+  Decoded,
+  NotBlock,  // null, shorter than a block header, or without the signature
+  NoMemory,  // the private heap gave no output or no ring
+  Damaged,   // the stream ends before the decoded size is reached
+};
+
+struct BlockDecoding {
+  DecodeStatus status;
+  void* bytes;    // Decoded: the decoded block, released with PrivateHeapFree; else null
+  uint32_t size;  // the header's decoded size; 0 for NotBlock
+};
+
 // bundle::DecodeBlock and bundle::LzssDecode (bundle/format/lzss.h) with
-// the private heap as their memory: a decoded block is released with
-// PrivateHeapFree.
-void* DecodeBlock(void* block, uint32_t length, uint32_t* decodedSize);
-bool LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize);
+// the private heap as their memory, telling a failed allocation from a
+// damaged block. The block is left as bundle::DecodeBlock leaves it.
+BlockDecoding DecodeBlock(void* block, uint32_t length);
+DecodeStatus LzssDecode(void* output, const void* stream, uint32_t streamLength, uint32_t decodedSize);
 
 // A zero-filled block of size bytes from the private heap, creating the heap
-// when none exists; null, with ERROR_NOT_ENOUGH_MEMORY as the last error,
-// when the heap cannot be created or the allocation fails (a heap created for
-// it is destroyed again). So a DecodeBlock that fails without that error
-// failed on the block itself.
+// when none exists; null when the heap cannot be created or the allocation
+// fails (a heap created for it is destroyed again).
 void* PrivateHeapAlloc(uint32_t size);
 // Releases a block from PrivateHeapAlloc; destroys the heap with the last one.
 // Does nothing for null or while no block is alive. Leaves GetLastError() as

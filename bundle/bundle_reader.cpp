@@ -10,27 +10,33 @@ namespace {
 // code page lacks, and names another file or none. A path that filled the
 // buffer was cut (and is not NUL-terminated on older systems): opening it
 // could open another file, so nothing is opened then.
-FileAccess::OpenResult OpenOwnFile(FileAccess& file) {
+FileAccess::Opening OpenOwnFile(FileAccess& file) {
   wchar_t path[PATH_CAPACITY];
   const DWORD length = GetModuleFileNameW(ModuleInstance(), path, PATH_CAPACITY);
-  if (length == 0 || length >= PATH_CAPACITY) return FileAccess::NoPath;
+  if (length == 0) return {FileAccess::OpenResult::NoPath, GetLastError()};
+  if (length >= PATH_CAPACITY) return {FileAccess::OpenResult::NoPath, ERROR_FILENAME_EXCED_RANGE};
   return file.Open(path, FileAccess::ModeRead);
 }
 
 // Writes pieces to a file. A short write is continued: Wine may write part of
 // a piece and report success when the medium fills, failing only on the next
-// call, which then carries the real error (ERROR_DISK_FULL).
+// call, which then carries the real error (ERROR_DISK_FULL). A refused
+// piece leaves the failed write's error in `error`.
 class FileSink : public bundle::PieceSink {
  public:
   explicit FileSink(FileAccess& file) : file(file) {}
   bool Write(const uint8_t* data, int32_t size) override {
     for (int32_t written = 0; written < size;) {
-      const int32_t wrote = file.Write(data + written, size - written);
-      if (wrote <= 0) return false;
-      written += wrote;
+      const FileAccess::Transfer wrote = file.Write(data + written, size - written);
+      if (!wrote.Done()) error = wrote.error;
+      else if (wrote.bytes == 0) error = ERROR_WRITE_FAULT;  // taken nothing, said nothing
+      if (error != ERROR_SUCCESS) return false;
+      written += wrote.bytes;
     }
     return true;
   }
+
+  DWORD error = ERROR_SUCCESS;
 
  private:
   FileAccess& file;
@@ -38,12 +44,10 @@ class FileSink : public bundle::PieceSink {
 
 }  // namespace
 
-BundleReader::BundleReader()
-    : openResult(OpenOwnFile(bundleFile)), index(openResult == FileAccess::Opened ? this : nullptr) {}
+BundleReader::BundleReader() : opening(OpenOwnFile(bundleFile)), index(opening.Opened() ? this : nullptr) {}
 
 BundleReader::BundleReader(const char* path)
-    : openResult(bundleFile.Open(path, FileAccess::ModeRead)),
-      index(openResult == FileAccess::Opened ? this : nullptr) {}
+    : opening(bundleFile.Open(path, FileAccess::ModeRead)), index(opening.Opened() ? this : nullptr) {}
 
 BundleReader::~BundleReader() = default;
 
@@ -52,36 +56,69 @@ uint32_t BundleReader::Size() { return bundleFile.Size(); }
 int32_t BundleReader::ReadAt(uint32_t position, void* buffer, int32_t count) {
   if (filePosition != int64_t(position)) {
     filePosition = -1;
-    if (bundleFile.Seek(int32_t(position), FILE_BEGIN) != int32_t(position)) return -1;
+    const FileAccess::Transfer moved = bundleFile.Seek(int32_t(position), FILE_BEGIN);
+    if (!moved.Done() || moved.bytes != int32_t(position)) {
+      readError = moved.Done() ? ERROR_SEEK : moved.error;
+      return -1;
+    }
   }
-  const int32_t got = bundleFile.Read(buffer, count);
-  filePosition = got >= 0 ? int64_t(position) + got : -1;
-  return got;
+  const FileAccess::Transfer got = bundleFile.Read(buffer, count);
+  if (!got.Done()) {
+    readError = got.error;
+    return -1;
+  }
+  filePosition = int64_t(position) + got.bytes;
+  return got.bytes;
 }
 
-bool BundleReader::CopyEntryToFile(std::string name, std::string destination) {
+const BundleEntry* BundleReader::Lookup(const std::string& name, ReaderResult* fault) {
   const BundleEntry* entry = index.Find(name.c_str());
-  if (entry == nullptr) return false;
+  if (entry != nullptr) return entry;
+  if (!opening.Opened()) {
+    *fault = {ReaderFault::Unreadable, opening.error};
+  } else if (index.LastScan().status == bundle::ScanStatus::Ok) {
+    *fault = {ReaderFault::Missing, ERROR_SUCCESS};
+  } else if (index.LastScan().status == bundle::ScanStatus::Unreadable) {
+    *fault = {ReaderFault::Unreadable, readError};
+  } else {
+    *fault = {ReaderFault::Damaged, ERROR_SUCCESS};
+  }
+  return nullptr;
+}
+
+ReaderResult BundleReader::ReadEntry(std::string name, void* buffer, int32_t capacity, int32_t* bytesRead) {
+  if (bytesRead != nullptr) *bytesRead = 0;
+  ReaderResult result;
+  const BundleEntry* entry = Lookup(name, &result);
+  if (entry == nullptr) return result;
+  if (capacity < entry->dataSize) return {ReaderFault::NoRoom, ERROR_SUCCESS};
+  readError = ERROR_SUCCESS;
+  if (index.ReadEntry(name.c_str(), buffer, capacity, bytesRead)) return result;
+  // A read that failed left its error; else the file ended early.
+  if (readError != ERROR_SUCCESS) return {ReaderFault::ReadFailed, readError};
+  return {ReaderFault::Damaged, ERROR_SUCCESS};
+}
+
+ReaderResult BundleReader::CopyEntryToFile(std::string name, std::string destination) {
+  ReaderResult result;
+  const BundleEntry* entry = Lookup(name, &result);
+  if (entry == nullptr) return result;
   if (!destination.empty() && FindLastBackslash(destination.c_str()) == &destination.back()) {
     destination += entry->name;
   }
-  // A destination that cannot be created fails here, with CreateFileA's
-  // error, also for an entry of no bytes, which would otherwise report a file
-  // that does not exist as written. On every later way out the destination's
-  // Close keeps GetLastError() as the failed read or write left it.
+  // A destination that cannot be created fails here, also for an entry of no
+  // bytes, which would otherwise report a file that does not exist as written.
   FileAccess file;
-  if (file.Open(destination.c_str(), FileAccess::ModeWrite) != FileAccess::Opened) return false;
+  const FileAccess::Opening created = file.Open(destination.c_str(), FileAccess::ModeWrite);
+  if (!created.Opened()) return {ReaderFault::CreateFailed, created.error};
   FileSink sink(file);
+  readError = ERROR_SUCCESS;
   switch (index.CopyEntry(*entry, sink)) {
-    case bundle::CopyResult::Copied:
-      return true;
+    case bundle::CopyResult::Copied: return result;
     case bundle::CopyResult::SourceEnded:
-    case bundle::CopyResult::CheckFailed:
-      SetLastError(ERROR_FILE_CORRUPT);
-      return false;
-    case bundle::CopyResult::ReadFailed:
-    case bundle::CopyResult::SinkRefused:
-      break;  // the failed call's error stands
+    case bundle::CopyResult::CheckFailed: return {ReaderFault::Damaged, ERROR_SUCCESS};
+    case bundle::CopyResult::ReadFailed: return {ReaderFault::ReadFailed, readError};
+    case bundle::CopyResult::SinkRefused: return {ReaderFault::WriteFailed, sink.error};
   }
-  return false;
+  return {ReaderFault::ReadFailed, readError};
 }

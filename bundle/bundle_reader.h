@@ -27,6 +27,27 @@
 
 using bundle::BundleEntry;
 
+// What became of a read or copy of one entry.
+enum class ReaderFault {
+  None,
+  Unreadable,    // the file could not be opened, or a read failed while listing
+  Damaged,       // no sound bundle; or the entry's data ends early or fails its check
+  Missing,       // the bundle, sound in itself, lacks the entry
+  NoRoom,        // the entry does not fit the caller's buffer; nothing is copied
+  CreateFailed,  // the destination file could not be created
+  ReadFailed,    // a read of the entry's data failed
+  WriteFailed,   // a write of the destination failed
+};
+
+struct ReaderResult {
+  ReaderFault fault = ReaderFault::None;
+  // The error of the platform call that failed, taken right after it;
+  // ERROR_SUCCESS where none did (Damaged, Missing, NoRoom).
+  DWORD error = ERROR_SUCCESS;
+
+  bool Ok() const { return fault == ReaderFault::None; }
+};
+
 class BundleReader : private bundle::ByteSource {
  public:
   // Reads the program's own executable file.
@@ -45,24 +66,21 @@ class BundleReader : private bundle::ByteSource {
   // The named entry's data size; 0 when there is no such entry.
   int32_t EntrySize(std::string name) { return index.EntrySize(name.c_str()); }
 
-  // Copies the named entry's data into buffer (capacity bytes). False, with
-  // nothing copied, when the name is not found or the data does not fit;
-  // false too when a read fails or the file ends before the entry is
-  // complete. bytesRead, when given, receives the number of bytes copied.
-  bool ReadEntry(std::string name, void* buffer, int32_t capacity, int32_t* bytesRead = nullptr) {
-    return index.ReadEntry(name.c_str(), buffer, capacity, bytesRead);
-  }
+  // Copies the named entry's data into buffer (capacity bytes). Fails with
+  // Unreadable, Damaged or Missing when the entry cannot be found, NoRoom
+  // when it does not fit (nothing is copied), ReadFailed when a read fails
+  // and Damaged when the file ends before the entry is complete. bytesRead,
+  // when given, receives the number of bytes copied.
+  ReaderResult ReadEntry(std::string name, void* buffer, int32_t capacity, int32_t* bytesRead = nullptr);
 
   // Writes the named entry's data into a file, created or truncated. A
   // destination whose last character is a backslash is a folder and the
-  // entry's name is appended to it; any other is the file's full path. False
-  // when the name is not found, the file cannot be created, a read fails or
-  // the bundle file ends early, a write fails, or the bytes fail the check
-  // record's CRC. The bytes written so far stay on disk. After a failed
-  // creation, read or write GetLastError() holds that call's error
-  // (ERROR_DISK_FULL, for one); after an early end or a failed check it is
-  // ERROR_FILE_CORRUPT: the bundle is damaged.
-  bool CopyEntryToFile(std::string name, std::string destination);
+  // entry's name is appended to it; any other is the file's full path. Fails
+  // as ReadEntry when the entry cannot be found or read, with CreateFailed
+  // when the file cannot be created, WriteFailed when a write fails
+  // (ERROR_DISK_FULL, for one) and Damaged when the bytes fail the check
+  // record's CRC. The bytes written so far stay on disk.
+  ReaderResult CopyEntryToFile(std::string name, std::string destination);
 
   // The named entry, or null when there is none.
   const BundleEntry* Find(std::string name) { return index.Find(name.c_str()); }
@@ -80,12 +98,17 @@ class BundleReader : private bundle::ByteSource {
 
  private:
   // ByteSource over bundleFile. Reads that follow each other, as the copy
-  // loops' do, cost no seek.
+  // loops' do, cost no seek. A failed seek or read leaves its error in
+  // readError.
   uint32_t Size() override;
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override;
 
+  // The named entry, or why there is none.
+  const BundleEntry* Lookup(const std::string& name, ReaderResult* fault);
+
   FileAccess bundleFile;
-  FileAccess::OpenResult openResult;
+  FileAccess::Opening opening;
   int64_t filePosition = -1;  // where bundleFile stands; -1 when unknown
+  DWORD readError = ERROR_SUCCESS;
   bundle::BundleIndex index;
 };

@@ -32,11 +32,25 @@ DWORD OwnError(EntryFault fault) {
 
 EntryResult Fault(EntryFault fault) { return EntryResult::Failed(fault, OwnError(fault)); }
 
-// The fault with the error of the platform call that just failed, or the
-// fault's own when that call set none.
-EntryResult FaultFromLastError(EntryFault fault) {
-  const DWORD error = GetLastError();
+// The fault with the error of the platform call that failed, or the fault's
+// own when that call set none.
+EntryResult Fault(EntryFault fault, DWORD error) {
   return EntryResult::Failed(fault, error != ERROR_SUCCESS ? error : OwnError(fault));
+}
+
+// A reader's failure as the job's.
+EntryResult FaultOf(const ReaderResult& read) {
+  switch (read.fault) {
+    case ReaderFault::None: return EntryResult();
+    case ReaderFault::Unreadable:
+    case ReaderFault::ReadFailed: return Fault(EntryFault::Unreadable, read.error);
+    case ReaderFault::Missing: return Fault(EntryFault::Missing);
+    case ReaderFault::CreateFailed: return Fault(EntryFault::CreateFailed, read.error);
+    case ReaderFault::WriteFailed: return Fault(EntryFault::WriteFailed, read.error);
+    case ReaderFault::Damaged:
+    case ReaderFault::NoRoom: break;  // a listed size that the listing's own buffer cannot hold
+  }
+  return Fault(EntryFault::Damaged);
 }
 
 // Writes count bytes at bytes to file: one WriteFile where the platform takes
@@ -48,23 +62,12 @@ EntryResult WriteAll(HANDLE file, const void* bytes, uint32_t count) {
   const auto* next = static_cast<const uint8_t*>(bytes);
   do {
     DWORD done = 0;
-    SetLastError(ERROR_SUCCESS);
-    if (!WriteFile(file, next, count, &done, nullptr)) return FaultFromLastError(EntryFault::WriteFailed);
+    if (!WriteFile(file, next, count, &done, nullptr)) return Fault(EntryFault::WriteFailed, GetLastError());
     if (done == 0 && count > 0) return EntryResult::Failed(EntryFault::WriteFailed, ERROR_WRITE_FAULT);
     next += done;
     count -= done;
   } while (count > 0);
   return EntryResult();
-}
-
-// Why a reader lists nothing: damage when the file holds no sound bundle,
-// else its own file could not be read.
-EntryResult ListingFault(const BundleReader& reader) {
-  const bundle::ScanStatus status = reader.LastScan().status;
-  if (status == bundle::ScanStatus::NoBundle || status == bundle::ScanStatus::Damaged) {
-    return Fault(EntryFault::Damaged);
-  }
-  return FaultFromLastError(EntryFault::Unreadable);
 }
 
 struct PrivateHeapRelease {
@@ -75,18 +78,12 @@ using DecodedBlock = std::unique_ptr<void, PrivateHeapRelease>;
 
 // The in-memory route with a reader the caller owns; see ExtractEntryInMemory.
 EntryResult WriteEntryFromMemory(BundleReader& reader, const char* filePath, const char* entryName) {
-  if (!reader.ListEntries()) return ListingFault(reader);
-  if (reader.Find(entryName) == nullptr) return Fault(EntryFault::Missing);
   const int32_t size = reader.EntrySize(entryName);
   // One byte at least, so that an empty entry still has a buffer to read into.
   std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
   if (!stored) return Fault(EntryFault::NoMemory);
-  SetLastError(ERROR_SUCCESS);
-  if (!reader.ReadEntry(entryName, stored.get(), size)) {
-    // A read that failed says so; a listed entry whose bytes end early is
-    // damage.
-    return GetLastError() != ERROR_SUCCESS ? FaultFromLastError(EntryFault::Unreadable) : Fault(EntryFault::Damaged);
-  }
+  const ReaderResult read = reader.ReadEntry(entryName, stored.get(), size);
+  if (!read.Ok()) return FaultOf(read);
 
   SetFileAttributesA(filePath, FILE_ATTRIBUTE_NORMAL);
   const void* bytes = stored.get();
@@ -99,16 +96,12 @@ EntryResult WriteEntryFromMemory(BundleReader& reader, const char* filePath, con
     // that much memory.
     const uint32_t claimed = bundle::ReadBlockHeader(stored.get()).decodedSize;
     if (claimed > bundle::MaxDecodedSize(count - bundle::BLOCK_HEADER_SIZE)) return Fault(EntryFault::Damaged);
-    uint32_t decodedSize = 0;
-    SetLastError(ERROR_SUCCESS);
-    decoded.reset(DecodeBlock(stored.get(), count, &decodedSize));
-    if (!decoded) {
-      // The private heap says when it ran out of memory; anything else is a
-      // block that does not decode.
-      return GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? Fault(EntryFault::NoMemory) : Fault(EntryFault::Damaged);
-    }
+    const BlockDecoding decoding = DecodeBlock(stored.get(), count);
+    decoded.reset(decoding.bytes);
+    if (decoding.status == DecodeStatus::NoMemory) return Fault(EntryFault::NoMemory);
+    if (decoding.status != DecodeStatus::Decoded) return Fault(EntryFault::Damaged);
     bytes = decoded.get();
-    count = decodedSize;
+    count = decoding.size;
   }
   uint32_t expected = 0;
   if (reader.ExpectedCrc(entryName, &expected) && bundle::Crc32(bytes, count) != expected) {
@@ -117,7 +110,7 @@ EntryResult WriteEntryFromMemory(BundleReader& reader, const char* filePath, con
 
   const FileHandle file(
       CreateFileA(filePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return FaultFromLastError(EntryFault::CreateFailed);
+  if (!file.IsValid()) return Fault(EntryFault::CreateFailed, GetLastError());
   return WriteAll(file.Get(), bytes, count);
 }
 
@@ -147,7 +140,7 @@ EntryResult ExtractRow(JobState& job, int index, bool firstRow) {
   // A folder in the way may lead somewhere else: the row then fails with
   // nothing written or recorded, and the deletion that follows touches
   // nothing there either.
-  if (firstRow && !job.ownFolders.Prepare()) return FaultFromLastError(EntryFault::FoldersRefused);
+  if (firstRow && !job.ownFolders.Prepare()) return Fault(EntryFault::FoldersRefused, GetLastError());
   // An unrecorded file would escape the removal.
   job.writtenRows |= 1u << index;
   // A folder that cannot be made shows up as a file that cannot be created.
@@ -158,9 +151,9 @@ EntryResult ExtractRow(JobState& job, int index, bool firstRow) {
 }  // namespace
 
 JobFailure FailureOf(const EntryResult& result) {
-  if (result.error == ERROR_DISK_FULL) return JOB_FAILED_DISK_FULL;
-  if (result.fault == EntryFault::Damaged) return JOB_FAILED_DAMAGED;
-  return JOB_FAILED_OTHER;
+  if (result.error == ERROR_DISK_FULL) return JobFailure::DiskFull;
+  if (result.fault == EntryFault::Damaged) return JobFailure::Damaged;
+  return JobFailure::Other;
 }
 
 KernelHandle StartExtraction(JobState& job, uint32_t* threadId) {
@@ -189,7 +182,7 @@ unsigned __stdcall RunExtraction(void* context) {
     if (result.Written()) {
       SendMessageA(job.window, WM_JOB_STEP, 0, 0);
     } else {
-      SendMessageA(job.window, WM_JOB_FAILED, FailureOf(result), 0);
+      SendMessageA(job.window, WM_JOB_FAILED, static_cast<WPARAM>(FailureOf(result)), 0);
       job.cancelled = true;
     }
 
@@ -214,15 +207,7 @@ EntryResult ExtractEntryInMemory(const char* filePath, const char* entryName) {
 
 EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName) {
   BundleReader reader;
-  SetLastError(ERROR_SUCCESS);
-  if (reader.CopyEntryToFile(entryName, filePath)) return EntryResult();
-  // What the reader leaves: its error for a file that cannot be created or
-  // written, ERROR_FILE_CORRUPT for data that ends early or fails its check.
-  const DWORD error = GetLastError();
-  if (reader.LastScan().status != bundle::ScanStatus::Ok) return ListingFault(reader);
-  if (reader.Find(entryName) == nullptr) return Fault(EntryFault::Missing);
-  if (error == ERROR_FILE_CORRUPT) return Fault(EntryFault::Damaged);
-  return EntryResult::Failed(EntryFault::WriteFailed, error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+  return FaultOf(reader.CopyEntryToFile(entryName, filePath));
 }
 
 void DeleteWrittenFiles(JobState& job) {

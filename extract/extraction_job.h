@@ -88,8 +88,7 @@ enum class EntryFault {
   Missing,         // the bundle, sound in itself, lacks the entry
   Damaged,         // no sound bundle, a block that does not decode, content that fails its check
   CreateFailed,    // the entry's file could not be created
-  WriteFailed,     // a write of the entry's file failed (on the streamed route also its
-                   // creation, or a read of the bundle: the reader tells only the error)
+  WriteFailed,     // a write of the entry's file failed
 };
 
 struct EntryResult {
@@ -101,10 +100,10 @@ struct EntryResult {
 };
 
 // WM_JOB_FAILED's wParam: which text the dialog shows.
-enum JobFailure : WPARAM {
-  JOB_FAILED_OTHER = 0,
-  JOB_FAILED_DISK_FULL = 1,  // the failed call's error was ERROR_DISK_FULL
-  JOB_FAILED_DAMAGED = 2,    // the bundle is damaged (a cut or damaged download)
+enum class JobFailure : WPARAM {
+  Other = 0,
+  DiskFull = 1,  // the failed call's error was ERROR_DISK_FULL
+  Damaged = 2,   // the bundle is damaged (a cut or damaged download)
 };
 
 // The one place that turns a failed entry into what the user is told.

@@ -220,9 +220,9 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
 }
 
 int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
-  ShowErrorBox(wParam == JOB_FAILED_DISK_FULL ? ERROR_TEXT_DISK_FULL
-               : wParam == JOB_FAILED_DAMAGED ? ERROR_TEXT_DAMAGED
-                                              : ERROR_TEXT_INSTALL_FAILED);
+  ShowErrorBox(JobFailure(wParam) == JobFailure::DiskFull  ? ERROR_TEXT_DISK_FULL
+               : JobFailure(wParam) == JobFailure::Damaged ? ERROR_TEXT_DAMAGED
+                                                           : ERROR_TEXT_INSTALL_FAILED);
   job.gate.Set();
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   if (statusText.Handle() != nullptr) SetWindowTextCp932(statusText.Handle(), UiText(TEXT_REMOVING));

@@ -21,10 +21,21 @@ MutexCreateResult NamedMutex::Create(const char* name) {
   return MutexCreateResult::Created;
 }
 
-DWORD NamedMutex::Wait() {
-  if (!handle.IsValid()) return NoHandle;
-  return WaitForSingleObject(handle.Get(), INFINITE);
+namespace {
+
+WaitResult WaitOn(const KernelHandle& handle, DWORD timeoutMs) {
+  if (!handle.IsValid()) return WaitResult::NoHandle;
+  switch (WaitForSingleObject(handle.Get(), timeoutMs)) {
+    case WAIT_OBJECT_0: return WaitResult::Signaled;
+    case WAIT_ABANDONED: return WaitResult::Abandoned;
+    case WAIT_TIMEOUT: return WaitResult::TimedOut;
+    default: return WaitResult::Failed;
+  }
 }
+
+}  // namespace
+
+WaitResult NamedMutex::Wait() { return WaitOn(handle, INFINITE); }
 
 void NamedMutex::Close() {
   if (!handle.IsValid()) return;
@@ -44,13 +55,5 @@ void EventObject::Reset() {
 }
 
 WaitResult EventObject::Wait(int timeoutMs) {
-  if (!handle.IsValid()) return WaitResult::NoHandle;
-  const DWORD result =
-      WaitForSingleObject(handle.Get(), timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
-  switch (result) {
-    case WAIT_OBJECT_0: return WaitResult::Signaled;
-    case WAIT_ABANDONED: return WaitResult::Abandoned;
-    case WAIT_TIMEOUT: return WaitResult::TimedOut;
-    default: return WaitResult::Failed;
-  }
+  return WaitOn(handle, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
 }

@@ -29,9 +29,6 @@ enum class WaitResult {
 
 class NamedMutex {
  public:
-  // What Wait returns, at once, when no handle is held.
-  static constexpr DWORD NoHandle = DWORD(-1);
-
   NamedMutex() = default;
   ~NamedMutex() { Close(); }
   NamedMutex(NamedMutex&&) = default;
@@ -46,10 +43,9 @@ class NamedMutex {
   // security refuses that (ERROR_ACCESS_DENIED) is opened for waiting.
   MutexCreateResult Create(const char* name);
 
-  // Waits without a time limit. Returns the platform's result (WAIT_OBJECT_0
-  // or WAIT_ABANDONED both leave the caller owning the mutex), or NoHandle at
-  // once when no handle is held.
-  DWORD Wait();
+  // Waits without a time limit. Signaled and Abandoned both leave the caller
+  // owning the mutex; NoHandle comes at once when no handle is held.
+  WaitResult Wait();
 
   // Releases (a failure to release, when the caller does not own the mutex,
   // is ignored) and closes the handle. Nothing when none is held. Leaves the

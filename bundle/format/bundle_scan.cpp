@@ -1,5 +1,6 @@
 #include "bundle/format/bundle_scan.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "bundle/format/signed_file.h"
@@ -52,6 +53,7 @@ ScanDiagnosis ScanBundle(ByteSource& source, std::vector<BundleEntry>& entries) 
 
   int64_t marker = int64_t(end.end) - 4;
   for (;;) {
+    assert(marker >= 0 && marker <= int64_t(end.end) - 4);
     // The marker and, when there is room, the two integers before it.
     uint8_t trailer[RECORD_TRAILER_SIZE];
     const bool roomForTrailer = marker >= 8;
@@ -104,6 +106,7 @@ ScanDiagnosis ScanBundle(ByteSource& source, std::vector<BundleEntry>& entries) 
     entry.dataEnd = int32_t(nameStart);
     entry.dataSize = int32_t(dataSize);
     entries.push_back(entry);
+    assert(dataStart - 4 <= marker - 13);
     marker = dataStart - 4;
   }
 }

@@ -1,5 +1,6 @@
 #include "bundle/format/lzss.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "bundle/format/bundle_layout.h"
@@ -171,6 +172,9 @@ LzssResult LzssDecodeStream(uint8_t* output, uint32_t decodedSize, const uint8_t
           continue;
         }
         for (int k = 0; k < 8; ++k, f >>= 1) {
+          // What the group's entry check left: room for this item's 24-byte
+          // stores and its two stream bytes, however the items before it went.
+          assert(size_t(outEnd - fastOut) >= 24 && size_t(inEnd - fastIn) >= 2);
           // Literal and reference take the same road, without a branch on
           // the flag bit, which text makes unpredictable. The choices are
           // made with masks: compilers turn conditional expressions back

@@ -35,10 +35,10 @@ TEST_F(BlockDecoderTest, DecodesAndLeavesTheBlockXored) {
   Bytes block = test_codec::MakeBlock(WORKED_STREAM, 6, 0x5A);
   const Bytes stored = block;
   EXPECT_TRUE(IsCompressedBlock(block.data()));
-  uint32_t size = 99;
-  void* out = DecodeBlock(block.data(), uint32_t(block.size()), &size);
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(size, 6u);
+  const BlockDecoding decoded = DecodeBlock(block.data(), uint32_t(block.size()));
+  void* out = decoded.bytes;
+  ASSERT_EQ(decoded.status, DecodeStatus::Decoded);
+  EXPECT_EQ(decoded.size, 6u);
   EXPECT_EQ(std::string(static_cast<char*>(out), 6), "abcabc");
   EXPECT_EQ(heap::LiveCount(), 1);  // the output; the ring is gone
   EXPECT_NE(heap::Heap(), nullptr);
@@ -52,10 +52,10 @@ TEST_F(BlockDecoderTest, DecodesAndLeavesTheBlockXored) {
 TEST_F(BlockDecoderTest, LargeBlockRoundTrips) {
   const Bytes data = test_codec::MakeMixed(1 << 20, 5);
   Bytes block = test_codec::MakeBlock(test_codec::GreedyEncode(data), uint32_t(data.size()), 0xC3);
-  uint32_t size = 0;
-  uint8_t* out = static_cast<uint8_t*>(DecodeBlock(block.data(), uint32_t(block.size()), &size));
+  const BlockDecoding decoded = DecodeBlock(block.data(), uint32_t(block.size()));
+  void* out = decoded.bytes;
   ASSERT_NE(out, nullptr);
-  ASSERT_EQ(size, data.size());
+  ASSERT_EQ(decoded.size, data.size());
   EXPECT_EQ(std::memcmp(out, data.data(), data.size()), 0);
   PrivateHeapFree(out);
 }
@@ -64,15 +64,10 @@ TEST_F(BlockDecoderTest, NotABlockLeavesItUntouched) {
   Bytes block = test_codec::MakeBlock(WORKED_STREAM, 6, 0x11);
   block[0] = 'C';  // "Compress v1.0"
   const Bytes stored = block;
-  uint32_t size = 99;
   EXPECT_FALSE(IsCompressedBlock(block.data()));
-  EXPECT_EQ(DecodeBlock(block.data(), uint32_t(block.size()), &size), nullptr);
-  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(DecodeBlock(block.data(), uint32_t(block.size())).status, DecodeStatus::NotBlock);
   EXPECT_EQ(block, stored);
-
-  size = 99;
-  EXPECT_EQ(DecodeBlock(nullptr, 100, &size), nullptr);
-  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(DecodeBlock(nullptr, 100).status, DecodeStatus::NotBlock);
 
   // Shorter than the header: nothing past it is read (the copy has exactly 19
   // bytes), even though its first 13 bytes are the signature.
@@ -81,37 +76,35 @@ TEST_F(BlockDecoderTest, NotABlockLeavesItUntouched) {
   std::memcpy(shortBlock.get(), header.data(), 19);
   EXPECT_FALSE(IsCompressedBlock(shortBlock.get(), 19));
   EXPECT_TRUE(IsCompressedBlock(header.data(), 20));
-  size = 99;
-  EXPECT_EQ(DecodeBlock(shortBlock.get(), 19, &size), nullptr);
-  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(DecodeBlock(shortBlock.get(), 19).status, DecodeStatus::NotBlock);
 }
 
 TEST_F(BlockDecoderTest, FailedOutputAllocationGivesDAndAnUntouchedBlock) {
   Bytes block = test_codec::MakeBlock(WORKED_STREAM, 6, 0x22);
   const Bytes stored = block;
   heap::FailAllocationAfter(0);
-  uint32_t size = 0;
-  EXPECT_EQ(DecodeBlock(block.data(), uint32_t(block.size()), &size), nullptr);
-  EXPECT_EQ(size, 6u);
+  BlockDecoding refused = DecodeBlock(block.data(), uint32_t(block.size()));
+  EXPECT_EQ(refused.status, DecodeStatus::NoMemory);
+  EXPECT_EQ(refused.size, 6u);
   EXPECT_EQ(block, stored);
 
-  // A decoded size no heap can give.
+  // A decoded size no 32-bit heap can give; a 64-bit one may, and the short
+  // stream then fails it.
   heap::FailAllocationAfter(-1);
   block = test_codec::MakeBlock(WORKED_STREAM, 0xFFFFFFF0u, 0x22);
-  EXPECT_EQ(DecodeBlock(block.data(), uint32_t(block.size()), &size), nullptr);
-  EXPECT_EQ(size, 0xFFFFFFF0u);
+  refused = DecodeBlock(block.data(), uint32_t(block.size()));
+  EXPECT_EQ(refused.bytes, nullptr);
+  EXPECT_EQ(refused.size, 0xFFFFFFF0u);
 }
 
 TEST_F(BlockDecoderTest, FailedRingAllocationFailsTheBlock) {
   Bytes block = test_codec::MakeBlock(WORKED_STREAM, 6, 0x33);
   heap::FailAllocationAfter(1);  // the output succeeds, the ring does not
-  uint32_t size = 0;
-  EXPECT_EQ(DecodeBlock(block.data(), uint32_t(block.size()), &size), nullptr);
-  EXPECT_EQ(size, 6u);
+  EXPECT_EQ(DecodeBlock(block.data(), uint32_t(block.size())).status, DecodeStatus::NoMemory);
 
   heap::FailAllocationAfter(0);
   char out[6] = {'-', '-', '-', '-', '-', '-'};
-  EXPECT_FALSE(LzssDecode(out, WORKED_STREAM.data(), uint32_t(WORKED_STREAM.size()), 6));
+  EXPECT_EQ(LzssDecode(out, WORKED_STREAM.data(), uint32_t(WORKED_STREAM.size()), 6), DecodeStatus::NoMemory);
   EXPECT_EQ(std::string(out, 6), "------");
 }
 
@@ -121,20 +114,19 @@ TEST_F(BlockDecoderTest, TruncatedBlockFailsWithoutReadingPastIt) {
   for (size_t length : {size_t(20), size_t(21), full.size() / 2, full.size() - 1}) {
     std::unique_ptr<uint8_t[]> block(new uint8_t[length]);
     std::memcpy(block.get(), full.data(), length);
-    uint32_t size = 0;
-    EXPECT_EQ(DecodeBlock(block.get(), uint32_t(length), &size), nullptr) << length;
-    EXPECT_EQ(size, data.size());
+    const BlockDecoding cut = DecodeBlock(block.get(), uint32_t(length));
+    EXPECT_EQ(cut.status, DecodeStatus::Damaged) << length;
+    EXPECT_EQ(cut.size, data.size());
   }
 }
 
 TEST_F(BlockDecoderTest, EmptyBlockDecodesToNoBytes) {
   Bytes block = test_codec::MakeBlock({}, 0, 0x55);
-  uint32_t size = 99;
-  void* out = DecodeBlock(block.data(), uint32_t(block.size()), &size);
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(size, 0u);
+  const BlockDecoding empty = DecodeBlock(block.data(), uint32_t(block.size()));
+  ASSERT_NE(empty.bytes, nullptr);
+  EXPECT_EQ(empty.size, 0u);
   EXPECT_EQ(heap::LiveCount(), 1);
-  PrivateHeapFree(out);
+  PrivateHeapFree(empty.bytes);
 }
 
 TEST_F(BlockDecoderTest, HeapLivesExactlyWhileBlocksAreAlive) {

@@ -31,7 +31,7 @@ class BundleReaderTest : public ::testing::Test {
   std::string Read(BundleReader& reader, const std::string& name) {
     std::string data(size_t(reader.EntrySize(name)), '\0');
     int32_t got = -1;
-    if (!reader.ReadEntry(name, &data[0], int32_t(data.size()), &got)) return "<failed>";
+    if (!reader.ReadEntry(name, &data[0], int32_t(data.size()), &got).Ok()) return "<failed>";
     EXPECT_EQ(got, int32_t(data.size()));
     return data;
   }
@@ -69,8 +69,8 @@ TEST_F(BundleReaderTest, LookupsListFirstAndTakeTheLaterOfTwoNames) {
   EXPECT_EQ(reader.EntrySize("Setup.exe"), 0);
   EXPECT_EQ(reader.EntrySize("setup"), 0);
   char buffer[8];
-  EXPECT_FALSE(reader.ReadEntry("SETUP.EXE", buffer, sizeof buffer));
-  EXPECT_FALSE(reader.CopyEntryToFile("readme.TXT", folder.Path()));
+  EXPECT_EQ(ReaderFault::Missing, reader.ReadEntry("SETUP.EXE", buffer, sizeof buffer).fault);
+  EXPECT_EQ(ReaderFault::Missing, reader.CopyEntryToFile("readme.TXT", folder.Path()).fault);
   EXPECT_FALSE(FileExists(folder.Path() + "readme.TXT"));
 }
 
@@ -86,10 +86,10 @@ TEST_F(BundleReaderTest, ZeroSizeEntryThroughAllThreeOperations) {
   EXPECT_EQ(reader.EntrySize("empty.dat"), 0);
   int32_t got = -1;
   char buffer[1] = {'k'};
-  EXPECT_TRUE(reader.ReadEntry("empty.dat", buffer, 0, &got));
+  EXPECT_TRUE(reader.ReadEntry("empty.dat", buffer, 0, &got).Ok());
   EXPECT_EQ(got, 0);
   EXPECT_EQ(buffer[0], 'k');
-  EXPECT_TRUE(reader.CopyEntryToFile("empty.dat", folder.Path()));
+  EXPECT_TRUE(reader.CopyEntryToFile("empty.dat", folder.Path()).Ok());
   EXPECT_TRUE(FileExists(folder.Path() + "empty.dat"));
   EXPECT_EQ(ReadFileBytes(folder.Path() + "empty.dat"), "");
 }
@@ -99,45 +99,45 @@ TEST_F(BundleReaderTest, ReadEntryNeedsRoomForTheWholeEntry) {
   BundleReader reader(Write({{"big", data}, {"small", "s"}}).c_str());
   std::string buffer(data.size() + 4, '#');
   int32_t got = -1;
-  EXPECT_FALSE(reader.ReadEntry("big", &buffer[0], int32_t(data.size()) - 1, &got));
+  EXPECT_EQ(ReaderFault::NoRoom, reader.ReadEntry("big", &buffer[0], int32_t(data.size()) - 1, &got).fault);
   EXPECT_EQ(got, 0);
   EXPECT_EQ(buffer, std::string(data.size() + 4, '#'));
 
-  EXPECT_TRUE(reader.ReadEntry("big", &buffer[0], int32_t(data.size()), &got));
+  EXPECT_TRUE(reader.ReadEntry("big", &buffer[0], int32_t(data.size()), &got).Ok());
   EXPECT_EQ(got, int32_t(data.size()));
   EXPECT_EQ(buffer.substr(0, data.size()), data);
   EXPECT_EQ(buffer.substr(data.size()), "####");
 
   // A larger capacity still copies only the entry's bytes.
   std::string roomy(data.size() + 100, '#');
-  EXPECT_TRUE(reader.ReadEntry("big", &roomy[0], int32_t(roomy.size())));
+  EXPECT_TRUE(reader.ReadEntry("big", &roomy[0], int32_t(roomy.size())).Ok());
   EXPECT_EQ(roomy.substr(data.size()), std::string(100, '#'));
 }
 
 TEST_F(BundleReaderTest, CopyEntryToFileTakesAFolderOrAFullPath) {
   const std::string data = Pattern(9000);
   BundleReader reader(Write({{"game.dat", data}}).c_str());
-  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", folder.Path()));
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", folder.Path()).Ok());
   EXPECT_EQ(ReadFileBytes(folder.Path() + "game.dat"), data);
 
   // Any other destination is the file's path, whatever its name; an existing
   // file is truncated.
   const std::string other = folder.Path() + "renamed.bin";
   testing_support::WriteFileBytes(other, std::string(20000, 'o'));
-  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", other));
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", other).Ok());
   EXPECT_EQ(ReadFileBytes(other), data);
 
   // A path ending in 表 (0x95 0x5C) names a file: its trail byte is not a
   // backslash, so no entry name is appended to it.
   const std::string hyo = folder.Path() + "\x95\x5C";
-  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", hyo));
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", hyo).Ok());
   EXPECT_EQ(ReadFileBytes(hyo), data);
   EXPECT_FALSE(FileExists(hyo + "game.dat"));
 
   // A folder that does not exist: false, also for an empty entry.
-  EXPECT_FALSE(reader.CopyEntryToFile("game.dat", folder.Path() + "none\\"));
+  EXPECT_EQ(ReaderFault::CreateFailed, reader.CopyEntryToFile("game.dat", folder.Path() + "none\\").fault);
   BundleReader empty(Write({{"e", ""}}, "empty.exe").c_str());
-  EXPECT_FALSE(empty.CopyEntryToFile("e", folder.Path() + "none\\"));
+  EXPECT_EQ(ReaderFault::CreateFailed, empty.CopyEntryToFile("e", folder.Path() + "none\\").fault);
 }
 
 TEST_F(BundleReaderTest, NoBundleOrADamagedOneGivesNoEntries) {
@@ -145,7 +145,7 @@ TEST_F(BundleReaderTest, NoBundleOrADamagedOneGivesNoEntries) {
   EXPECT_FALSE(missing.ListEntries());
   EXPECT_EQ(missing.LastScan().status, bundle::ScanStatus::Unreadable);
   char buffer[4];
-  EXPECT_FALSE(missing.ReadEntry("A", buffer, 4));
+  EXPECT_EQ(ReaderFault::Unreadable, missing.ReadEntry("A", buffer, 4).fault);
 
   const std::string tiny = folder.Path() + "tiny.exe";
   testing_support::WriteFileBytes(tiny, "MZ");
@@ -163,7 +163,7 @@ TEST_F(BundleReaderTest, NoBundleOrADamagedOneGivesNoEntries) {
   BundleReader reader(damaged.c_str());
   EXPECT_EQ(reader.EntrySize("B"), 0);
   EXPECT_EQ(reader.LastScan().status, bundle::ScanStatus::Damaged);
-  EXPECT_FALSE(reader.CopyEntryToFile("B", folder.Path()));
+  EXPECT_EQ(ReaderFault::Damaged, reader.CopyEntryToFile("B", folder.Path()).fault);
 }
 
 TEST_F(BundleReaderTest, OwnFileIsReadByDefault) {

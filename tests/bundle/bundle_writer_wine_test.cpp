@@ -57,16 +57,15 @@ class WriterUnderLauncherReader : public ::testing::Test {
     const int32_t size = reader.EntrySize(name);
     Bytes buffer(size_t(size) + 1);
     int32_t read = -1;
-    EXPECT_TRUE(reader.ReadEntry(name, buffer.data(), size, &read)) << name;
+    EXPECT_TRUE(reader.ReadEntry(name, buffer.data(), size, &read).Ok()) << name;
     EXPECT_EQ(read, size) << name;
     buffer.resize(size_t(size));
     if (!IsCompressedBlock(buffer.data(), uint32_t(buffer.size()))) return buffer;
-    uint32_t decodedSize = 0;
-    void* decoded = DecodeBlock(buffer.data(), uint32_t(buffer.size()), &decodedSize);
-    EXPECT_NE(decoded, nullptr) << name;
-    if (!decoded) return {};
-    Bytes out(static_cast<uint8_t*>(decoded), static_cast<uint8_t*>(decoded) + decodedSize);
-    PrivateHeapFree(decoded);
+    const BlockDecoding decoded = DecodeBlock(buffer.data(), uint32_t(buffer.size()));
+    EXPECT_NE(decoded.bytes, nullptr) << name;
+    if (!decoded.bytes) return {};
+    Bytes out(static_cast<uint8_t*>(decoded.bytes), static_cast<uint8_t*>(decoded.bytes) + decoded.size);
+    PrivateHeapFree(decoded.bytes);
     return out;
   }
 
@@ -104,7 +103,7 @@ TEST_F(WriterUnderLauncherReader, ShippedLikeBundleListsAndDecodes) {
 
   // Streamed to disk as the job does for stored entries.
   const std::string copy = folder.Path() + "copy.dat";
-  ASSERT_TRUE(reader.CopyEntryToFile("inst_bgm.dat", copy));
+  ASSERT_TRUE(reader.CopyEntryToFile("inst_bgm.dat", copy).Ok());
   EXPECT_EQ(testing_support::ReadFileBytes(copy), std::string(data.begin(), data.end()));
 }
 
@@ -112,7 +111,7 @@ TEST_F(WriterUnderLauncherReader, LaterRecordOfTheSameNameWins) {
   BundleReader reader(WriteLauncher({{"same.dat", {'o', 'l', 'd'}}, {"same.dat", {'n', 'e', 'w', '!'}}}).c_str());
   EXPECT_EQ(reader.EntrySize("same.dat"), 4);
   char buffer[4];
-  ASSERT_TRUE(reader.ReadEntry("same.dat", buffer, 4));
+  ASSERT_TRUE(reader.ReadEntry("same.dat", buffer, 4).Ok());
   EXPECT_EQ(std::string(buffer, 4), "new!");
 }
 

@@ -88,7 +88,7 @@ TEST(HostileBundles, ReaderEndsAndHandsOutOnlyTheFilesBytes) {
       const std::string bytes(input.begin() + first->dataStart, input.begin() + first->dataEnd);
       std::string buffer(size_t(first->dataSize) + 1, '\xCC');
       int32_t got = -1;
-      ASSERT_TRUE(reader.ReadEntry(entry.name, &buffer[0], first->dataSize, &got)) << entry.name;
+      ASSERT_TRUE(reader.ReadEntry(entry.name, &buffer[0], first->dataSize, &got).Ok()) << entry.name;
       ASSERT_EQ(first->dataSize, got);
       ASSERT_EQ(bytes + '\xCC', buffer);
       // The copy fails only its check: exactly when the portable index's
@@ -97,16 +97,13 @@ TEST(HostileBundles, ReaderEndsAndHandsOutOnlyTheFilesBytes) {
         bool Write(const uint8_t*, int32_t) override { return true; }
       } discard;
       const bool passes = expected.CopyEntry(*first, discard) == bundle::CopyResult::Copied;
-      SetLastError(ERROR_SUCCESS);
-      ASSERT_EQ(passes, reader.CopyEntryToFile(entry.name, copy)) << entry.name;
-      if (!passes) {
-        ASSERT_EQ(DWORD(ERROR_FILE_CORRUPT), GetLastError());
-      }
+      const ReaderResult copied = reader.CopyEntryToFile(entry.name, copy);
+      ASSERT_EQ(passes ? ReaderFault::None : ReaderFault::Damaged, copied.fault) << entry.name;
       ASSERT_EQ(bytes, ReadFileBytes(copy));
       ++entriesChecked;
     }
     ASSERT_EQ(0, reader.EntrySize("\x01 no such entry"));
-    ASSERT_FALSE(reader.CopyEntryToFile("\x01 no such entry", copy));
+    ASSERT_FALSE(reader.CopyEntryToFile("\x01 no such entry", copy).Ok());
     watch.Stop();
   });
   std::printf("%ld bundles (%ld sound), %ld entries read and copied; slowest %.1f ms\n", runs, soundBundles,
@@ -128,8 +125,9 @@ TEST(HostileBlocks, DecoderEndsAndDecodesExactlyOrFails) {
     ASSERT_NE(nullptr, block);
     if (!input.empty()) std::memcpy(block, input.data(), input.size());
     watch.Start();
-    uint32_t size = 0xDEADBEEF;
-    void* output = DecodeBlock(block, uint32_t(input.size()), &size);
+    const BlockDecoding decoding = DecodeBlock(block, uint32_t(input.size()));
+    void* output = decoding.bytes;
+    const uint32_t size = decoding.size;
 
     if (!IsCompressedBlock(input.data(), uint32_t(input.size()))) {
       ASSERT_EQ(nullptr, output);
@@ -159,7 +157,8 @@ TEST(HostileBlocks, DecoderEndsAndDecodesExactlyOrFails) {
       const uint32_t d = uint32_t(input[0]) | uint32_t(input[1]) << 8;
       Bytes out(d + 1), expected(d + 1);
       const size_t produced = test_codec::PlainRingDecode(expected.data(), d, input.data() + 2, input.size() - 2);
-      ASSERT_EQ(produced == d, LzssDecode(out.data(), input.data() + 2, uint32_t(input.size() - 2), d));
+      ASSERT_EQ(produced == d,
+                LzssDecode(out.data(), input.data() + 2, uint32_t(input.size() - 2), d) == DecodeStatus::Decoded);
       ASSERT_EQ(0, std::memcmp(out.data(), expected.data(), produced));
     }
     watch.Stop();

@@ -70,7 +70,7 @@ using testing_support::Note;
 
 constexpr UINT WM_HOST_END_EARLY = WM_APP + 0x100;
 constexpr UINT WM_HOST_HOLD = WM_APP + 0x101;  // the dialog's thread waits until `released`
-constexpr UINT WM_HOST_MARK = WM_APP + 0x102;  // everything posted before it was handled
+constexpr UINT WM_HOST_MARK = WM_APP + 0x102;  // sets `handled`: everything posted before it was handled
 
 enum class Moment { None, Entry, LastGate, QueuedFinish };
 enum class Request { None, Cancel, Close, OtherIds, EndEarly };
@@ -109,9 +109,9 @@ DWORD mainThread = 0;
 std::atomic<int> positionsPosted{0};
 std::atomic<int> gateWaits{0};  // waits the worker has begun at the gate
 std::atomic<bool> finishArrived{false};
-std::atomic<bool> marked{false};
 std::atomic<bool> stopAnswering{false};
 HANDLE released = nullptr;
+HANDLE handled = nullptr;  // auto-reset: the dialog has handled the mark, or ended early
 HANDLE gateHandle = nullptr;
 HWND dialogWindow = nullptr;
 WNDPROC originalBarProc = nullptr;
@@ -151,12 +151,13 @@ class HostDialog : public ProgressDialog {
     switch (message) {
       case WM_HOST_END_EARLY:
         Dialog::End(0);
+        SetEvent(handled);
         return TRUE;
       case WM_HOST_HOLD:
         WaitForSingleObject(released, 30000);
         return TRUE;
       case WM_HOST_MARK:
-        marked = true;
+        SetEvent(handled);
         return TRUE;
       default:
         return ProgressDialog::HandleDialogMessage(message, wParam, lParam);
@@ -226,7 +227,7 @@ template <typename Condition>
 bool WaitFor(Condition condition, DWORD timeoutMs) {
   for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
     if (condition()) return true;
-    Sleep(10);
+    Sleep(10);  // a poll: no object signals a box's opening or closing; the bound fails only a hung run
   }
   return condition();
 }
@@ -256,6 +257,7 @@ void MakeRequest() {
       PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
       PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
       PostMessageA(dialogWindow, WM_COMMAND, MAKEWPARAM(IDC_STATUS_TEXT, 0), 0);
+      PostMessageA(dialogWindow, WM_HOST_MARK, 0, 0);
       break;
     case Request::EndEarly:
       PostMessageA(dialogWindow, WM_HOST_END_EARLY, 0, 0);
@@ -269,7 +271,7 @@ void MakeRequest() {
 void CloseAndWaitUntilHandled() {
   PostMessageA(dialogWindow, WM_CLOSE, 0, 0);
   PostMessageA(dialogWindow, WM_HOST_MARK, 0, 0);
-  WaitFor([] { return marked.load(); }, 10000);
+  WaitForSingleObject(handled, 30000);
 }
 
 bool ReadyToAnswer() {
@@ -307,7 +309,7 @@ DWORD WINAPI Answer(void*) {
         if (scenario->answer == IDOK) MakeRequest();
       }
     }
-    Sleep(10);
+    Sleep(10);  // a poll, as in WaitFor
   }
   return 0;
 }
@@ -317,7 +319,7 @@ bool OnWorker() { return GetCurrentThreadId() != mainThread; }
 HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                   DWORD disposition, DWORD flags, HANDLE templateFile) {
   if (Is("slow") && OnWorker() && (access & GENERIC_WRITE)) {
-    Sleep(static_cast<DWORD>(triggerEntry));
+    Sleep(static_cast<DWORD>(triggerEntry));  // the pause is the scenario: a dialog slow enough to watch
   } else if (scenario->moment == Moment::Entry && OnWorker() && (access & GENERIC_WRITE)) {
     const char* fileName = strrchr(name, '\\');
     if (fileName != nullptr && strcmp(fileName + 1, EntryTable[triggerEntry - 1].fileName) == 0) {
@@ -326,7 +328,8 @@ HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECU
         // The question is up, so the gate is closed before this entry ends.
         WaitForQuestion();
       } else {
-        Sleep(300);
+        // The worker goes on only once the dialog has handled the request.
+        WaitForSingleObject(handled, 30000);
       }
       if (scenario->failEntry) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -381,6 +384,7 @@ int main(int argc, char** argv) {
   if (argc > 4) triggerEntry = atoi(argv[4]);
   mainThread = GetCurrentThreadId();
   released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  handled = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
   testing_support::ImportHook watchCreate("KERNEL32.dll", "CreateFileA",
                                           reinterpret_cast<const void*>(&WatchingCreateFileA));

@@ -6,6 +6,7 @@
 #include "child_modes.h"
 #include "extract/own_folders.h"
 #include "extract/progress_dialog.h"
+#include "import_hook.h"
 #include "launcher/launcher.h"
 #include "ui/sync.h"
 #include "win32_test_support.h"
@@ -105,13 +106,30 @@ TEST(DestinationFolderTest, GetReportsTheLengthButCopiesOnlyWhenItFits) {
   EXPECT_STREQ("unused", small);
 }
 
+// The child writes the marker only once the wait on it has begun, so a
+// return before the child's end finds no marker.
+HANDLE childMayFinish = nullptr;
+const testing_support::ImportHook* waitHook = nullptr;
+
+DWORD WINAPI LettingChildFinish(HANDLE object, DWORD timeoutMs) {
+  SetEvent(childMayFinish);
+  return waitHook->Original<decltype(&WaitForSingleObject)>()(object, timeoutMs);
+}
+
 TEST(RunProcessAndWaitTest, WaitsForTheProcessToEnd) {
   ScratchFolder folder("run");
   const std::string marker = folder.Path() + "marker.txt";
+  const std::string name = "ZT_run_" + std::to_string(GetCurrentProcessId());
+  childMayFinish = CreateEventA(nullptr, TRUE, FALSE, (name + "_go").c_str());
+  testing_support::ImportHook hook("KERNEL32.dll", "WaitForSingleObject",
+                                   reinterpret_cast<const void*>(&LettingChildFinish));
+  waitHook = &hook;
+  ASSERT_TRUE(hook.Installed());
   const std::string program = testing_support::OwnProgramPath();
-  const std::string arguments = "--child touch " + marker + " 300";
+  const std::string arguments = "--child touch " + name + " " + marker;
   ASSERT_TRUE(RunProcessAndWait(program.c_str(), arguments.c_str(), SW_SHOWNORMAL));
   EXPECT_TRUE(FileExists(marker)) << "returned before the child finished";
+  CloseHandle(childMayFinish);
 }
 
 TEST(RunProcessAndWaitTest, MissingProgramIsReportedAsNotStarted) {

@@ -150,7 +150,7 @@ DWORD WINAPI LauncherProcess::Watch(void* self) {
   LauncherProcess& run = *static_cast<LauncherProcess*>(self);
   while (!run.stopWatching) {
     run.WatchOnce();
-    Sleep(2);
+    Sleep(2);  // the sampling interval of the watch: no object signals a window's change
   }
   return 0;
 }
@@ -233,7 +233,7 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(5);
+    Sleep(5);  // a poll for a file another process writes; the bound fails only a hung run
   }
   return true;
 }

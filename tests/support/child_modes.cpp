@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,7 +58,7 @@ int HoldEachNewFile(const std::string& folder, DWORD ms, size_t count) {
         held.erase(held.begin() + static_cast<long>(i));
       }
     }
-    Sleep(1);
+    Sleep(1);  // a poll for files another process writes: a scanner's own way of finding them
   }
   return 0;
 }
@@ -71,10 +70,12 @@ int HoldUntilAfter(const std::string& path, const std::string& until, DWORD ms) 
   HANDLE file;
   while ((file = OpenLikeAScanner(path)) == INVALID_HANDLE_VALUE) {
     if (GetTickCount() - start > 60000) return 1;
-    Sleep(1);
+    Sleep(1);  // a poll, as above
   }
-  while (GetFileAttributesA(until.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 60000) Sleep(5);
-  Sleep(ms);
+  while (GetFileAttributesA(until.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 60000) {
+    Sleep(5);  // a poll for the file another process writes last; the bound fails only a hung run
+  }
+  Sleep(ms);  // the hold is the scenario: the launcher must ride through it
   CloseHandle(file);
   return 0;
 }
@@ -82,30 +83,34 @@ int HoldUntilAfter(const std::string& path, const std::string& until, DWORD ms) 
 // --child hold-each FOLDER MS COUNT   hold each new file of FOLDER for MS ms,
 //                                     COUNT files in all (HoldEachNewFile)
 // --child hold-until PATH UNTIL MS    hold PATH until MS ms after UNTIL exists
-// --child hold NAME MS      create NAME owned, hold it MS ms, release, exit 0
-// --child abandon NAME MS   create NAME owned, exit after MS ms without release
-// --child touch PATH MS     sleep MS ms, then create the file PATH, exit 3
+// --child hold NAME         create NAME owned, set the event NAME_ready, wait
+//                           for the event NAME_go, release NAME, exit 0
+// --child abandon NAME      likewise, but exit at NAME_go without releasing
+// --child touch NAME PATH   wait for NAME_go, then create the file PATH, exit 3
+// The parent makes the events before it starts the child. The wait for
+// NAME_go is bounded only so that a parent that died leaves no child behind.
 int RunChild(int argc, char** argv) {
   const std::string mode = argv[2];
-  const char* target = argc > 3 ? argv[3] : "";
-  const DWORD ms = argc > 4 ? static_cast<DWORD>(atoi(argv[4])) : 0;
-  if (mode == "hold" || mode == "abandon") {
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, target);
-    Sleep(ms);
-    if (mode == "hold") {
-      ReleaseMutex(mutex);
-      CloseHandle(mutex);
-    }
-    ExitProcess(0);
+  const std::string name = argc > 3 ? argv[3] : "";
+  if (mode == "hold-each" && argc > 5) {
+    return HoldEachNewFile(name, static_cast<DWORD>(atoi(argv[4])), static_cast<size_t>(atoi(argv[5])));
   }
-  if (mode == "hold-each" && argc > 5) return HoldEachNewFile(target, ms, static_cast<size_t>(atoi(argv[5])));
-  if (mode == "hold-until" && argc > 5) return HoldUntilAfter(target, argv[4], static_cast<DWORD>(atoi(argv[5])));
-  if (mode == "touch") {
-    Sleep(ms);
-    testing_support::WriteFileBytes(target, "done");
+  if (mode == "hold-until" && argc > 5) return HoldUntilAfter(name, argv[4], static_cast<DWORD>(atoi(argv[5])));
+  HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, (name + "_go").c_str());
+  if (go == nullptr) return 2;
+  if (mode == "touch" && argc > 4) {
+    WaitForSingleObject(go, 60000);
+    testing_support::WriteFileBytes(argv[4], "done");
     return 3;
   }
-  return 2;
+  if (mode != "hold" && mode != "abandon") return 2;
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
+  HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, (name + "_ready").c_str());
+  if (mutex == nullptr || ready == nullptr) return 2;
+  SetEvent(ready);
+  WaitForSingleObject(go, 60000);
+  if (mode == "hold") ReleaseMutex(mutex);
+  ExitProcess(0);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ bool RunUnixProgram(const std::string& commandLine, Done done) {
   }
   if (process.hThread) CloseHandle(process.hThread);
   if (process.hProcess) CloseHandle(process.hProcess);
-  for (int waited = 0; waited < 30000 && !done(); waited += 10) Sleep(10);
+  for (int waited = 0; waited < 30000 && !done(); waited += 10) Sleep(10);  // a poll: see above
   return done();
 }
 

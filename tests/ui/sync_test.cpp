@@ -14,57 +14,72 @@ std::string UniqueName(const char* tag) {
   return std::string("ZT_") + tag + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount());
 }
 
-// Starts a child that creates and owns the named mutex, and returns once the
-// mutex exists.
-HANDLE StartOwner(const std::string& mode, const std::string& name, int holdMs) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  std::string line = ChildCommand(mode, name + " " + std::to_string(holdMs));
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return nullptr;
+// A child that owns the named mutex from its start until Finish lets it go
+// on (tests/support/child_modes.cpp): it then releases the mutex ("hold") or
+// exits without releasing ("abandon").
+class MutexOwner {
+ public:
+  MutexOwner(const std::string& mode, const std::string& name)
+      : ready(CreateEventA(nullptr, TRUE, FALSE, (name + "_ready").c_str())),
+        go(CreateEventA(nullptr, TRUE, FALSE, (name + "_go").c_str())) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    std::string line = ChildCommand(mode, name);
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) return;
+    CloseHandle(started.hThread);
+    process = started.hProcess;
+    // Owned once the child says so, or never if it ends first.
+    const HANDLE either[] = {ready, process};
+    owning = WaitForMultipleObjects(2, either, FALSE, 30000) == WAIT_OBJECT_0;
   }
-  CloseHandle(process.hThread);
-  for (int i = 0; i < 500; ++i) {
-    HANDLE probe = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
-    if (probe != nullptr) {
-      CloseHandle(probe);
-      break;
-    }
-    Sleep(10);
+  ~MutexOwner() {
+    Finish();
+    CloseHandle(ready);
+    CloseHandle(go);
   }
-  return process.hProcess;
-}
+  bool Owning() const { return owning; }
+  // Lets the child go on, and returns once it has ended.
+  void Finish() {
+    SetEvent(go);
+    if (process != nullptr) WaitForSingleObject(process, 30000);
+    CloseHandle(process);
+    process = nullptr;
+  }
+
+ private:
+  HANDLE ready;
+  HANDLE go;
+  HANDLE process = nullptr;
+  bool owning = false;
+};
 
 TEST(NamedMutexTest, CreatesNewMutexOwnedByCaller) {
   NamedMutex mutex;
   const std::string name = UniqueName("new");
   EXPECT_EQ(MutexCreateResult::Created, mutex.Create(name.c_str()));
-  EXPECT_EQ(WAIT_OBJECT_0, mutex.Wait());  // recursive ownership by this thread
+  EXPECT_EQ(WaitResult::Signaled, mutex.Wait());  // recursive ownership by this thread
 }
 
 TEST(NamedMutexTest, SecondCreateOfSameNameInAnotherProcessSeesItExists) {
   const std::string name = UniqueName("other");
-  HANDLE owner = StartOwner("hold", name, 800);
-  ASSERT_NE(nullptr, owner);
+  MutexOwner owner("hold", name);
+  ASSERT_TRUE(owner.Owning());
   NamedMutex mutex;
   EXPECT_EQ(MutexCreateResult::AlreadyExists, mutex.Create(name.c_str()));
-  // The owner releases after its hold: the wait returns with the mutex ours.
-  EXPECT_EQ(WAIT_OBJECT_0, mutex.Wait());
-  mutex.Close();
-  WaitForSingleObject(owner, 10000);
-  CloseHandle(owner);
+  // Released before the owner's end: the wait returns with the mutex ours.
+  owner.Finish();
+  EXPECT_EQ(WaitResult::Signaled, mutex.Wait());
 }
 
 TEST(NamedMutexTest, WaitEndsWhenOwnerProcessDiesWithoutReleasing) {
   const std::string name = UniqueName("abandon");
-  HANDLE owner = StartOwner("abandon", name, 300);
-  ASSERT_NE(nullptr, owner);
+  MutexOwner owner("abandon", name);
+  ASSERT_TRUE(owner.Owning());
   NamedMutex mutex;
   ASSERT_EQ(MutexCreateResult::AlreadyExists, mutex.Create(name.c_str()));
-  EXPECT_EQ(WAIT_ABANDONED, mutex.Wait());
-  WaitForSingleObject(owner, 10000);
-  CloseHandle(owner);
+  owner.Finish();
+  EXPECT_EQ(WaitResult::Abandoned, mutex.Wait());
 }
 
 TEST(NamedMutexTest, RecreateReleasesFirstHandleAndCloseIsIdempotent) {
@@ -77,7 +92,7 @@ TEST(NamedMutexTest, RecreateReleasesFirstHandleAndCloseIsIdempotent) {
   EXPECT_EQ(nullptr, OpenMutexA(SYNCHRONIZE, FALSE, first.c_str()));
   mutex.Close();
   mutex.Close();
-  EXPECT_EQ(NamedMutex::NoHandle, mutex.Wait());
+  EXPECT_EQ(WaitResult::NoHandle, mutex.Wait());
 }
 
 TEST(NamedMutexTest, CloseKeepsTheCallersLastError) {
@@ -102,19 +117,23 @@ TEST(EventObjectTest, StartsClosedAndZeroTimeoutTimesOutAtOnce) {
 TEST(EventObjectTest, OneSetReleasesExactlyOneOfTwoWaitingThreads) {
   EventObject gate;
   std::atomic<int> passed{0};
+  HANDLE onePassed = CreateSemaphoreA(nullptr, 0, 2, nullptr);
   auto waiter = [&] {
     if (gate.Wait(-5) == WaitResult::Signaled) ++passed;
+    ReleaseSemaphore(onePassed, 1, nullptr);
   };
   std::thread first(waiter), second(waiter);
   gate.Set();
-  // However late the threads start, one set lets exactly one through.
-  for (int i = 0; i < 500 && passed.load() == 0; ++i) Sleep(10);
-  Sleep(200);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(onePassed, 30000));
+  // However late the other thread comes to the gate, the one set is spent:
+  // nothing can pass until the next.
+  EXPECT_EQ(WaitResult::TimedOut, gate.Wait(0));
   EXPECT_EQ(1, passed.load());
   gate.Set();
   first.join();
   second.join();
   EXPECT_EQ(2, passed.load());
+  CloseHandle(onePassed);
 }
 
 }  // namespace
