@@ -9,8 +9,8 @@
 //
 //   ask-at=K        the cancel question comes up while row K is being written
 //                   (when the worker creates that row's file) and is answered
-//                   300 ms after row K's step: the worker must be waiting at
-//                   the gate by then
+//                   once the worker, after row K's step, waits at the closed
+//                   gate (its wait is hooked: no guess at how long it takes)
 //   answer=ok       confirms (cancelled, then the gate); answer=cancel
 //                   declines (the gate only)
 //   fail-alloc=SIZE the first SIZE-byte allocation on the worker thread fails
@@ -46,8 +46,10 @@ namespace {
 
 using testing_support::Note;
 
-// The stand-in's own request from the worker's hook: "show the question now".
+// The stand-in's own requests from the worker's hooks: "show the question
+// now", and "I wait at the gate".
 constexpr UINT WM_HOST_ASK = WM_APP + 0x100;
+constexpr UINT WM_HOST_AT_GATE = WM_APP + 0x101;
 
 JobState* job = nullptr;
 HWND host = nullptr;
@@ -55,13 +57,13 @@ int askAt = -1;
 bool confirm = true;
 size_t failAllocSize = 0;
 DWORD mainThread = 0;
-int steps = 0;
 const testing_support::ImportHook* createFileHook = nullptr;
 const testing_support::ImportHook* mallocHook = nullptr;
 bool clobberErrors = false;
 const testing_support::ImportHook* closeHook = nullptr;
 const testing_support::ImportHook* heapFreeHook = nullptr;
 const testing_support::ImportHook* heapDestroyHook = nullptr;
+const testing_support::ImportHook* waitHook = nullptr;
 
 
 const char* Delivery() { return InSendMessage() ? "sent" : "posted"; }
@@ -77,6 +79,16 @@ HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECU
   if (GetCurrentThreadId() != mainThread && (access & GENERIC_WRITE)) Note("open %s", name);
   return createFileHook->Original<decltype(&CreateFileA)>()(name, access, share, security, disposition, flags,
                                                              templateFile);
+}
+
+// Tells the host, before the worker blocks, that it waits at the gate for
+// the Nth time (wParam N): after the step of its Nth written row.
+DWORD WINAPI WatchingWaitForSingleObject(HANDLE object, DWORD timeoutMs) {
+  static WPARAM gateWaits = 0;
+  if (job != nullptr && object == job->gate.Handle() && GetCurrentThreadId() != mainThread) {
+    PostMessageA(host, WM_HOST_AT_GATE, ++gateWaits, 0);
+  }
+  return waitHook->Original<decltype(&WaitForSingleObject)>()(object, timeoutMs);
 }
 
 void* __cdecl FailingMalloc(size_t size) {
@@ -117,10 +129,11 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case WM_JOB_STEP:
       Note("step %s %u %ld", Delivery(), static_cast<unsigned>(wParam), static_cast<long>(lParam));
-      if (++steps == askAt + 1) SetTimer(window, 1, 300, nullptr);
       return 0;
-    case WM_TIMER:
-      KillTimer(window, 1);
+    case WM_HOST_AT_GATE:
+      // The question stays open until the worker is held by it: at the gate
+      // after row K's step.
+      if (askAt < 0 || wParam != WPARAM(askAt + 1)) return 0;
       Note("answer");
       if (confirm) job->cancelled = true;
       job->gate.Set();
@@ -166,11 +179,14 @@ int main(int argc, char** argv) {
                                               reinterpret_cast<const void*>(&ClobberingHeapFree));
   testing_support::ImportHook clobberHeapDestroy("KERNEL32.dll", "HeapDestroy",
                                                  reinterpret_cast<const void*>(&ClobberingHeapDestroy));
+  testing_support::ImportHook watchWait("KERNEL32.dll", "WaitForSingleObject",
+                                        reinterpret_cast<const void*>(&WatchingWaitForSingleObject));
+  waitHook = &watchWait;
   closeHook = &clobberClose;
   heapFreeHook = &clobberHeapFree;
   heapDestroyHook = &clobberHeapDestroy;
   if (!watchCreate.Installed() || !failMalloc.Installed() || !clobberClose.Installed() ||
-      !clobberHeapFree.Installed() || !clobberHeapDestroy.Installed()) {
+      !clobberHeapFree.Installed() || !clobberHeapDestroy.Installed() || !watchWait.Installed()) {
     return 4;
   }
 
