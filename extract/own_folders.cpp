@@ -1,5 +1,7 @@
 #include "extract/own_folders.h"
 
+#include <cassert>
+
 #include <cstring>
 #include <cwchar>
 #include <utility>
@@ -166,6 +168,7 @@ bool HeldFolder::ReleaseAndRemove(const wchar_t* path) {
   // The folder goes as its last handle closes: this one, unless some other
   // program has it open too (with delete sharing).
   Release();
+  assert(!Held());
   return removed;
 }
 
@@ -249,6 +252,9 @@ bool OwnFolders::Prepare() {
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
     if (!MakeFresh(subFolderPaths[i], subFolderHolds[i], security)) return false;
   }
+  // Every folder made is held from its check on.
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) assert(subFolderHolds[i].Held());
+  assert(!destinationOwned || destinationHold.Held());
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cassert>
 #include <cstring>
 
 #include "common/dll_search.h"
@@ -169,6 +170,7 @@ void ProgressDialog::AskToStop() {
 }
 
 void ProgressDialog::BoxAnswered() {
+  assert(openBoxes > 0);
   --openBoxes;
   if (openBoxes == 0 && finishPending) {
     finishPending = false;
@@ -182,6 +184,7 @@ int ProgressDialog::OnJobStep(UINT, WPARAM, LPARAM) {
   if (progressPosition < progressMax) {
     progressPosition = progressMax - progressPosition < progressStep ? progressMax : progressPosition + progressStep;
   }
+  assert(progressPosition <= progressMax);
   if (progressBar.Handle() != nullptr) PostMessageA(progressBar.Handle(), PBM_SETPOS, progressPosition, 0);
   return 0;
 }
@@ -201,6 +204,7 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   // The worker posts this message as its last act, so it ends at once.
   JoinWorker();
+  assert(!workerThread.IsValid());  // Pending and Finishing: W has ended
   // Arrived inside a box's message loop: ending now would leave the box on
   // screen over an ended dialog, and its answer would act on nothing. The
   // box's handler comes back here once the answer took effect.
@@ -215,6 +219,7 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
     SendMessageA(progressBar.Handle(), PBM_SETPOS, job.cancelled ? progressMin : progressMax, 0);
   }
   Sleep(500);  // the final position stays on screen for a moment
+  assert(openBoxes == 0);  // the dialog never ends while a box of its own is open
   End(job.cancelled ? 0 : 1);
   return 0;
 }

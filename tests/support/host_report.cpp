@@ -4,12 +4,16 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 namespace testing_support {
 
 namespace {
 FILE* report = nullptr;
 CRITICAL_SECTION noting;
+// A failed assert in a host (a GUI program) prints and aborts rather than
+// opening a box that nobody answers: the test sees the host end at once.
+const int assertsReportTo = _set_error_mode(_OUT_TO_STDERR);
 }  // namespace
 
 bool OpenHostReport(const char* path) {

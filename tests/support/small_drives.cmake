@@ -10,7 +10,7 @@ set(ZEPHRA_SMALL_DRIVE_LETTER r)  # the same letter as in small_drives.h
 function(zephra_add_small_drive_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${ZEPHRA_SOURCE_DIR}/tests/support/small_drives.cpp)
-  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest launcher_core launcher_resources)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest launcher_core_checked launcher_resources)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${ZEPHRA_SOURCE_DIR}/tests/support)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED zephra_small_drives
