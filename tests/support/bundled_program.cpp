@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <string>
+
 #include "bundle/format/crc32.h"
 #include "bundle/format/lzss_encoder.h"
 #include "launcher/launcher.h"
@@ -108,11 +111,17 @@ HostRun RunBundledHost(const std::string& hostProgram, const std::string& folder
   HostRun run;
   const std::string host = folder + "host.exe";
   const std::string report = folder + "report.txt";
-  if (!WriteBundledCopy(hostProgram, host, inputs, checks)) return run;
+  if (!WriteBundledCopy(hostProgram, host, inputs, checks)) {
+    run.failure = "the bundled copy " + host + " could not be written: error " + std::to_string(GetLastError());
+    fprintf(stderr, "%s\n", run.failure.c_str());
+    return run;
+  }
   // A backslash before a closing quote must be doubled, or it escapes it.
   const std::string quotedDestination = "\"" + destination + (destination.back() == '\\' ? "\\\"" : "\"");
   run.exitCode = RunAndWait("\"" + host + "\" " + quotedDestination + " \"" + report + "\" " + arguments, 60000);
+  if (run.exitCode == -1) run.failure = host + " could not be started: error " + std::to_string(GetLastError());
   run.report = ReadFileBytes(report);
+  if (!run.failure.empty()) fprintf(stderr, "%s\n", run.failure.c_str());
   return run;
 }
 

@@ -53,6 +53,10 @@ bool WriteBundledCopy(const std::string& program, const std::string& copyPath,
 struct HostRun {
   long exitCode = -1;
   std::string report;
+  // Why the host did not run (its copy, the bundle's append or its start
+  // failed, with the error), also written to the standard error; empty when
+  // it ran.
+  std::string failure;
   // The report's lines, without their line ends.
   std::vector<std::string> ReportLines() const;
 };

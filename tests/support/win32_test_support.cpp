@@ -7,9 +7,16 @@ namespace testing_support {
 ScratchFolder::ScratchFolder(const std::string& tag) {
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
+  // Wine hands a finished process's id to the next one at once, and the last
+  // program run from a folder may still be mapped for a moment after its
+  // process has ended: the performance counter keeps a later process with
+  // the same id out of the earlier one's folder.
   static unsigned counter = 0;
+  LARGE_INTEGER now = {};
+  QueryPerformanceCounter(&now);
   char name[96];
-  snprintf(name, sizeof name, "zt_%s_%lu_%u\\", tag.c_str(), GetCurrentProcessId(), ++counter);
+  snprintf(name, sizeof name, "zt_%s_%lu_%llx_%u\\", tag.c_str(), GetCurrentProcessId(),
+           static_cast<unsigned long long>(now.QuadPart), ++counter);
   path = std::string(temp) + name;
   RemoveTree(path);
   CreateDirectoryA(path.c_str(), nullptr);
