@@ -28,9 +28,12 @@ class FileSink : public bundle::PieceSink {
   bool Write(const uint8_t* data, int32_t size) override {
     for (int32_t written = 0; written < size;) {
       const FileAccess::Transfer wrote = file.Write(data + written, size - written);
-      if (!wrote.Done()) error = wrote.error;
-      else if (wrote.bytes == 0) error = ERROR_WRITE_FAULT;  // taken nothing, said nothing
-      if (error != ERROR_SUCCESS) return false;
+      if (!wrote.Done() || wrote.bytes == 0) {
+        // A refused write gives its error; one that took nothing and said
+        // nothing, or one that names no error, must still end the copy.
+        error = !wrote.Done() && wrote.error != ERROR_SUCCESS ? wrote.error : ERROR_WRITE_FAULT;
+        return false;
+      }
       written += wrote.bytes;
     }
     return true;
