@@ -49,10 +49,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -110,6 +113,47 @@ std::atomic<int> positionsPosted{0};
 std::atomic<int> gateWaits{0};  // waits the worker has begun at the gate
 std::atomic<bool> finishArrived{false};
 std::atomic<bool> stopAnswering{false};
+
+// Every change that a waiter below may wait for is counted here: a window of
+// the dialog's thread moved, shown, hidden or destroyed, a position posted, a
+// gate wait begun, a finish handled, the answering told to stop. A waiter
+// reads the count, tests its condition, and sleeps until the count moves.
+std::mutex changeLock;
+std::condition_variable changeSignal;
+unsigned long changes = 0;
+
+void NoteChange() {
+  {
+    std::lock_guard<std::mutex> lock(changeLock);
+    ++changes;
+  }
+  changeSignal.notify_all();
+}
+
+unsigned long Changes() {
+  std::lock_guard<std::mutex> lock(changeLock);
+  return changes;
+}
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+Deadline After(DWORD ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
+
+// Returns once the count has moved past seen, or at the deadline.
+void WaitForChangeSince(unsigned long seen, Deadline deadline) {
+  std::unique_lock<std::mutex> lock(changeLock);
+  changeSignal.wait_until(lock, deadline, [seen] { return changes != seen; });
+}
+
+// Runs on the dialog's thread after each window procedure there: message
+// boxes and the dialog are shown, hidden and destroyed through these.
+LRESULT CALLBACK NoteWindowChanges(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) {
+    const UINT message = reinterpret_cast<const CWPRETSTRUCT*>(lParam)->message;
+    if (message == WM_WINDOWPOSCHANGED || message == WM_DESTROY) NoteChange();
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 HANDLE released = nullptr;
 HANDLE handled = nullptr;  // auto-reset: the dialog has handled the mark, or ended early
 HANDLE gateHandle = nullptr;
@@ -141,6 +185,7 @@ LRESULT CALLBACK LoggingBarProc(HWND window, UINT message, WPARAM wParam, LPARAM
     // position dispatched inside a box that a sent WM_CLOSE opened has it true.
     Note("bar %s %d", insideFinish ? "sent" : "posted", static_cast<int>(wParam));
     ++positionsPosted;
+    NoteChange();
   }
   return CallWindowProcA(originalBarProc, window, message, wParam, lParam);
 }
@@ -196,6 +241,7 @@ class HostDialog : public ProgressDialog {
     int result = ProgressDialog::OnJobFinished(message, wParam, lParam);
     insideFinish = false;
     finishArrived = true;
+    NoteChange();
     return result;
   }
 };
@@ -223,13 +269,16 @@ std::vector<HWND> Boxes() {
 
 bool IsQuestion(HWND box) { return GetDlgItem(box, IDCANCEL) != nullptr; }
 
+// The bound fails only a hung run.
 template <typename Condition>
 bool WaitFor(Condition condition, DWORD timeoutMs) {
-  for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
+  const Deadline deadline = After(timeoutMs);
+  for (;;) {
+    const unsigned long seen = Changes();
     if (condition()) return true;
-    Sleep(10);  // a poll: no object signals a box's opening or closing; the bound fails only a hung run
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    WaitForChangeSince(seen, deadline);
   }
-  return condition();
 }
 
 void WaitForQuestion() {
@@ -284,6 +333,7 @@ bool ReadyToAnswer() {
 DWORD WINAPI Answer(void*) {
   std::vector<HWND> noted;
   while (!stopAnswering) {
+    const unsigned long seen = Changes();
     for (HWND box : Boxes()) {
       if (!IsWindowVisible(box)) continue;  // closed since Boxes() looked
       const bool question = IsQuestion(box);
@@ -304,12 +354,13 @@ DWORD WINAPI Answer(void*) {
         HWND status = GetDlgItem(dialogWindow, IDC_STATUS_TEXT);
         Note("asking %s %d", TextOf(status).c_str(), BarPosition(GetDlgItem(dialogWindow, IDC_PROGRESS_BAR)));
         Press(box, scenario->answer);
-        WaitFor([box] { return !IsWindow(box); }, 5000);
+        // Hidden by its end: its loop takes no message after that one.
+        WaitFor([box] { return !IsWindowVisible(box); }, 5000);
         // A confirmed stop is asked for once only.
         if (scenario->answer == IDOK) MakeRequest();
       }
     }
-    Sleep(10);  // a poll, as in WaitFor
+    WaitForChangeSince(seen, After(60000));
   }
   return 0;
 }
@@ -343,7 +394,10 @@ HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECU
 
 DWORD WINAPI WatchingWaitForSingleObject(HANDLE object, DWORD timeoutMs) {
   const bool gate = OnWorker() && object == gateHandle;
-  if (gate) ++gateWaits;
+  if (gate) {
+    ++gateWaits;
+    NoteChange();
+  }
   const DWORD result = waitHook->Original<decltype(&WaitForSingleObject)>()(object, timeoutMs);
   if (gate && gateWaits == ENTRY_COUNT && scenario->moment == Moment::LastGate) {
     // Between the worker's wait and its set: the question's reset falls here.
@@ -403,6 +457,7 @@ int main(int argc, char** argv) {
     if (!failStart->Installed()) return 5;
   }
 
+  if (SetWindowsHookExA(WH_CALLWNDPROCRET, NoteWindowChanges, nullptr, mainThread) == nullptr) return 8;
   HostDialog* dialog = new HostDialog;
   gateHandle = dialog->job.gate.Handle();
   dialog->SetDestinationFolder(argv[1]);
@@ -423,6 +478,7 @@ int main(int argc, char** argv) {
 
   delete failStart;
   stopAnswering = true;
+  NoteChange();
   WaitForSingleObject(answering, 5000);
   CloseHandle(answering);
   testing_support::CloseHostReport();

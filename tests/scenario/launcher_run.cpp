@@ -150,7 +150,9 @@ DWORD WINAPI LauncherProcess::Watch(void* self) {
   LauncherProcess& run = *static_cast<LauncherProcess*>(self);
   while (!run.stopWatching) {
     run.WatchOnce();
-    Sleep(2);  // the sampling interval of the watch: no object signals a window's change
+    // The sampling interval: no object signals a change to another process's
+    // windows, and Wine 8 reports only their creation to an event hook.
+    Sleep(2);
   }
   return 0;
 }
@@ -227,15 +229,6 @@ RunOutcome RunLauncher(const std::wstring& program, const RunOptions& options) {
 void WriteControl(const std::string& path, const std::string& keyValueLines) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << "[standin]\r\n" << keyValueLines;
-}
-
-bool WaitForFile(const std::string& path, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(5);  // a poll for a file another process writes; the bound fails only a hung run
-  }
-  return true;
 }
 
 std::vector<std::string> FolderItems(const std::string& folder) {

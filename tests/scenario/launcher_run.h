@@ -90,9 +90,6 @@ RunOutcome RunLauncher(const std::wstring& program, const RunOptions& options);
 // Writes a stand-in control file ([standin] section, key=value lines).
 void WriteControl(const std::string& path, const std::string& keyValueLines);
 
-// Waits until a file exists, up to timeoutMs. True when it does.
-bool WaitForFile(const std::string& path, DWORD timeoutMs);
-
 // Names of the items in a folder ("." and ".." left out), sorted.
 std::vector<std::string> FolderItems(const std::string& folder);
 std::vector<std::wstring> FolderItems(const std::wstring& folder);

@@ -173,7 +173,7 @@ TEST_F(LauncherScenario, SecondCopyStartedWhileTheFirstRunsExitsAtOnceAndTouches
   scenario::WriteControl(controlPath, "report=" + reportPath + "\r\nlinger_ms=4000\r\n");
   scenario::LauncherProcess first;
   ASSERT_TRUE(first.Start(launcherPath, RunOptions{tempFolder, controlPath}));
-  ASSERT_TRUE(scenario::WaitForFile(reportPath, 30000)) << "the first copy's installer never started";
+  ASSERT_TRUE(testing_support::WaitForFile(reportPath, 30000)) << "the first copy's installer never started";
 
   const std::string otherTemp = scratch.Path() + "temp2\\";
   CreateDirectoryA(otherTemp.c_str(), nullptr);
@@ -202,7 +202,7 @@ TEST_F(LauncherScenario, DriveRootTemporaryFolderGetsPrivateFoldersHeldUntilTheR
   scenario::WriteControl(controlPath, "report=" + reportPath + "\r\n");
   scenario::LauncherProcess launcher;
   ASSERT_TRUE(launcher.Start(launcherPath, RunOptions{"S:\\", controlPath}));
-  ASSERT_TRUE(scenario::WaitForFile(reportPath, 30000)) << "the installer never started";
+  ASSERT_TRUE(testing_support::WaitForFile(reportPath, 30000)) << "the installer never started";
   for (const std::string folder : {"S:\\ZEPHRAQUEST_DEMO_B", "S:\\ZEPHRAQUEST_DEMO_B\\ZEQXPC"}) {
     SCOPED_TRACE(folder);
     ExpectOnlyOwnEntries(folder);
@@ -500,7 +500,7 @@ TEST_F(LauncherScenario, FileStillOpenInAnotherProcessStaysWithItsFolder) {
   scenario::WriteControl(controlPath, "report=" + reportPath + "\r\nlinger_ms=2000\r\n");
   scenario::LauncherProcess launcher;
   ASSERT_TRUE(launcher.Start(launcherPath, RunOptions{tempFolder, controlPath}));
-  ASSERT_TRUE(scenario::WaitForFile(reportPath, 30000));
+  ASSERT_TRUE(testing_support::WaitForFile(reportPath, 30000));
   // Held without delete sharing, as a program still reading it would.
   const std::string held = tempFolder + "ZEQXPC\\inst_se.dat";
   HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -58,7 +58,9 @@ int HoldEachNewFile(const std::string& folder, DWORD ms, size_t count) {
         held.erase(held.begin() + static_cast<long>(i));
       }
     }
-    Sleep(1);  // a poll for files another process writes: a scanner's own way of finding them
+    // No object signals that a writer has closed a file, so a scanner that
+    // does not sit in the file system retries, and so does this one.
+    Sleep(1);
   }
   return 0;
 }
@@ -70,11 +72,9 @@ int HoldUntilAfter(const std::string& path, const std::string& until, DWORD ms) 
   HANDLE file;
   while ((file = OpenLikeAScanner(path)) == INVALID_HANDLE_VALUE) {
     if (GetTickCount() - start > 60000) return 1;
-    Sleep(1);  // a poll, as above
+    Sleep(1);  // retried, as above
   }
-  while (GetFileAttributesA(until.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 60000) {
-    Sleep(5);  // a poll for the file another process writes last; the bound fails only a hung run
-  }
+  testing_support::WaitForFile(until, 60000);
   Sleep(ms);  // the hold is the scenario: the launcher must ride through it
   CloseHandle(file);
   return 0;

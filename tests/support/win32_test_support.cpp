@@ -40,9 +40,9 @@ std::string UnixPathOf(const std::wstring& path) {
 }
 
 // Runs a Unix program. Wine starts one through CreateProcess but gives no
-// handle to wait on, so done() is polled instead, for up to 30 seconds.
-template <typename Done>
-bool RunUnixProgram(const std::string& commandLine, Done done) {
+// handle to wait on, so the wait is for done(), which the program's change
+// to folder makes hold, for up to 30 seconds.
+bool RunUnixProgram(const std::string& commandLine, const std::wstring& folder, const std::function<bool()>& done) {
   std::string line = commandLine;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -52,16 +52,17 @@ bool RunUnixProgram(const std::string& commandLine, Done done) {
   }
   if (process.hThread) CloseHandle(process.hThread);
   if (process.hProcess) CloseHandle(process.hProcess);
-  for (int waited = 0; waited < 30000 && !done(); waited += 10) Sleep(10);  // a poll: see above
-  return done();
+  return WaitForChangeIn(folder, done, 30000);
 }
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
 
 // Removes the link itself; under Wine every Windows call would reach what it
 // points to.
 void RemoveUnixLink(const std::wstring& link) {
   const std::string unixPath = UnixPathOf(link);
   if (unixPath.empty()) return;
-  RunUnixProgram("Z:\\bin\\rm -f \"" + unixPath + "\"",
+  RunUnixProgram("Z:\\bin\\rm -f \"" + unixPath + "\"", FolderOf(link),
                  [&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
@@ -85,7 +86,8 @@ bool MakeUnixLink(const std::string& link, const std::string& target) {
   if (cut == std::string::npos || folder.empty() || unixTarget.empty()) return false;
   const std::wstring wideLink = Widen(link);
   const bool made =
-      RunUnixProgram("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + folder + "/" + link.substr(cut + 1) + "\"", [&] {
+      RunUnixProgram("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + folder + "/" + link.substr(cut + 1) + "\"",
+                     FolderOf(wideLink), [&] {
         const DWORD attributes = GetFileAttributesW(wideLink.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
       });
@@ -175,6 +177,32 @@ std::string WindowsPathOf(const std::string& unixPath) {
     if (c == '/') c = '\\';
   }
   return path;
+}
+
+bool WaitForChangeIn(const std::wstring& folder, const std::function<bool()>& done, DWORD timeoutMs) {
+  // Armed before the first test, so that no change between a test and the
+  // wait is missed.
+  const HANDLE change = FindFirstChangeNotificationW(
+      folder.c_str(), FALSE,
+      FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE |
+          FILE_NOTIFY_CHANGE_LAST_WRITE);
+  if (change == INVALID_HANDLE_VALUE) return done();
+  const DWORD deadline = GetTickCount() + timeoutMs;
+  bool held = done();
+  while (!held) {
+    const LONG left = static_cast<LONG>(deadline - GetTickCount());
+    if (left <= 0 || WaitForSingleObject(change, static_cast<DWORD>(left)) != WAIT_OBJECT_0) break;
+    FindNextChangeNotification(change);
+    held = done();
+  }
+  FindCloseChangeNotification(change);
+  return held || done();
+}
+
+bool WaitForFile(const std::string& path, DWORD timeoutMs) {
+  const std::wstring widePath = Widen(path);
+  return WaitForChangeIn(FolderOf(widePath),
+                         [&] { return GetFileAttributesW(widePath.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs);
 }
 
 long RunAndWait(const std::string& commandLine, DWORD timeoutMs, const char* environment) {

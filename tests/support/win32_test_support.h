@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,15 @@ std::string WindowsPathOf(const std::string& unixPath);
 // code, or -1 when it could not start and -2 when it did not end in time (it
 // is then terminated).
 long RunAndWait(const std::string& commandLine, DWORD timeoutMs, const char* environment = nullptr);
+
+// Waits until done() holds: tests it at once and again at each change
+// Windows reports in folder (a name added, removed or renamed, a size or a
+// write), for at most timeoutMs, a bound that fails only a hung run. True
+// when done() holds; a folder that cannot be watched gets one test only.
+bool WaitForChangeIn(const std::wstring& folder, const std::function<bool()>& done, DWORD timeoutMs);
+
+// Waits, as above, until the file path exists.
+bool WaitForFile(const std::string& path, DWORD timeoutMs);
 
 // The full path of the running test program.
 std::string OwnProgramPath();
