@@ -102,11 +102,16 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
   PROCESS_INFORMATION process = {};
   // A program just written may still be held open by security software
   // scanning it: the start is refused with a sharing or lock violation until
-  // it lets go. Any other refusal would not pass by waiting.
+  // it lets go. A start the system fails inside itself (ERROR_INTERNAL_ERROR:
+  // the new process died before it ran, as one in a few thousand does under
+  // Wine) passes when tried again. Any other refusal would not pass by waiting.
   RetryPace pace;
   while (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
-    if (pace.PauseAfterFailure(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)) continue;
+    if (pace.PauseAfterFailure(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                               error == ERROR_INTERNAL_ERROR)) {
+      continue;
+    }
     // A program that requires administrator rights (as installers usually
     // declare) is refused by CreateProcess; only the shell can start it.
     return error == ERROR_ELEVATION_REQUIRED && ShellExecuteAndWait(program, arguments, showState);

@@ -16,9 +16,11 @@
 //   blocked    CreateProcessA refuses with ERROR_ACCESS_DISABLED_BY_POLICY
 //              (1260), as when a software restriction policy or AppLocker
 //              blocks the installer
-//   held       CreateProcessA refuses its first three calls with
-//              ERROR_SHARING_VIOLATION, as while security software scans the
-//              installer just written, then starts it
+//   held       CreateProcessA refuses its first three calls, with
+//              ERROR_SHARING_VIOLATION and ERROR_LOCK_VIOLATION as while
+//              security software scans the installer just written, then with
+//              ERROR_INTERNAL_ERROR as when the new process dies before it
+//              runs; then it starts it
 //   no-temp    GetTempPathW fails (ERROR_ENVVAR_NOT_FOUND)
 // Every message box the flow shows (MessageBoxW) is answered at once.
 //
@@ -73,7 +75,8 @@ BOOL WINAPI WatchingCreateProcessA(LPCSTR program, LPSTR commandLine, LPSECURITY
     return FALSE;
   }
   if (fault == "blocked" || (fault == "held" && calls <= 3)) {
-    const DWORD error = fault == "blocked" ? ERROR_ACCESS_DISABLED_BY_POLICY : ERROR_SHARING_VIOLATION;
+    static const DWORD held[] = {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_INTERNAL_ERROR};
+    const DWORD error = fault == "blocked" ? ERROR_ACCESS_DISABLED_BY_POLICY : held[calls - 1];
     Note("create-process refused %lu", error);
     SetLastError(error);
     return FALSE;

@@ -132,11 +132,8 @@ bool LauncherProcess::Start(const std::string& program, const RunOptions& option
 bool LauncherProcess::Start(const std::wstring& program, const RunOptions& options) {
   runOptions = options;
   std::wstring environment = EnvironmentFor(options);
-  std::wstring commandLine = L"\"" + program + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                      &environment[0], nullptr, &startup, &processInfo)) {
+  if (!testing_support::StartProcess(L"\"" + program + L"\"", processInfo, environment.c_str(),
+                                     CREATE_UNICODE_ENVIRONMENT)) {
     processInfo = {};
     return false;
   }

@@ -335,11 +335,8 @@ TEST_F(LauncherScenario, FilesHeldForAMomentBySecuritySoftwareAreStillRemoved) {
   for (const auto& holder : holders) {
     SCOPED_TRACE(holder.what);
     DeleteFileA(reportPath.c_str());
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string command = holder.command;
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    ASSERT_TRUE(testing_support::StartProcess(testing_support::Widen(holder.command), process));
     CloseHandle(process.hThread);
     const RunOutcome outcome = Run(tempFolder);
     DWORD held = 99;
@@ -629,7 +626,7 @@ TEST_F(HookedLauncherScenario, DeclinedElevationGoesOnAndRemovesEverything) {
 }
 
 // Refused starts: by a policy, told with the text of its own before the
-// files go; by a short hold, tried again until it starts.
+// files go; by a short hold or a start that died, tried again until it starts.
 TEST_F(HookedLauncherScenario, InstallerStartRefusedByAPolicyIsToldAndOneHeldForAMomentStarts) {
   HostRun run = RunHost("blocked", "");
   EXPECT_EQ(0, run.exitCode);
@@ -639,8 +636,8 @@ TEST_F(HookedLauncherScenario, InstallerStartRefusedByAPolicyIsToldAndOneHeldFor
 
   run = RunHost("held", "");
   EXPECT_EQ(0, run.exitCode);
-  EXPECT_EQ((std::vector<std::string>{"create-process refused 32", "create-process refused 32",
-                                      "create-process refused 32", "create-process started", "exit 0"}),
+  EXPECT_EQ((std::vector<std::string>{"create-process refused 32", "create-process refused 33",
+                                      "create-process refused 1359", "create-process started", "exit 0"}),
             run.ReportLines());
   ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
   EXPECT_TRUE(FolderItems(tempFolder).empty());

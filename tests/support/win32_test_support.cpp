@@ -43,13 +43,8 @@ std::string UnixPathOf(const std::wstring& path) {
 // handle to wait on, so the wait is for done(), which the program's change
 // to folder makes hold, for up to 30 seconds.
 bool RunUnixProgram(const std::string& commandLine, const std::wstring& folder, const std::function<bool()>& done) {
-  std::string line = commandLine;
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
-  }
+  if (!StartProcess(Widen(commandLine), process)) return false;
   if (process.hThread) CloseHandle(process.hThread);
   if (process.hProcess) CloseHandle(process.hProcess);
   return WaitForChangeIn(folder, done, 30000);
@@ -205,15 +200,23 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs) {
                          [&] { return GetFileAttributesW(widePath.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs);
 }
 
-long RunAndWait(const std::string& commandLine, DWORD timeoutMs, const char* environment) {
-  STARTUPINFOA startup = {};
+bool StartProcess(const std::wstring& commandLine, PROCESS_INFORMATION& started, const void* environment,
+                  DWORD flags) {
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  std::string line = commandLine;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, const_cast<char*>(environment), nullptr,
-                      &startup, &process)) {
-    return -1;
+  for (int tries = 1;; ++tries) {
+    std::wstring line = commandLine;
+    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags, const_cast<void*>(environment), nullptr,
+                       &startup, &started)) {
+      return true;
+    }
+    if (GetLastError() != ERROR_INTERNAL_ERROR || tries == 3) return false;
   }
+}
+
+long RunAndWait(const std::string& commandLine, DWORD timeoutMs, const char* environment) {
+  PROCESS_INFORMATION process = {};
+  if (!StartProcess(Widen(commandLine), process, environment)) return -1;
   CloseHandle(process.hThread);
   long result = -2;
   if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {

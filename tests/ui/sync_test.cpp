@@ -22,11 +22,8 @@ class MutexOwner {
   MutexOwner(const std::string& mode, const std::string& name)
       : ready(CreateEventA(nullptr, TRUE, FALSE, (name + "_ready").c_str())),
         go(CreateEventA(nullptr, TRUE, FALSE, (name + "_go").c_str())) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    std::string line = ChildCommand(mode, name);
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) return;
+    if (!testing_support::StartProcess(testing_support::Widen(ChildCommand(mode, name)), started)) return;
     CloseHandle(started.hThread);
     process = started.hProcess;
     // Owned once the child says so, or never if it ends first.
