@@ -243,9 +243,12 @@ bool StartChild(const std::string& program, const char* eventName, const std::st
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return false;
+  // A start the system fails inside itself (the new process died before it
+  // ran, as one in a few thousand does under Wine) is tried again.
+  for (int tries = 1; !CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                      &startup, &process);
+       ++tries) {
+    if (GetLastError() != ERROR_INTERNAL_ERROR || tries == 3) return false;
   }
   *processId = process.dwProcessId;
   CloseHandle(process.hThread);
