@@ -135,16 +135,6 @@ unsigned long Changes() {
   return changes;
 }
 
-using Deadline = std::chrono::steady_clock::time_point;
-
-Deadline After(DWORD ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
-
-// Returns once the count has moved past seen, or at the deadline.
-void WaitForChangeSince(unsigned long seen, Deadline deadline) {
-  std::unique_lock<std::mutex> lock(changeLock);
-  changeSignal.wait_until(lock, deadline, [seen] { return changes != seen; });
-}
-
 // Runs on the dialog's thread after each window procedure there: message
 // boxes and the dialog are shown, hidden and destroyed through these.
 LRESULT CALLBACK NoteWindowChanges(int code, WPARAM wParam, LPARAM lParam) {
@@ -269,15 +259,16 @@ std::vector<HWND> Boxes() {
 
 bool IsQuestion(HWND box) { return GetDlgItem(box, IDCANCEL) != nullptr; }
 
-// The bound fails only a hung run.
+// Tests condition() at once and again at each change; the bound fails only
+// a hung run.
 template <typename Condition>
 bool WaitFor(Condition condition, DWORD timeoutMs) {
-  const Deadline deadline = After(timeoutMs);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     const unsigned long seen = Changes();
     if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    WaitForChangeSince(seen, deadline);
+    std::unique_lock<std::mutex> lock(changeLock);
+    if (!changeSignal.wait_until(lock, deadline, [seen] { return changes != seen; })) return false;
   }
 }
 
@@ -360,7 +351,7 @@ DWORD WINAPI Answer(void*) {
         if (scenario->answer == IDOK) MakeRequest();
       }
     }
-    WaitForChangeSince(seen, After(60000));
+    WaitFor([seen] { return Changes() != seen; }, 60000);
   }
   return 0;
 }
