@@ -61,10 +61,10 @@ suite "host under ASan+UBSan" "$logs/host-asan.log" ctest_in "$build/host-asan"
 suite "fuzzers (libFuzzer, ASan+UBSan)" "$logs/fuzz.log" ctest_in "$build/fuzz"
 cat "$build"/fuzz/fuzz-work/*/summary 2>/dev/null || true
 
-# A Windows test that fails is tried once more. In about one run of the suite
-# in six, one case, a different one each time, failed at once because a
-# program it starts under Wine did not run, with nothing on its output to
-# say why. The summary names every case that needed a second try.
+# A Windows test that fails is tried once more. About one Wine start in a few
+# thousand dies before the program runs (scripts/wine-env.sh says why, and
+# what is done against it), and a run of the suite makes about a thousand.
+# The summary names every case that needed a second try.
 . "$top/scripts/wine-env.sh"
 suite "Windows x86-64 (build/win64, 64-bit Wine)" "$logs/win64.log" \
   "$top/scripts/windows-tests.sh" "$build/win64" --repeat until-pass:2

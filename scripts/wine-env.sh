@@ -13,7 +13,8 @@
 #   and so another code page (en_US.UTF-8: 1252, hi_IN.UTF-8: 65001), for the
 #   processes started with it and the ones they start.
 # wine PROGRAM [ARGS...]
-#   Runs a program with Wine's 64-bit loader, or with the 32-bit one (wine32)
+#   Runs a program, without address-space randomisation (see below), with
+#   Wine's 64-bit loader, or with the 32-bit one (wine32)
 #   when PROGRAM is a 32-bit x86 file and that loader is installed: the way a
 #   64-bit prefix runs i686 programs under WoW64. Debian's `wine` would try
 #   the 32-bit loader for every program, which fails on hosts that cannot
@@ -33,7 +34,18 @@ zephra_wine_env() {
 
 ZEPHRA_WINE32_LOADER=/usr/lib/wine/wine
 
-wine() { "$(zephra_wine_loader_for "${1:-}")" "$@"; }
+# Wine 8's loader reserves the address of the shared user data page
+# (0x7ffe0000) as it starts, but under address-space randomisation its Unix
+# heap now and then lies there already: about one start in 2,500 then dies,
+# printing "failed to map the shared user data: c0000018" (nothing at all
+# with WINEDEBUG=-all), and CreateProcess of such a start fails with
+# ERROR_INTERNAL_ERROR. So Wine programs start without randomisation
+# (setarch -R) where the host allows it, and the processes they start
+# inherit that.
+ZEPHRA_NO_ASLR=()
+if setarch "$(uname -m)" -R true 2>/dev/null; then ZEPHRA_NO_ASLR=(setarch "$(uname -m)" -R); fi
+
+wine() { "${ZEPHRA_NO_ASLR[@]}" "$(zephra_wine_loader_for "${1:-}")" "$@"; }
 
 # zephra_wine_loader_for PROGRAM: the loader that wine() starts PROGRAM with.
 zephra_wine_loader_for() {

@@ -147,9 +147,9 @@ DWORD WINAPI LauncherProcess::Watch(void* self) {
   LauncherProcess& run = *static_cast<LauncherProcess*>(self);
   while (!run.stopWatching) {
     run.WatchOnce();
-    // The sampling interval: no object signals a change to another process's
-    // windows, and Wine 8 reports only their creation to an event hook.
-    Sleep(2);
+    // No object signals a change to another process's windows, and Wine 8
+    // reports only their creation to an event hook, before their texts.
+    Sleep(2);  // the watch's sampling interval, for want of a signal (above)
   }
   return 0;
 }

@@ -60,7 +60,7 @@ int HoldEachNewFile(const std::string& folder, DWORD ms, size_t count) {
     }
     // No object signals that a writer has closed a file, so a scanner that
     // does not sit in the file system retries, and so does this one.
-    Sleep(1);
+    Sleep(1);  // the scanner's retry, for want of a signal (above)
   }
   return 0;
 }
@@ -72,7 +72,7 @@ int HoldUntilAfter(const std::string& path, const std::string& until, DWORD ms) 
   HANDLE file;
   while ((file = OpenLikeAScanner(path)) == INVALID_HANDLE_VALUE) {
     if (GetTickCount() - start > 60000) return 1;
-    Sleep(1);  // retried, as above
+    Sleep(1);  // the scanner's retry, as above
   }
   testing_support::WaitForFile(until, 60000);
   Sleep(ms);  // the hold is the scenario: the launcher must ride through it
