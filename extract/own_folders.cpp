@@ -112,6 +112,16 @@ void DeleteEntryFile(const char* path, RetryPace& pace) {
   } while (pace.PauseAfterFailure(IsShortHoldError(GetLastError())));
 }
 
+// Ends a hold and removes its folder when empty, trying again under pace
+// while a short hold refuses it. The read-only mark is cleared first, as it
+// would refuse the removal; the held name can only be the held folder's.
+void RemoveHeldFolder(HeldFolder& hold, const char* path, RetryPace& pace) {
+  if (!hold.Held()) return;
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  while (!hold.ReleaseAndRemove(path) && pace.PauseAfterFailure(IsShortHoldError(GetLastError()))) {
+  }
+}
+
 }  // namespace
 
 bool HeldFolder::Hold(const char* path) {
@@ -290,19 +300,6 @@ void OwnFolders::RemoveEntries(uint32_t rows, bool everything, void (*afterEachF
 }
 
 void OwnFolders::RemoveEmpty(bool destinationToo, RetryPace& pace) {
-  // Cleared first, as a read-only mark would refuse the removal; the held
-  // name can only be the held folder's.
-  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    if (!subFolderHolds[i].Held()) continue;
-    SetFileAttributesA(subFolderPaths[i], FILE_ATTRIBUTE_NORMAL);
-    while (!subFolderHolds[i].ReleaseAndRemove(subFolderPaths[i]) &&
-           pace.PauseAfterFailure(IsShortHoldError(GetLastError()))) {
-    }
-  }
-  if (destinationToo && destinationHold.Held()) {
-    SetFileAttributesA(destinationPath, FILE_ATTRIBUTE_NORMAL);
-    while (!destinationHold.ReleaseAndRemove(destinationPath) &&
-           pace.PauseAfterFailure(IsShortHoldError(GetLastError()))) {
-    }
-  }
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) RemoveHeldFolder(subFolderHolds[i], subFolderPaths[i], pace);
+  if (destinationToo) RemoveHeldFolder(destinationHold, destinationPath, pace);
 }
