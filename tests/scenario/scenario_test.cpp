@@ -605,6 +605,15 @@ class HookedLauncherScenario : public LauncherScenario {
     CreateDirectoryA(folder.c_str(), nullptr);
     return RunBundledHost(LAUNCHER_HOST_PATH, folder, BundleInputsOf(demo), tempFolder, fault + " \"" + controlPath + "\"");
   }
+
+  // A run that ended with 0 after the steps in lines, having started no
+  // installer and left nothing in the temporary folder.
+  void ExpectNoInstallerAndNothingLeft(const HostRun& run, const std::vector<std::string>& lines) {
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(lines, run.ReportLines());
+    EXPECT_FALSE(Report().present);
+    EXPECT_TRUE(FolderItems(tempFolder).empty());
+  }
 };
 
 TEST_F(HookedLauncherScenario, InstallerThatNeedsElevationIsStartedThroughTheShellAndWaitedFor) {
@@ -618,23 +627,15 @@ TEST_F(HookedLauncherScenario, InstallerThatNeedsElevationIsStartedThroughTheShe
 }
 
 TEST_F(HookedLauncherScenario, DeclinedElevationGoesOnAndRemovesEverything) {
-  const HostRun run = RunHost("declined", "");
-  EXPECT_EQ(0, run.exitCode);
-  EXPECT_EQ((std::vector<std::string>{"shell-execute declined", "exit 0"}), run.ReportLines());
-  EXPECT_FALSE(Report().present);
-  EXPECT_TRUE(FolderItems(tempFolder).empty());
+  ExpectNoInstallerAndNothingLeft(RunHost("declined", ""), {"shell-execute declined", "exit 0"});
 }
 
 // Refused starts: by a policy, told with the text of its own before the
 // files go; by a short hold or a start that died, tried again until it starts.
 TEST_F(HookedLauncherScenario, InstallerStartRefusedByAPolicyIsToldAndOneHeldForAMomentStarts) {
-  HostRun run = RunHost("blocked", "");
-  EXPECT_EQ(0, run.exitCode);
-  EXPECT_EQ((std::vector<std::string>{"create-process refused 1260", "box 10", "exit 0"}), run.ReportLines());
-  EXPECT_FALSE(Report().present);
-  EXPECT_TRUE(FolderItems(tempFolder).empty());
+  ExpectNoInstallerAndNothingLeft(RunHost("blocked", ""), {"create-process refused 1260", "box 10", "exit 0"});
 
-  run = RunHost("held", "");
+  const HostRun run = RunHost("held", "");
   EXPECT_EQ(0, run.exitCode);
   EXPECT_EQ((std::vector<std::string>{"create-process refused 32", "create-process refused 33",
                                       "create-process refused 1359", "create-process started", "exit 0"}),
@@ -644,11 +645,7 @@ TEST_F(HookedLauncherScenario, InstallerStartRefusedByAPolicyIsToldAndOneHeldFor
 }
 
 TEST_F(HookedLauncherScenario, TemporaryFolderThatCannotBeReadIsToldAndNothingIsMade) {
-  const HostRun run = RunHost("no-temp", "");
-  EXPECT_EQ(0, run.exitCode);
-  EXPECT_EQ((std::vector<std::string>{"box 0", "exit 0"}), run.ReportLines());
-  EXPECT_FALSE(Report().present);
-  EXPECT_TRUE(FolderItems(tempFolder).empty());
+  ExpectNoInstallerAndNothingLeft(RunHost("no-temp", ""), {"box 0", "exit 0"});
 }
 
 TEST_F(HookedLauncherScenario, InstallerMutexRefusedToTheLauncherIsStillWaitedFor) {
