@@ -124,4 +124,37 @@ for bundle in sorted(os.listdir(readers)):
             open(os.path.join(blocks, out), 'wb').write(block)
         p = start - 4
 PY
+# Streams whose group of seven longest references and one more item starts
+# 144 to 149 output bytes before the end, past the first 4096, with stray
+# bytes behind (tests/support/lzss_test_codec.h, StreamEndingAtTheOutputMargin,
+# says why): as raw streams (two bytes of D, then the stream) and as blocks.
+python3 - "$blocks" <<'PY'
+import os, struct, sys
+blocks = sys.argv[1]
+def margin_stream(before, left, distance):
+    s, out = bytearray(), 0
+    def literals(count):
+        nonlocal out
+        for _ in range(0, count, 8):
+            s.append(0xFF)
+            for _ in range(8):
+                s.append((out * 7 + 3) & 0xFF)
+                out += 1
+    literals(before)
+    s.append(0x00)
+    for _ in range(8):
+        q = (4078 + out - distance) & 4095
+        s += bytes((q & 0xFF, (q >> 8) << 4 | 15))
+        out += 18
+    if out < before + left:
+        literals(before + left - out)
+    return bytes(s + bytes(48)), before + left
+for left, distance in ((144, 5), (146, 100), (149, 5), (149, 4096)):
+    stream, size = margin_stream(4096, left, distance)
+    name = os.path.join(blocks, 'margin-%d-%d' % (left, distance))
+    open(name + '.bin', 'wb').write(struct.pack('<H', size) + stream)
+    key = 0xA5
+    open(name + '.block', 'wb').write(b'compress v1.0\0\0' + bytes((key,)) + struct.pack('<I', size) +
+                                      bytes(b ^ key for b in stream))
+PY
 ls -l "$readers" "$blocks" | awk 'NR > 1 && NF > 4 { n++; s += $5 } END { printf "make-fuzz-corpus: %d files, %d bytes\n", n, s }'

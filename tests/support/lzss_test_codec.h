@@ -136,6 +136,50 @@ inline std::vector<uint8_t> GreedyEncode(const std::vector<uint8_t>& data) {
   return GreedyEncode(data.data(), data.size());
 }
 
+// A stream whose group of seven longest references and one more item starts
+// `left` output bytes before the end, once `before` bytes (a multiple of 8, at
+// least 4096: past the ring) are out as groups of eight literals. Every
+// reference reaches `distance` bytes back; the eighth item is a reference of
+// 18 too, or a literal. Literal groups make up the rest of the output, and
+// stray bytes that decoding never reaches follow, enough for the decoder's
+// input margin: so only the output decides whether the decoder takes that
+// group whole. Decoded into exactly decodedSize bytes, a decoder whose output
+// margin is short of 7 * 18 + 24 writes past the end.
+struct MarginStream {
+  std::vector<uint8_t> stream;
+  uint32_t decodedSize;
+};
+
+inline MarginStream StreamEndingAtTheOutputMargin(uint32_t before, uint32_t left, uint32_t distance,
+                                                  bool lastIsLiteral) {
+  MarginStream m{{}, before + left};
+  std::vector<uint8_t>& s = m.stream;
+  uint32_t out = 0;
+  const auto literals = [&](uint32_t count) {
+    for (uint32_t k = 0; k < count; k += 8) {
+      s.push_back(0xFF);
+      for (int j = 0; j < 8; ++j) s.push_back(uint8_t(out++ * 7 + 3));
+    }
+  };
+  literals(before);
+  s.push_back(lastIsLiteral ? 0x80 : 0x00);
+  for (int k = 0; k < 8; ++k) {
+    if (k == 7 && lastIsLiteral) {
+      s.push_back(0x5A);
+      ++out;
+      break;
+    }
+    // The ring position that lies `distance` bytes behind output position out.
+    const uint32_t q = (bundle::RING_START + out - distance) & bundle::RING_MASK;
+    s.push_back(uint8_t(q & 0xFF));
+    s.push_back(uint8_t((q >> 8) << 4 | (bundle::MAX_MATCH - bundle::MIN_MATCH)));
+    out += bundle::MAX_MATCH;
+  }
+  if (out < m.decodedSize) literals(m.decodedSize - out);
+  s.insert(s.end(), 48, 0);
+  return m;
+}
+
 // A whole block: signature, two zero bytes, key, D, then the stream XORed.
 inline std::vector<uint8_t> MakeBlock(const std::vector<uint8_t>& stream, uint32_t decodedSize,
                                       uint8_t key) {

@@ -153,6 +153,31 @@ TEST(LzssKernel, MatchesThePlainRingDecoderOnArbitraryStreams) {
   }
 }
 
+// Groups whose longest items end right at the output margin of the kernel's
+// whole-group mode, past the ring, with stray bytes after the stream: decoded
+// into an output of exactly D bytes, a group taken whole when fewer than
+// 7 * 18 + 24 bytes are left would write past it (the sanitizer tree and the
+// asserts catch that), and one taken item by item must still give the plain
+// decoder's bytes. Short and long distances take the kernel's two copy roads.
+TEST(LzssKernel, GroupsEndingAtTheOutputMarginStayInsideTheOutput) {
+  for (uint32_t before : {4096u, 4104u, 8192u}) {
+    for (uint32_t left = 140; left <= 152; ++left) {
+      for (uint32_t distance : {1u, 7u, 100u, 4096u}) {
+        for (bool lastIsLiteral : {false, true}) {
+          const test_codec::MarginStream m =
+              test_codec::StreamEndingAtTheOutputMargin(before, left, distance, lastIsLiteral);
+          const Decoded d = Decode(m.stream, m.decodedSize);
+          const std::string where = "before " + std::to_string(before) + ", left " + std::to_string(left) +
+                                    ", distance " + std::to_string(distance) + (lastIsLiteral ? ", literal" : "");
+          ASSERT_EQ(d.result.status, LzssStatus::Complete) << where;
+          ASSERT_LT(d.result.consumed, m.stream.size()) << where;
+          ASSERT_EQ(d.output, test_codec::PlainRingDecode(m.stream, m.decodedSize)) << where;
+        }
+      }
+    }
+  }
+}
+
 TEST(LzssKernel, RoundTripsEncodedTextCodeAndMixedData) {
   for (const Bytes& data : {test_codec::MakeText(300000, 1), test_codec::MakeExecutable(300000, 2),
                             test_codec::MakeMixed(300000, 3), Bytes(100000, 0), Bytes()}) {
