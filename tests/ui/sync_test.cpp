@@ -64,9 +64,26 @@ TEST(NamedMutexTest, SecondCreateOfSameNameInAnotherProcessSeesItExists) {
   ASSERT_TRUE(owner.Owning());
   NamedMutex mutex;
   EXPECT_EQ(MutexCreateResult::AlreadyExists, mutex.Create(name.c_str()));
-  // Released before the owner's end: the wait returns with the mutex ours.
+  // The wait begins while the other process still owns the mutex and may
+  // return only once it has released it: the owner is let go only after the
+  // waiter has set out, and the waiter checks on return that it was. A wait
+  // that does not block returns long before a process is woken to release.
+  std::atomic<bool> ownerLetGo{false};
+  HANDLE settingOut = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  WaitResult result = WaitResult::NoHandle;
+  bool returnedAfterTheRelease = false;
+  std::thread waiter([&] {
+    SetEvent(settingOut);
+    result = mutex.Wait();
+    returnedAfterTheRelease = ownerLetGo.load();
+  });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(settingOut, 30000));
+  ownerLetGo = true;
   owner.Finish();
-  EXPECT_EQ(WaitResult::Signaled, mutex.Wait());
+  waiter.join();
+  CloseHandle(settingOut);
+  EXPECT_EQ(WaitResult::Signaled, result);
+  EXPECT_TRUE(returnedAfterTheRelease) << "Wait returned while another process owned the mutex";
 }
 
 TEST(NamedMutexTest, WaitEndsWhenOwnerProcessDiesWithoutReleasing) {
