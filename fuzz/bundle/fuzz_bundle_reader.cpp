@@ -159,7 +159,7 @@ bool RecordHolds(const std::vector<bundle::BundleEntry>& entries, const uint8_t*
   if (parsed.status != bundle::CheckRecordStatus::Ok) return parsed.status == bundle::CheckRecordStatus::OtherVersion;
   for (const bundle::BundleEntry& e : entries) {
     const bool named = isRecord(e) || std::any_of(parsed.items.begin(), parsed.items.end(),
-                                                  [&](const bundle::CheckItem& item) { return item.name == e.name; });
+                                                  [&](const bundle::CheckedName& item) { return std::strcmp(item.name, e.name) == 0; });
     if (!named) return false;
   }
   return true;
