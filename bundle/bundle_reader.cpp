@@ -1,5 +1,8 @@
 #include "bundle/bundle_reader.h"
 
+#include <cstring>
+#include <memory>
+
 #include "common/module.h"
 #include "common/paths.h"
 
@@ -74,8 +77,8 @@ int32_t BundleReader::ReadAt(uint32_t position, void* buffer, int32_t count) {
   return got.bytes;
 }
 
-const BundleEntry* BundleReader::Lookup(const std::string& name, ReaderResult* fault) {
-  const BundleEntry* entry = index.Find(name.c_str());
+const BundleEntry* BundleReader::Lookup(const char* name, ReaderResult* fault) {
+  const BundleEntry* entry = index.Find(name);
   if (entry != nullptr) return entry;
   if (!opening.Opened()) {
     *fault = {ReaderFault::Unreadable, opening.error};
@@ -89,30 +92,38 @@ const BundleEntry* BundleReader::Lookup(const std::string& name, ReaderResult* f
   return nullptr;
 }
 
-ReaderResult BundleReader::ReadEntry(std::string name, void* buffer, int32_t capacity, int32_t* bytesRead) {
+ReaderResult BundleReader::ReadEntry(const char* name, void* buffer, int32_t capacity, int32_t* bytesRead) {
   if (bytesRead != nullptr) *bytesRead = 0;
   ReaderResult result;
   const BundleEntry* entry = Lookup(name, &result);
   if (entry == nullptr) return result;
   if (capacity < entry->dataSize) return {ReaderFault::NoRoom, ERROR_SUCCESS};
   readError = ERROR_SUCCESS;
-  if (index.ReadEntry(name.c_str(), buffer, capacity, bytesRead)) return result;
+  if (index.ReadEntry(name, buffer, capacity, bytesRead)) return result;
   // A read that failed left its error; else the file ended early.
   if (readError != ERROR_SUCCESS) return {ReaderFault::ReadFailed, readError};
   return {ReaderFault::Damaged, ERROR_SUCCESS};
 }
 
-ReaderResult BundleReader::CopyEntryToFile(std::string name, std::string destination) {
+ReaderResult BundleReader::CopyEntryToFile(const char* name, const char* destination) {
   ReaderResult result;
   const BundleEntry* entry = Lookup(name, &result);
   if (entry == nullptr) return result;
-  if (!destination.empty() && FindLastBackslash(destination.c_str()) == &destination.back()) {
-    destination += entry->name;
+  // A folder's path and the entry's name, joined on the heap: no length of
+  // either is refused here that the file system would take.
+  std::unique_ptr<char[]> joined;
+  const size_t length = std::strlen(destination);
+  if (length > 0 && FindLastBackslash(destination) == destination + length - 1) {
+    const size_t nameSize = std::strlen(entry->name) + 1;
+    joined.reset(new char[length + nameSize]);
+    std::memcpy(joined.get(), destination, length);
+    std::memcpy(joined.get() + length, entry->name, nameSize);
+    destination = joined.get();
   }
   // A destination that cannot be created fails here, also for an entry of no
   // bytes, which would otherwise report a file that does not exist as written.
   FileAccess file;
-  const FileAccess::Opening created = file.Open(destination.c_str(), FileAccess::ModeWrite);
+  const FileAccess::Opening created = file.Open(destination, FileAccess::ModeWrite);
   if (!created.Opened()) return {ReaderFault::CreateFailed, created.error};
   FileSink sink(file);
   readError = ERROR_SUCCESS;

@@ -19,7 +19,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "bundle/file_access.h"
@@ -64,14 +63,14 @@ class BundleReader : private bundle::ByteSource {
   bool ListEntries() { return index.ListEntries(); }
 
   // The named entry's data size; 0 when there is no such entry.
-  int32_t EntrySize(std::string name) { return index.EntrySize(name.c_str()); }
+  int32_t EntrySize(const char* name) { return index.EntrySize(name); }
 
   // Copies the named entry's data into buffer (capacity bytes). Fails with
   // Unreadable, Damaged or Missing when the entry cannot be found, NoRoom
   // when it does not fit (nothing is copied), ReadFailed when a read fails
   // and Damaged when the file ends before the entry is complete. bytesRead,
   // when given, receives the number of bytes copied.
-  ReaderResult ReadEntry(std::string name, void* buffer, int32_t capacity, int32_t* bytesRead = nullptr);
+  ReaderResult ReadEntry(const char* name, void* buffer, int32_t capacity, int32_t* bytesRead = nullptr);
 
   // Writes the named entry's data into a file, created or truncated. A
   // destination whose last character is a backslash is a folder and the
@@ -80,14 +79,14 @@ class BundleReader : private bundle::ByteSource {
   // when the file cannot be created, WriteFailed when a write fails
   // (ERROR_DISK_FULL, for one) and Damaged when the bytes fail the check
   // record's CRC. The bytes written so far stay on disk.
-  ReaderResult CopyEntryToFile(std::string name, std::string destination);
+  ReaderResult CopyEntryToFile(const char* name, const char* destination);
 
   // The named entry, or null when there is none.
-  const BundleEntry* Find(std::string name) { return index.Find(name.c_str()); }
+  const BundleEntry* Find(const char* name) { return index.Find(name); }
   // True with *crc set when the check record gives the named entry's
   // content a CRC-32 (bundle/format/bundle_index.h).
-  bool ExpectedCrc(std::string name, uint32_t* crc) {
-    const BundleEntry* entry = index.Find(name.c_str());
+  bool ExpectedCrc(const char* name, uint32_t* crc) {
+    const BundleEntry* entry = index.Find(name);
     return entry != nullptr && index.ExpectedCrc(*entry, crc);
   }
 
@@ -104,7 +103,7 @@ class BundleReader : private bundle::ByteSource {
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override;
 
   // The named entry, or why there is none.
-  const BundleEntry* Lookup(const std::string& name, ReaderResult* fault);
+  const BundleEntry* Lookup(const char* name, ReaderResult* fault);
 
   FileAccess bundleFile;
   FileAccess::Opening opening;

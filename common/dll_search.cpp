@@ -1,6 +1,6 @@
 #include "common/dll_search.h"
 
-#include <cstdio>
+#include "common/paths.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
@@ -20,7 +20,6 @@ HMODULE LoadSystemLibrary(const char* name) {
   char path[MAX_PATH];
   const UINT length = GetSystemDirectoryA(path, sizeof path);
   if (length == 0 || length >= sizeof path) return nullptr;
-  const int written = std::snprintf(path + length, sizeof path - length, "\\%s", name);
-  if (written < 0 || size_t(written) >= sizeof path - length) return nullptr;
+  if (!AppendPath(path, sizeof path, "\\") || !AppendPath(path, sizeof path, name)) return nullptr;
   return LoadLibraryA(path);
 }

@@ -1,8 +1,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstdio>
-
 #include "common/dll_search.h"
 #include "common/retry_pace.h"
 #include "extract/error_box.h"
@@ -84,12 +82,13 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
   // The program path is quoted: unquoted, a path with blanks ("C:\Users\John
   // Smith\...") would reach the program as several arguments.
   char commandLine[520];
-  const int written = arguments != nullptr
-                          ? snprintf(commandLine, sizeof commandLine, "\"%s\" %s", program, arguments)
-                          : snprintf(commandLine, sizeof commandLine, "\"%s\"", program);
+  const bool fits = CopyPath(commandLine, sizeof commandLine, "\"") &&
+                    AppendPath(commandLine, sizeof commandLine, program) &&
+                    AppendPath(commandLine, sizeof commandLine, arguments != nullptr ? "\" " : "\"") &&
+                    (arguments == nullptr || AppendPath(commandLine, sizeof commandLine, arguments));
   // A command line that does not fit would start the program with cut
   // arguments; refuse instead.
-  if (written < 0 || static_cast<size_t>(written) >= sizeof commandLine) {
+  if (!fits) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }

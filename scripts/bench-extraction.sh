@@ -3,7 +3,8 @@
 # same bytes; the ten rows with the check record and, side by side in the same
 # run, without it (a copy of the benchmark packed with --no-check); and the
 # time from the launcher's start to the installer's start for the demo bundle,
-# split into extraction and the dialog's fixed pauses.
+# split into extraction and the dialog's fixed pauses, with the launcher's file
+# size and its peak private bytes during those runs.
 # Expects built trees (scripts/build.sh); makes the demo payload and packs it
 # when <build>/demo does not have it yet. Extra arguments go to the benchmark
 # (--rounds N).
@@ -32,4 +33,4 @@ pack "$bench/extraction_bench.exe" "$bench/extraction_bench_unchecked.exe" --no-
 
 zephra_wine_session "$demo/wine"  # the demo's prefix
 "$top/scripts/wine-run" "$bench/extraction_bench_bundled.exe" --launcher "$(winpath "$bench/zephra_trial.exe")" \
-  --unchecked "$(winpath "$bench/extraction_bench_unchecked.exe")" "$@"
+  --stub "$(winpath "$tree/launcher.exe")" --unchecked "$(winpath "$bench/extraction_bench_unchecked.exe")" "$@"

@@ -77,12 +77,20 @@ else
 fi
 
 # Every launcher built, without running it: the i686 one is checked so even
-# where it cannot run.
+# where it cannot run. Then what its link kept: its size within the budget,
+# none of the runtime it does without.
 for tree in win32:i386 win64:amd64; do
   if found=$(python3 "$top/scripts/check-launcher-pe.py" "$build/${tree%%:*}/launcher.exe" "${tree#*:}"); then
     summary+=("build/${tree%%:*}/launcher.exe checked statically: $found")
   else
     summary+=("build/${tree%%:*}/launcher.exe FAILED its static check: $found")
+    status=1 failed_all=$((failed_all + 1))
+  fi
+  if found=$(cd "$build/.." && python3 "$top/scripts/check-launcher-runtime.py" \
+             "$(basename "$build")/${tree%%:*}/launcher.exe" "${tree#*:}"); then
+    summary+=("$found")
+  else
+    summary+=("FAILED its runtime check: $found")
     status=1 failed_all=$((failed_all + 1))
   fi
 done

@@ -16,18 +16,23 @@
 // 1 ms sleep before each in-memory entry, measured as this system sleeps),
 // the installer's own process start (measured by starting it alone) and the
 // rest: the launcher's own start, the dialog's creation, window messages.
+// Beside those times: the bare launcher's file size (--stub) and the
+// launcher's peak private bytes during its runs, sampled every millisecond
+// while it extracts (Wine reports only the current figure, so the sampled
+// maximum is the peak there; Windows' own peak is taken too).
 //
 // The check: this program's bundle carries the check record, so every entry
 // is checked as it is written. With --unchecked, a copy of this program whose
 // bundle lacks the record runs the same ten rows, round by round in turn with
 // this one, and the two extraction times are printed side by side.
 //
-//   extraction_bench.exe --launcher LAUNCHER [--unchecked COPY] [--rounds N]
+//   extraction_bench.exe --launcher LAUNCHER [--stub BARE_LAUNCHER] [--unchecked COPY] [--rounds N]
 //   extraction_bench.exe --rows-only N RESULT   (the copy: best of N ten-row
 //                                                extractions into RESULT)
 //
 // Work files go to the Windows temporary folder, zephra_bench\.
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,6 +89,13 @@ double Best(int rounds, const std::string& destination, Step step) {
 }
 
 double MegabytesPerSecond(uint64_t bytes, double seconds) { return bytes / 1e6 / seconds; }
+
+// 65024 as "65,024".
+std::string Thousands(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (int at = int(digits.size()) - 3; at > 0; at -= 3) digits.insert(size_t(at), ",");
+  return digits;
+}
 
 bool CompareRoute(const char* label, const char* entry, bool streamed, int rounds, const std::string& work) {
   const std::string routed = work + "routed_" + entry;
@@ -240,10 +252,18 @@ long long Frequency() {
   return frequency.QuadPart;
 }
 
+// The larger of *peak and process's private bytes now and at their peak.
+void SamplePrivateBytes(HANDLE process, SIZE_T* peak) {
+  PROCESS_MEMORY_COUNTERS counters;
+  if (!GetProcessMemoryInfo(process, &counters, sizeof counters)) return;
+  *peak = std::max({*peak, counters.PagefileUsage, counters.PeakPagefileUsage});
+}
+
 // Also gives the seconds until the progress dialog was seen and until it was
-// gone (negative when not seen).
+// gone (negative when not seen), and raises *peakPrivate to the launcher's
+// private bytes as sampled while the dialog was there and once after.
 double LauncherToInstaller(const std::string& launcher, const std::string& work, double* dialogShown,
-                           double* dialogGone) {
+                           double* dialogGone, SIZE_T* peakPrivate) {
   const std::string temp = work + "launcher_temp\\";
   const std::string control = work + "standin.ini";
   const std::string report = work + "report.txt";
@@ -274,6 +294,7 @@ double LauncherToInstaller(const std::string& launcher, const std::string& work,
   const std::string title = GetText(0, TEXT_DIALOG_TITLE);
   *dialogShown = *dialogGone = -1;
   while (WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT && *dialogGone < 0) {
+    SamplePrivateBytes(process.hProcess, peakPrivate);
     HWND dialog = FindWindowA("#32770", title.c_str());
     const bool visible = dialog && IsWindowVisible(dialog);
     if (visible == (*dialogShown >= 0)) continue;
@@ -281,6 +302,7 @@ double LauncherToInstaller(const std::string& launcher, const std::string& work,
     QueryPerformanceCounter(&now);
     (visible ? *dialogShown : *dialogGone) = double(now.QuadPart - started.QuadPart) / double(Frequency());
   }
+  SamplePrivateBytes(process.hProcess, peakPrivate);
   WaitForSingleObject(process.hProcess, 120000);
   CloseHandle(process.hProcess);
 
@@ -299,7 +321,7 @@ double LauncherToInstaller(const std::string& launcher, const std::string& work,
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string launcher, unchecked;
+  std::string launcher, unchecked, stub;
   int rounds = 5;
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
@@ -313,6 +335,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--launcher")) launcher = argv[i + 1];
     if (!std::strcmp(argv[i], "--unchecked")) unchecked = argv[i + 1];
+    if (!std::strcmp(argv[i], "--stub")) stub = argv[i + 1];
     if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
   }
 
@@ -372,9 +395,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   double total = 1e9, dialog = -1, dialogEnd = -1;
+  SIZE_T peakPrivate = 0;
   for (int round = 0; round < std::min(rounds, 3); ++round) {
     double shown = -1, gone = -1;
-    const double seconds = LauncherToInstaller(launcher, work, &shown, &gone);
+    const double seconds = LauncherToInstaller(launcher, work, &shown, &gone, &peakPrivate);
     if (seconds < 0) {
       std::printf("the launcher's installer reported nothing: %s\n", launcher.c_str());
       return 1;
@@ -387,6 +411,11 @@ int main(int argc, char** argv) {
   }
   std::printf("launcher start -> installer start: %7.0f ms (best of %d)\n", total * 1e3, std::min(rounds, 3));
   std::printf("  the dialog is on screen from       %7.0f ms to %.0f ms\n", dialog * 1e3, dialogEnd * 1e3);
+  if (!stub.empty()) {
+    std::printf("  the launcher's file:             %9s bytes (without its bundle)\n", Thousands(SizeOf(stub)).c_str());
+  }
+  std::printf("  its peak private bytes:          %7.1f MB (sampled each millisecond of its extraction, %d runs)\n",
+              peakPrivate / 1e6, std::min(rounds, 3));
   // The installer's own start, without the launcher: the same program
   // started the same way from a folder of its own.
   const std::string alone = work + "installer_alone\\";
@@ -395,7 +424,8 @@ int main(int argc, char** argv) {
   if (ExtractEntryInMemory((alone + "i_autorun.exe").c_str(), "i_autorun.exe").Written()) {
     for (int round = 0; round < std::min(rounds, 3); ++round) {
       double shown = -1, gone = -1;
-      const double seconds = LauncherToInstaller(alone + "i_autorun.exe", work, &shown, &gone);
+      SIZE_T unused = 0;
+      const double seconds = LauncherToInstaller(alone + "i_autorun.exe", work, &shown, &gone, &unused);
       if (seconds >= 0) installerStart = std::min(installerStart, seconds);
     }
     Remove(alone + "i_autorun.exe");

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 #include "bundle/format/check_record.h"
 #include "bundle/format/crc32.h"
@@ -63,13 +62,13 @@ bool BundleIndex::LoadChecks() {
 
   // Every entry must be named: a binary search over the items, which the
   // parser hands back sorted by name.
-  const auto less = [](const CheckItem& item, const std::string& name) { return item.name < name; };
+  const auto less = [](const CheckedName& item, const char* name) { return std::strcmp(item.name, name) < 0; };
   crcs.assign(entries.size(), 0);
   for (size_t i = 0; i < entries.size(); ++i) {
     if (IsCheckRecord(entries[i])) continue;
-    const std::string name = entries[i].name;
+    const char* name = entries[i].name;
     const auto at = std::lower_bound(parsed.items.begin(), parsed.items.end(), name, less);
-    if (at == parsed.items.end() || at->name != name) {
+    if (at == parsed.items.end() || std::strcmp(at->name, name) != 0) {
       return fail(ScanStatus::Damaged, "an entry is not named in the check record", entries[i].dataEnd);
     }
     crcs[i] = at->crc;

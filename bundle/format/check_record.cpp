@@ -1,6 +1,7 @@
 #include "bundle/format/check_record.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "bundle/format/crc32.h"
 
@@ -65,16 +66,18 @@ CheckRecord ParseCheckRecord(const uint8_t* data, size_t size) {
     if (std::find(name, name + length, '\0') != name + length - 1) {
       return Damaged("check record holds a name that is not NUL-terminated once");
     }
-    record.items.push_back({std::string(name, length - 1), LoadLe32(data + at + length)});
+    record.items.push_back({name, LoadLe32(data + at + length)});
     at += length + 4;
   }
   if (at != body) return Damaged("check record holds bytes after its items");
 
   // Sorted by name: duplicates then sit side by side, and readers search it.
   std::sort(record.items.begin(), record.items.end(),
-            [](const CheckItem& a, const CheckItem& b) { return a.name < b.name; });
+            [](const CheckedName& a, const CheckedName& b) { return std::strcmp(a.name, b.name) < 0; });
   for (size_t i = 1; i < record.items.size(); ++i) {
-    if (record.items[i - 1].name == record.items[i].name) return Damaged("check record names an entry twice");
+    if (std::strcmp(record.items[i - 1].name, record.items[i].name) == 0) {
+      return Damaged("check record names an entry twice");
+    }
   }
   record.status = CheckRecordStatus::Ok;
   return record;

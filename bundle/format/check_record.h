@@ -62,12 +62,20 @@ enum class CheckRecordStatus {
   Damaged,       // reason says why
 };
 
+// An item as the parser hands it out: the name is the record's own bytes,
+// NUL-terminated there, so nothing is copied and no string is built.
+struct CheckedName {
+  const char* name;  // inside the parsed data
+  uint32_t crc;
+};
+
 struct CheckRecord {
   CheckRecordStatus status = CheckRecordStatus::Damaged;
   const char* reason = "";  // static storage; empty unless Damaged
-  std::vector<CheckItem> items;  // when Ok: sorted by name, each name once
+  std::vector<CheckedName> items;  // when Ok: sorted by name (strcmp), each name once
 };
 
+// The items point into data, which must outlive the record.
 CheckRecord ParseCheckRecord(const uint8_t* data, size_t size);
 
 }  // namespace bundle

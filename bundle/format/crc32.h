@@ -8,7 +8,9 @@
 // a carry-less multiply (PCLMULQDQ, every x86 since about 2010) it folds 64
 // bytes per step with it, found at run time; elsewhere, and for lengths and
 // tails below one fold, it takes eight bytes per step through eight tables
-// (slicing-by-8). The tables are built at compile time. No Windows calls.
+// (slicing-by-8). The tables and the processor's ability are found when the
+// program starts, so Crc32 is not for the static initialisers of other
+// units. No Windows calls.
 #pragma once
 
 #include <cstddef>

@@ -158,8 +158,8 @@ bool RecordHolds(const std::vector<bundle::BundleEntry>& entries, const uint8_t*
   const bundle::CheckRecord parsed = bundle::ParseCheckRecord(data + record->dataStart, size_t(record->dataSize));
   if (parsed.status != bundle::CheckRecordStatus::Ok) return parsed.status == bundle::CheckRecordStatus::OtherVersion;
   for (const bundle::BundleEntry& e : entries) {
-    const bool named = isRecord(e) || std::any_of(parsed.items.begin(), parsed.items.end(),
-                                                  [&](const bundle::CheckItem& item) { return item.name == e.name; });
+    const auto namesIt = [&](const bundle::CheckedName& item) { return std::strcmp(item.name, e.name) == 0; };
+    const bool named = isRecord(e) || std::any_of(parsed.items.begin(), parsed.items.end(), namesIt);
     if (!named) return false;
   }
   return true;

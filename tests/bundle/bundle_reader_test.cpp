@@ -29,9 +29,9 @@ class BundleReaderTest : public ::testing::Test {
   }
 
   std::string Read(BundleReader& reader, const std::string& name) {
-    std::string data(size_t(reader.EntrySize(name)), '\0');
+    std::string data(size_t(reader.EntrySize(name.c_str())), '\0');
     int32_t got = -1;
-    if (!reader.ReadEntry(name, &data[0], int32_t(data.size()), &got).Ok()) return "<failed>";
+    if (!reader.ReadEntry(name.c_str(), &data[0], int32_t(data.size()), &got).Ok()) return "<failed>";
     EXPECT_EQ(got, int32_t(data.size()));
     return data;
   }
@@ -70,7 +70,7 @@ TEST_F(BundleReaderTest, LookupsListFirstAndTakeTheLaterOfTwoNames) {
   EXPECT_EQ(reader.EntrySize("setup"), 0);
   char buffer[8];
   EXPECT_EQ(ReaderFault::Missing, reader.ReadEntry("SETUP.EXE", buffer, sizeof buffer).fault);
-  EXPECT_EQ(ReaderFault::Missing, reader.CopyEntryToFile("readme.TXT", folder.Path()).fault);
+  EXPECT_EQ(ReaderFault::Missing, reader.CopyEntryToFile("readme.TXT", folder.Path().c_str()).fault);
   EXPECT_FALSE(FileExists(folder.Path() + "readme.TXT"));
 }
 
@@ -89,7 +89,7 @@ TEST_F(BundleReaderTest, ZeroSizeEntryThroughAllThreeOperations) {
   EXPECT_TRUE(reader.ReadEntry("empty.dat", buffer, 0, &got).Ok());
   EXPECT_EQ(got, 0);
   EXPECT_EQ(buffer[0], 'k');
-  EXPECT_TRUE(reader.CopyEntryToFile("empty.dat", folder.Path()).Ok());
+  EXPECT_TRUE(reader.CopyEntryToFile("empty.dat", folder.Path().c_str()).Ok());
   EXPECT_TRUE(FileExists(folder.Path() + "empty.dat"));
   EXPECT_EQ(ReadFileBytes(folder.Path() + "empty.dat"), "");
 }
@@ -117,27 +117,27 @@ TEST_F(BundleReaderTest, ReadEntryNeedsRoomForTheWholeEntry) {
 TEST_F(BundleReaderTest, CopyEntryToFileTakesAFolderOrAFullPath) {
   const std::string data = Pattern(9000);
   BundleReader reader(Write({{"game.dat", data}}).c_str());
-  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", folder.Path()).Ok());
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", folder.Path().c_str()).Ok());
   EXPECT_EQ(ReadFileBytes(folder.Path() + "game.dat"), data);
 
   // Any other destination is the file's path, whatever its name; an existing
   // file is truncated.
   const std::string other = folder.Path() + "renamed.bin";
   testing_support::WriteFileBytes(other, std::string(20000, 'o'));
-  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", other).Ok());
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", other.c_str()).Ok());
   EXPECT_EQ(ReadFileBytes(other), data);
 
   // A path ending in 表 (0x95 0x5C) names a file: its trail byte is not a
   // backslash, so no entry name is appended to it.
   const std::string hyo = folder.Path() + "\x95\x5C";
-  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", hyo).Ok());
+  EXPECT_TRUE(reader.CopyEntryToFile("game.dat", hyo.c_str()).Ok());
   EXPECT_EQ(ReadFileBytes(hyo), data);
   EXPECT_FALSE(FileExists(hyo + "game.dat"));
 
   // A folder that does not exist: false, also for an empty entry.
-  EXPECT_EQ(ReaderFault::CreateFailed, reader.CopyEntryToFile("game.dat", folder.Path() + "none\\").fault);
+  EXPECT_EQ(ReaderFault::CreateFailed, reader.CopyEntryToFile("game.dat", (folder.Path() + "none\\").c_str()).fault);
   BundleReader empty(Write({{"e", ""}}, "empty.exe").c_str());
-  EXPECT_EQ(ReaderFault::CreateFailed, empty.CopyEntryToFile("e", folder.Path() + "none\\").fault);
+  EXPECT_EQ(ReaderFault::CreateFailed, empty.CopyEntryToFile("e", (folder.Path() + "none\\").c_str()).fault);
 }
 
 TEST_F(BundleReaderTest, NoBundleOrADamagedOneGivesNoEntries) {
@@ -163,7 +163,7 @@ TEST_F(BundleReaderTest, NoBundleOrADamagedOneGivesNoEntries) {
   BundleReader reader(damaged.c_str());
   EXPECT_EQ(reader.EntrySize("B"), 0);
   EXPECT_EQ(reader.LastScan().status, bundle::ScanStatus::Damaged);
-  EXPECT_EQ(ReaderFault::Damaged, reader.CopyEntryToFile("B", folder.Path()).fault);
+  EXPECT_EQ(ReaderFault::Damaged, reader.CopyEntryToFile("B", folder.Path().c_str()).fault);
 }
 
 TEST_F(BundleReaderTest, OwnFileIsReadByDefault) {

@@ -54,10 +54,10 @@ class WriterUnderLauncherReader : public ::testing::Test {
   // The entry as the extraction job gets it: read whole, then decoded when it
   // is a block.
   Bytes ReadAsTheJobDoes(BundleReader& reader, const std::string& name) {
-    const int32_t size = reader.EntrySize(name);
+    const int32_t size = reader.EntrySize(name.c_str());
     Bytes buffer(size_t(size) + 1);
     int32_t read = -1;
-    EXPECT_TRUE(reader.ReadEntry(name, buffer.data(), size, &read).Ok()) << name;
+    EXPECT_TRUE(reader.ReadEntry(name.c_str(), buffer.data(), size, &read).Ok()) << name;
     EXPECT_EQ(read, size) << name;
     buffer.resize(size_t(size));
     if (!IsCompressedBlock(buffer.data(), uint32_t(buffer.size()))) return buffer;
@@ -103,7 +103,7 @@ TEST_F(WriterUnderLauncherReader, ShippedLikeBundleListsAndDecodes) {
 
   // Streamed to disk as the job does for stored entries.
   const std::string copy = folder.Path() + "copy.dat";
-  ASSERT_TRUE(reader.CopyEntryToFile("inst_bgm.dat", copy).Ok());
+  ASSERT_TRUE(reader.CopyEntryToFile("inst_bgm.dat", copy.c_str()).Ok());
   EXPECT_EQ(testing_support::ReadFileBytes(copy), std::string(data.begin(), data.end()));
 }
 

@@ -97,13 +97,13 @@ TEST(HostileBundles, ReaderEndsAndHandsOutOnlyTheFilesBytes) {
         bool Write(const uint8_t*, int32_t) override { return true; }
       } discard;
       const bool passes = expected.CopyEntry(*first, discard) == bundle::CopyResult::Copied;
-      const ReaderResult copied = reader.CopyEntryToFile(entry.name, copy);
+      const ReaderResult copied = reader.CopyEntryToFile(entry.name, copy.c_str());
       ASSERT_EQ(passes ? ReaderFault::None : ReaderFault::Damaged, copied.fault) << entry.name;
       ASSERT_EQ(bytes, ReadFileBytes(copy));
       ++entriesChecked;
     }
     ASSERT_EQ(0, reader.EntrySize("\x01 no such entry"));
-    ASSERT_FALSE(reader.CopyEntryToFile("\x01 no such entry", copy).Ok());
+    ASSERT_FALSE(reader.CopyEntryToFile("\x01 no such entry", copy.c_str()).Ok());
     watch.Stop();
   });
   std::printf("%ld bundles (%ld sound), %ld entries read and copied; slowest %.1f ms\n", runs, soundBundles,
