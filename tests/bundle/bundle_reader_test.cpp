@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "bundle/bundle_reader.h"
+#include "bundle/format/check_record.h"
+#include "bundle/format/crc32.h"
+#include "import_hook.h"
 #include "lzss_test_codec.h"
 #include "win32_test_support.h"
 
@@ -164,6 +167,55 @@ TEST_F(BundleReaderTest, NoBundleOrADamagedOneGivesNoEntries) {
   EXPECT_EQ(reader.EntrySize("B"), 0);
   EXPECT_EQ(reader.LastScan().status, bundle::ScanStatus::Damaged);
   EXPECT_EQ(ReaderFault::Damaged, reader.CopyEntryToFile("B", folder.Path().c_str()).fault);
+}
+
+namespace {
+
+// ReadFile as the reader calls it, failing from the call numbered failAt on
+// (counted from 0) with ERROR_LOCK_VIOLATION, as Windows fails a read of a
+// region that another program has locked (Wine does not enforce such locks
+// on reads, so the hook makes the failure).
+int readCalls = 0;
+int failAt = -1;
+const testing_support::ImportHook* readHook = nullptr;
+BOOL WINAPI FailingReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, OVERLAPPED* overlapped) {
+  if (failAt >= 0 && readCalls++ >= failAt) {
+    SetLastError(ERROR_LOCK_VIOLATION);
+    return FALSE;
+  }
+  return readHook->Original<decltype(&ReadFile)>()(file, buffer, count, done, overlapped);
+}
+
+}  // namespace
+
+// A listing that a read fails is told as an unreadable file with the read's
+// error, never as a damaged bundle: the user is to hear of a disk or a lock,
+// not be sent to download the bundle again. Every read of the listing is made
+// to fail in turn: the scan's trailers and names, then the check record.
+TEST_F(BundleReaderTest, ListingThatAReadFailsIsUnreadableNotDamaged) {
+  const std::string a = "first entry", b = Pattern(5000);
+  const std::vector<uint8_t> record = bundle::BuildCheckRecord(
+      {{"A", bundle::Crc32(a.data(), a.size())}, {"B", bundle::Crc32(b.data(), b.size())}});
+  const std::string path =
+      Write({{"A", a}, {"B", b}, {bundle::CHECK_RECORD_NAME, std::string(record.begin(), record.end())}});
+  char buffer[16];
+
+  testing_support::ImportHook hook("KERNEL32.dll", "ReadFile", reinterpret_cast<const void*>(&FailingReadFile));
+  ASSERT_TRUE(hook.Installed());
+  readHook = &hook;
+  int reads = 0;
+  for (failAt = 0;; ++failAt) {
+    readCalls = 0;
+    BundleReader reader(path.c_str());
+    if (reader.ListEntries()) break;  // the listing makes fewer reads than that
+    EXPECT_EQ(reader.LastScan().status, bundle::ScanStatus::Unreadable) << "read " << failAt << " failed";
+    const ReaderResult result = reader.ReadEntry("A", buffer, sizeof buffer);
+    EXPECT_EQ(result.fault, ReaderFault::Unreadable) << "read " << failAt << " failed";
+    EXPECT_EQ(result.error, DWORD(ERROR_LOCK_VIOLATION)) << "read " << failAt << " failed";
+    ++reads;
+  }
+  failAt = -1;
+  EXPECT_GE(reads, 4) << "the listing's reads: the end, two trailers and names, the check record";
 }
 
 TEST_F(BundleReaderTest, OwnFileIsReadByDefault) {
