@@ -10,7 +10,7 @@
 //      and end;
 //   2. a row without ENTRY_EXTRACT is skipped;
 //   3. the row's file path is taken from those the own folders built once
-//      (OwnFolders::EntryPath), its folder from it;
+//      (DestinationPaths::Entry), its folder from it;
 //   4. the first row makes the launcher's own folders afresh and holds them
 //      (extract/own_folders.h);
 //   5. the row is recorded in writtenRows before anything is written, so
@@ -64,8 +64,8 @@ struct JobState {
   // ended) and on WM_JOB_FAILED. The worker reads it after passing the gate.
   std::atomic<bool> cancelled{false};
   // The rows whose files the worker wrote or tried to write, bit r for row r
-  // (their paths are ownFolders.EntryPath). Set by the worker while it runs;
-  // once it has ended, read and cleared by the dialog's thread.
+  // (their paths are ownFolders.Paths().Entry). Set by the worker while it
+  // runs; once it has ended, read and cleared by the dialog's thread.
   uint32_t writtenRows = 0;
   // The launcher's own folders under destinationFolder: made afresh and held
   // by the worker's first row; once the worker has ended, the dialog's
@@ -83,7 +83,8 @@ enum class EntryFault {
   None,            // written
   PathTooLong,     // a path of the row does not fit PATH_CAPACITY
   NoMemory,        // a buffer could not be had
-  FoldersRefused,  // the own folders could not be made afresh (OwnFolders::Prepare)
+  NoFolder,        // a level of the destination, or an own folder, is a file: nothing can be made there
+  FoldersRefused,  // the own folders could not be made afresh for another reason (OwnFolders::Prepare)
   Unreadable,      // the program's own file could not be read
   Missing,         // the bundle, sound in itself, lacks the entry
   Damaged,         // no sound bundle, a block that does not decode, content that fails its check
@@ -104,6 +105,7 @@ enum class JobFailure : WPARAM {
   Other = 0,
   DiskFull = 1,  // the failed call's error was ERROR_DISK_FULL
   Damaged = 2,   // the bundle is damaged (a cut or damaged download)
+  NoFolder = 3,  // no folder can be made at the destination (EntryFault::NoFolder)
 };
 
 // The one place that turns a failed entry into what the user is told.
@@ -122,8 +124,8 @@ unsigned __stdcall RunExtraction(void* job);
 EntryResult ExtractEntryInMemory(const char* filePath, const char* entryName);
 EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName);
 
-// Deletes the files of writtenRows through the one removal
-// (OwnFolders::RemoveEntries; one WM_JOB_STEP_BACK each), removes the cleanup
-// sub-folders when empty, and clears writtenRows. Runs on the worker, or on
-// the dialog's thread once the worker has ended.
+// Deletes the files of writtenRows through the job's removal
+// (OwnFolders::RemoveJobFiles; one WM_JOB_STEP_BACK each), removes the
+// cleanup sub-folders when empty, and clears writtenRows. Runs on the worker,
+// or on the dialog's thread once the worker has ended.
 void DeleteWrittenFiles(JobState& job);
