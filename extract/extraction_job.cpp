@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -169,6 +170,20 @@ class StepBackEachFile final : public RemovalSteps {
   HWND window;
 };
 
+KernelHandle StartThread(unsigned(__stdcall* routine)(void*), JobState& job, uint32_t* threadId) {
+  unsigned id = 0;
+  KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, &job, 0, &id)));
+  *threadId = thread.IsValid() ? id : 0;
+  return thread;
+}
+
+unsigned __stdcall RunRemoval(void* context) {
+  JobState& job = *static_cast<JobState*>(context);
+  DeleteWrittenFiles(job);
+  PostMessageA(job.window, WM_JOB_FINISHED, 1, 0);
+  return 0;
+}
+
 }  // namespace
 
 JobFailure FailureOf(const EntryResult& result) {
@@ -178,11 +193,11 @@ JobFailure FailureOf(const EntryResult& result) {
   return JobFailure::Other;
 }
 
-KernelHandle StartExtraction(JobState& job, uint32_t* threadId) {
-  unsigned id = 0;
-  KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunExtraction, &job, 0, &id)));
-  *threadId = thread.IsValid() ? id : 0;
-  return thread;
+KernelHandle StartExtraction(JobState& job, uint32_t* threadId) { return StartThread(RunExtraction, job, threadId); }
+
+KernelHandle StartRemoval(JobState& job, uint32_t* threadId) {
+  assert(job.cancelled && job.writtenRows != 0);
+  return StartThread(RunRemoval, job, threadId);
 }
 
 unsigned __stdcall RunExtraction(void* context) {

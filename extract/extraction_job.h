@@ -23,6 +23,11 @@
 //   9. cancelled: delete what was written, post WM_JOB_FINISHED(1) and end;
 //      else the next row.
 // A row that fails at step 3, 4 or 5 has nothing made or written for it.
+//
+// A stop confirmed after the worker's last look at `cancelled` finds every
+// row written and the worker ended: the dialog then starts a removal thread
+// (StartRemoval), which deletes what was written as step 9 does and posts
+// WM_JOB_FINISHED(1) in its turn, while the dialog keeps answering.
 #pragma once
 
 #include <windows.h>
@@ -65,11 +70,12 @@ struct JobState {
   std::atomic<bool> cancelled{false};
   // The rows whose files the worker wrote or tried to write, bit r for row r
   // (their paths are ownFolders.Paths().Entry). Set by the worker while it
-  // runs; once it has ended, read and cleared by the dialog's thread.
+  // runs; once it has ended, read by the dialog's thread and cleared by the
+  // removal thread the dialog starts.
   uint32_t writtenRows = 0;
   // The launcher's own folders under destinationFolder: made afresh and held
-  // by the worker's first row; once the worker has ended, the dialog's
-  // thread's, held until the launcher's removal.
+  // by the worker's first row; once the worker has ended, held until the
+  // launcher's removal (a late stop's removal thread uses them meanwhile).
   OwnFolders ownFolders;
   // Auto-reset. The worker passes it (Wait, then Set) after each entry; the
   // dialog's thread sets it before the worker starts, resets it while it asks
@@ -120,6 +126,12 @@ KernelHandle StartExtraction(JobState& job, uint32_t* threadId);
 // The thread routine; the argument is the JobState. Always returns 0.
 unsigned __stdcall RunExtraction(void* job);
 
+// Starts, as StartExtraction does, a thread that removes what a job stopped
+// after its last entry wrote (job.cancelled set, rows in job.writtenRows, no
+// worker running): DeleteWrittenFiles, then WM_JOB_FINISHED(1) posted as its
+// last act. The files go while the dialog's thread keeps taking messages.
+KernelHandle StartRemoval(JobState& job, uint32_t* threadId);
+
 // The two routes for one entry, each with a bundle reader of its own.
 EntryResult ExtractEntryInMemory(const char* filePath, const char* entryName);
 EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName);
@@ -127,5 +139,5 @@ EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName);
 // Deletes the files of writtenRows through the job's removal
 // (OwnFolders::RemoveJobFiles; one WM_JOB_STEP_BACK each), removes the
 // cleanup sub-folders when empty, and clears writtenRows. Runs on the worker,
-// or on the dialog's thread once the worker has ended.
+// or on the thread StartRemoval starts once the worker has ended.
 void DeleteWrittenFiles(JobState& job);

@@ -201,7 +201,7 @@ int ProgressDialog::OnJobStepBack(UINT, WPARAM wParam, LPARAM) {
 
 int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
-  // The worker posts this message as its last act, so it ends at once.
+  // The worker, or R, posts this message as its last act, so it ends at once.
   JoinWorker();
   // Arrived inside a box's message loop: ending now would leave the box on
   // screen over an ended dialog, and its answer would act on nothing. The
@@ -210,9 +210,16 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
     finishPending = true;
     return 0;
   }
-  // A stop confirmed after the worker last looked at `cancelled`: it ended
-  // with every entry written and recorded, and the list is this thread's now.
-  if (job.cancelled && job.writtenRows != 0) DeleteWrittenFiles(job);
+  // A late stop: the worker ended with every entry written and recorded.
+  // Deleting them here could take the whole retry budget, with this thread
+  // taking no message meanwhile (Windows draws such a window "Not
+  // Responding"); R deletes them instead and its finish comes back here.
+  // Should R not start, the files go here all the same.
+  if (job.cancelled && job.writtenRows != 0) {
+    workerThread = StartRemoval(job, &workerThreadId);
+    if (workerThread.IsValid()) return 0;
+    DeleteWrittenFiles(job);
+  }
   // A stopped job leaves none of its files behind.
   assert(!job.cancelled || job.writtenRows == 0);
   if (progressBar.Handle() != nullptr) {
@@ -224,11 +231,15 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
 }
 
 int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
-  const JobFailure failure = JobFailure(wParam);
-  ShowErrorBox(failure == JobFailure::DiskFull   ? ERROR_TEXT_DISK_FULL
-               : failure == JobFailure::Damaged  ? ERROR_TEXT_DAMAGED
-               : failure == JobFailure::NoFolder ? ERROR_TEXT_NO_FOLDER
-                                                 : ERROR_TEXT_INSTALL_FAILED);
+  // After a confirmed stop the user knows the job stops; a failure of the
+  // entry that was being written meanwhile changes nothing for them.
+  if (!stopConfirmed) {
+    const JobFailure failure = JobFailure(wParam);
+    ShowErrorBox(failure == JobFailure::DiskFull   ? ERROR_TEXT_DISK_FULL
+                 : failure == JobFailure::Damaged  ? ERROR_TEXT_DAMAGED
+                 : failure == JobFailure::NoFolder ? ERROR_TEXT_NO_FOLDER
+                                                   : ERROR_TEXT_INSTALL_FAILED);
+  }
   job.gate.Set();
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   if (statusText.Handle() != nullptr) SetWindowTextCp932(statusText.Handle(), UiText(TEXT_REMOVING));
@@ -236,6 +247,7 @@ int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
 }
 
 void ProgressDialog::MarkCancelled() {
+  stopConfirmed = true;
   job.cancelled = true;
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   if (statusText.Handle() != nullptr) SetWindowTextCp932(statusText.Handle(), UiText(TEXT_REMOVING));
