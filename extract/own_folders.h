@@ -34,6 +34,7 @@
 #include <cstdint>
 
 #include "common/entry_table.h"
+#include "common/fault_result.h"
 #include "common/handle.h"
 #include "common/paths.h"
 #include "common/retry_pace.h"
@@ -53,13 +54,7 @@ enum class FolderFault {
   Refused,    // the platform refused: not empty, held, no rights, ... (the platform's error)
 };
 
-struct FolderResult {
-  FolderFault fault = FolderFault::None;
-  DWORD error = ERROR_SUCCESS;
-
-  bool Ok() const { return fault == FolderFault::None; }
-  static FolderResult Failed(FolderFault fault, DWORD error) { return FolderResult{fault, error}; }
-};
+using FolderResult = FaultResult<FolderFault>;
 
 // One folder held open for as long as the object holds it: opened with
 // FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT and shared for
@@ -171,13 +166,7 @@ enum class PrepareFault {
   NotMade,      // an own folder could not be created, or held once created
 };
 
-struct PrepareResult {
-  PrepareFault fault = PrepareFault::None;
-  DWORD error = ERROR_SUCCESS;
-
-  bool Ok() const { return fault == PrepareFault::None; }
-  static PrepareResult Failed(PrepareFault fault, DWORD error) { return PrepareResult{fault, error}; }
-};
+using PrepareResult = FaultResult<PrepareFault>;
 
 // Told of each row's file a removal has dealt with, deleted or not: the job
 // moves the dialog's bar one step back for each.

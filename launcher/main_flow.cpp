@@ -179,7 +179,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   const char* installerPath = dialog.job.ownFolders.Paths().Entry(0);
   if (extracted == 1 && installerPath != nullptr) {
     const StartResult started = RunProcessAndWait(installerPath, nullptr, SW_SHOWNORMAL);
-    if (!started.Started() && started.fault != StartFault::Declined) {
+    if (!started.Ok() && started.fault != StartFault::Declined) {
       ShowErrorBox(IsBlockedByPolicy(started.error) ? ERROR_TEXT_BLOCKED : ERROR_TEXT_START_FAILED);
     }
   }

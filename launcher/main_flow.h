@@ -23,6 +23,8 @@
 
 #include <windows.h>
 
+#include "common/fault_result.h"
+
 // Runs steps 1 to 14; returns the exit code, 0 whatever happens.
 int RunLauncher(HINSTANCE instance, const char* commandLine);
 
@@ -34,13 +36,7 @@ enum class StartFault {
   Declined,        // the user declined the consent prompt (ERROR_CANCELLED)
 };
 
-struct StartResult {
-  StartFault fault = StartFault::None;
-  DWORD error = ERROR_SUCCESS;
-
-  bool Started() const { return fault == StartFault::None; }
-  static StartResult Failed(StartFault fault, DWORD error) { return StartResult{fault, error}; }
-};
+using StartResult = FaultResult<StartFault>;
 
 // Starts program (a full path, given unquoted; it is quoted on the command
 // line) with optional arguments and the given show state and waits until its

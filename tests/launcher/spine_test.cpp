@@ -158,7 +158,7 @@ TEST(RunProcessAndWaitTest, WaitsForTheProcessToEnd) {
   ASSERT_TRUE(hook.Installed());
   const std::string program = testing_support::OwnProgramPath();
   const std::string arguments = "--child touch " + name + " " + marker;
-  ASSERT_TRUE(RunProcessAndWait(program.c_str(), arguments.c_str(), SW_SHOWNORMAL).Started());
+  ASSERT_TRUE(RunProcessAndWait(program.c_str(), arguments.c_str(), SW_SHOWNORMAL).Ok());
   EXPECT_TRUE(FileExists(marker)) << "returned before the child finished";
   CloseHandle(childMayFinish);
 }
