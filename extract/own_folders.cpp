@@ -23,7 +23,9 @@ bool IsMissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error
 
 // The fault of a folder's attributes: None for a plain folder.
 FolderResult CheckPlainFolder(DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderResult::Failed(FolderFault::Link, ERROR_STOPPED_ON_SYMLINK);
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return FolderResult::Failed(FolderFault::Link, ERROR_STOPPED_ON_SYMLINK);
+  }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderResult::Failed(FolderFault::NotFolder, ERROR_DIRECTORY);
   return FolderResult();
 }
@@ -198,7 +200,9 @@ PrepareResult MakeFresh(const char* path, HeldFolder& hold, PrivateFolderSecurit
     case FolderFault::NotFolder: return PrepareResult::Failed(PrepareFault::NotFolder, held.error);
     case FolderFault::Refused: return PrepareResult::Failed(PrepareFault::NotEmptied, held.error);
   }
-  if (!CreateDirectoryA(path, security.Attributes())) return PrepareResult::Failed(PrepareFault::NotMade, GetLastError());
+  if (!CreateDirectoryA(path, security.Attributes())) {
+    return PrepareResult::Failed(PrepareFault::NotMade, GetLastError());
+  }
   const FolderResult made = hold.Hold(path);
   return made.Ok() ? PrepareResult() : PrepareResult::Failed(PrepareFault::NotMade, made.error);
 }
@@ -421,10 +425,14 @@ void OwnFolders::RemoveFolders(uint32_t gone, bool destinationToo, RetryPace& pa
     const char* deleted[ENTRY_COUNT];
     int deletedCount = 0;
     for (int row = 0; row < ENTRY_COUNT; ++row) {
-      if ((gone & (1u << row)) && DestinationPaths::SubFolderOfRow(row) == i) deleted[deletedCount++] = EntryTable[row].fileName;
+      if ((gone & (1u << row)) && DestinationPaths::SubFolderOfRow(row) == i) {
+        deleted[deletedCount++] = EntryTable[row].fileName;
+      }
     }
     const ItemKind kind = HoldsOnly(wide, deleted, deletedCount) ? ItemKind::EmptiedFolder : ItemKind::Folder;
-    if (RemoveItem(wide, kind, &subFolderHolds[i], pace) == ERROR_SUCCESS) removedFolders[removedCount++] = CleanupFolders[i];
+    if (RemoveItem(wide, kind, &subFolderHolds[i], pace) == ERROR_SUCCESS) {
+      removedFolders[removedCount++] = CleanupFolders[i];
+    }
   }
   wchar_t wide[MAX_PATH];
   if (!destinationToo || !destinationHold.Held() || !ToWide(paths.Destination(), wide)) return;
