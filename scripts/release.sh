@@ -59,7 +59,10 @@ if [ -z "$build" ]; then
     cmake -S "$work/src" -B "$build/$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHRA_COMMIT="$commit" "$@" >/dev/null
   }
   echo "release: building commit $commit (the tool for Linux; the launcher and the tool for i686 Windows)"
-  configure host -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$work/src/= -ffile-prefix-map=$build/host/="
+  # The work folder's name is new on every run: the programs (the host's
+  # debug information, whose hash is its build id, and assert's file names)
+  # name a fixed one instead. The Windows trees map their folders already.
+  configure host -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$work=/zephra-release"
   configure win32 -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/mingw-i686.cmake"
 fi
 cmake --build "$build/host" -j "$(nproc)" --target bundletool >/dev/null
