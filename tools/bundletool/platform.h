@@ -1,8 +1,8 @@
 // What the bundle tool needs of the operating system, one implementation per
 // system (platform_posix.cpp, platform_windows.cpp): files named by UTF-8
-// paths, a temporary file that replaces its target atomically, and terminal
-// detection. Everything above this layer is the same
-// code on every system, so the tool's messages and output bytes are too.
+// paths, outputs that replace their target whole or leave nothing, and
+// terminal detection. Everything above this layer is the same code on every
+// system, so the tool's messages and output bytes are too.
 //
 // Failures return false (or NO_FILE) and leave the reason for LastProblem(),
 // which speaks the C library's words ("No such file or directory") on every
@@ -42,13 +42,14 @@ bool Close(FileHandle file);
 
 // An output being written for the file base in folder: a new file that no
 // other process sees under that name, and that goes when the run ends
-// without PlaceOutput, however it ends (a failure, Ctrl+C, a kill): on
-// Windows a hidden file marked for deletion through its handle; elsewhere an
-// unnamed file where the file system allows one, else a hidden file locked
-// while the run lasts. Hidden files are named ".BASE.bundletool-XXXXXX";
-// those of earlier runs for the same output that no running tool holds are
-// removed first. Returns the handle, with the hidden name in temporary (empty
-// for an unnamed file), or NO_FILE.
+// without PlaceOutput, however it ends (a failure, Ctrl+C, a kill). On
+// Windows a hidden-named file marked for deletion through its handle (a run
+// ended between its unmarking and the move in place leaves it to the next
+// run); elsewhere an unnamed file where the file system allows one, else a
+// hidden file locked while the run lasts. Hidden files are named
+// ".BASE.bundletool-XXXXXX"; those of earlier runs for the same output that
+// no running tool holds are removed first. Returns the handle, with the
+// hidden name in temporary (empty for an unnamed file), or NO_FILE.
 FileHandle CreateOutput(const std::string& folder, const std::string& base, std::string& temporary);
 // Flushes the output to the disk and gives it the permission bits mode where
 // the system has them.
