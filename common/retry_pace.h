@@ -4,12 +4,15 @@
 // is refused meanwhile. A RetryPace spaces the tries of such a step with
 // growing pauses and bounds them all together: one pace serves a whole
 // removal, so that a file that stays held costs the wait once, not once per
-// file.
+// file. Which refusals are short holds depends on the step, so each kind of
+// step names its own (IsShortHoldOnRemoval in extract/own_folders.cpp,
+// IsShortHoldOnStart in launcher/main_flow.cpp).
 #pragma once
 
 #include <windows.h>
 
-// The bound of one removal, or of one start of the installer. Peers wait
+// The bound of one preparation of the own folders, of one removal, or of one
+// start of the installer. Peers wait
 // about 3 s; an on-access scan of a freshly written program of some
 // megabytes can take longer on a slow disk, and the wait is only ever paid
 // when something really is still held. 5 s rides through the scans seen in
@@ -20,13 +23,6 @@ constexpr DWORD RETRY_BUDGET_MS = 5000;
 // at once costs little, and a long one is not polled needlessly often.
 constexpr DWORD RETRY_FIRST_PAUSE_MS = 20;
 constexpr DWORD RETRY_LONGEST_PAUSE_MS = 400;
-
-// A refusal that passes once another program closes the file: a sharing or
-// lock violation, or access denied (also what a file pending deletion
-// answers). Not found, a reparse point, a bad format never pass.
-inline bool IsShortHoldError(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
-}
 
 class RetryPace {
  public:

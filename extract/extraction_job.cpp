@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -127,12 +128,20 @@ EntryResult WriteRow(const EntryRow& row, const char* filePath, const char* file
   return result;
 }
 
+// The preparation's failure as the row's: a file in the way of a folder is
+// told as such (no folder can be made there); the rest as the job's failure.
+EntryResult FaultOf(const PrepareResult& prepared) {
+  if (prepared.Ok()) return EntryResult();
+  return Fault(prepared.fault == PrepareFault::NotFolder ? EntryFault::NoFolder : EntryFault::FoldersRefused,
+               prepared.error);
+}
+
 // Steps 3 to 6 for row index.
 EntryResult ExtractRow(JobState& job, int index, bool firstRow) {
   const EntryRow& row = EntryTable[index];
   // A path that does not fit names some other file, which the job must
   // neither write nor, later, delete.
-  const char* filePath = job.ownFolders.EntryPath(index);
+  const char* filePath = job.ownFolders.Paths().Entry(index);
   if (filePath == nullptr) return Fault(EntryFault::PathTooLong);
   char folder[PATH_CAPACITY];
   CopyPath(folder, sizeof folder, filePath);
@@ -140,7 +149,10 @@ EntryResult ExtractRow(JobState& job, int index, bool firstRow) {
   // A folder in the way may lead somewhere else: the row then fails with
   // nothing written or recorded, and the deletion that follows touches
   // nothing there either.
-  if (firstRow && !job.ownFolders.Prepare()) return Fault(EntryFault::FoldersRefused, GetLastError());
+  if (firstRow) {
+    const EntryResult prepared = FaultOf(job.ownFolders.Prepare());
+    if (!prepared.Written()) return prepared;
+  }
   // An unrecorded file would escape the removal.
   job.writtenRows |= 1u << index;
   // A folder that cannot be made shows up as a file that cannot be created.
@@ -148,19 +160,44 @@ EntryResult ExtractRow(JobState& job, int index, bool firstRow) {
   return WriteRow(row, filePath, row.fileName);
 }
 
+// The job's removal, one step back of the bar for each file.
+class StepBackEachFile final : public RemovalSteps {
+ public:
+  explicit StepBackEachFile(HWND window) : window(window) {}
+  void FileDealtWith() override { SendMessageA(window, WM_JOB_STEP_BACK, 0, 0); }
+
+ private:
+  HWND window;
+};
+
+KernelHandle StartThread(unsigned(__stdcall* routine)(void*), JobState& job, uint32_t* threadId) {
+  unsigned id = 0;
+  KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, &job, 0, &id)));
+  *threadId = thread.IsValid() ? id : 0;
+  return thread;
+}
+
+unsigned __stdcall RunRemoval(void* context) {
+  JobState& job = *static_cast<JobState*>(context);
+  DeleteWrittenFiles(job);
+  PostMessageA(job.window, WM_JOB_FINISHED, 1, 0);
+  return 0;
+}
+
 }  // namespace
 
 JobFailure FailureOf(const EntryResult& result) {
   if (result.error == ERROR_DISK_FULL) return JobFailure::DiskFull;
   if (result.fault == EntryFault::Damaged) return JobFailure::Damaged;
+  if (result.fault == EntryFault::NoFolder) return JobFailure::NoFolder;
   return JobFailure::Other;
 }
 
-KernelHandle StartExtraction(JobState& job, uint32_t* threadId) {
-  unsigned id = 0;
-  KernelHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunExtraction, &job, 0, &id)));
-  *threadId = thread.IsValid() ? id : 0;
-  return thread;
+KernelHandle StartExtraction(JobState& job, uint32_t* threadId) { return StartThread(RunExtraction, job, threadId); }
+
+KernelHandle StartRemoval(JobState& job, uint32_t* threadId) {
+  assert(job.cancelled && job.writtenRows != 0);
+  return StartThread(RunRemoval, job, threadId);
 }
 
 unsigned __stdcall RunExtraction(void* context) {
@@ -214,10 +251,7 @@ void DeleteWrittenFiles(JobState& job) {
   // Only the named sub-folders go, and only when empty; folders made above
   // them for a destination that did not exist stay, and so does the
   // drive-root folder, for the launcher's removal.
-  job.ownFolders.RemoveEntries(
-      job.writtenRows, false, [](void* context) {
-        SendMessageA(static_cast<JobState*>(context)->window, WM_JOB_STEP_BACK, 0, 0);
-      },
-      &job);
+  StepBackEachFile steps(job.window);
+  job.ownFolders.RemoveJobFiles(job.writtenRows, steps);
   job.writtenRows = 0;
 }

@@ -10,7 +10,7 @@
 //      and end;
 //   2. a row without ENTRY_EXTRACT is skipped;
 //   3. the row's file path is taken from those the own folders built once
-//      (OwnFolders::EntryPath), its folder from it;
+//      (DestinationPaths::Entry), its folder from it;
 //   4. the first row makes the launcher's own folders afresh and holds them
 //      (extract/own_folders.h);
 //   5. the row is recorded in writtenRows before anything is written, so
@@ -23,6 +23,11 @@
 //   9. cancelled: delete what was written, post WM_JOB_FINISHED(1) and end;
 //      else the next row.
 // A row that fails at step 3, 4 or 5 has nothing made or written for it.
+//
+// A stop confirmed after the worker's last look at `cancelled` finds every
+// row written and the worker ended: the dialog then starts a removal thread
+// (StartRemoval), which deletes what was written as step 9 does and posts
+// WM_JOB_FINISHED(1) in its turn, while the dialog keeps answering.
 #pragma once
 
 #include <windows.h>
@@ -64,12 +69,13 @@ struct JobState {
   // ended) and on WM_JOB_FAILED. The worker reads it after passing the gate.
   std::atomic<bool> cancelled{false};
   // The rows whose files the worker wrote or tried to write, bit r for row r
-  // (their paths are ownFolders.EntryPath). Set by the worker while it runs;
-  // once it has ended, read and cleared by the dialog's thread.
+  // (their paths are ownFolders.Paths().Entry). Set by the worker while it
+  // runs; once it has ended, read by the dialog's thread and cleared by the
+  // removal thread the dialog starts.
   uint32_t writtenRows = 0;
   // The launcher's own folders under destinationFolder: made afresh and held
-  // by the worker's first row; once the worker has ended, the dialog's
-  // thread's, held until the launcher's removal.
+  // by the worker's first row; once the worker has ended, held until the
+  // launcher's removal (a late stop's removal thread uses them meanwhile).
   OwnFolders ownFolders;
   // Auto-reset. The worker passes it (Wait, then Set) after each entry; the
   // dialog's thread sets it before the worker starts, resets it while it asks
@@ -83,7 +89,8 @@ enum class EntryFault {
   None,            // written
   PathTooLong,     // a path of the row does not fit PATH_CAPACITY
   NoMemory,        // a buffer could not be had
-  FoldersRefused,  // the own folders could not be made afresh (OwnFolders::Prepare)
+  NoFolder,        // a level of the destination, or an own folder, is a file: nothing can be made there
+  FoldersRefused,  // the own folders could not be made afresh for another reason (OwnFolders::Prepare)
   Unreadable,      // the program's own file could not be read
   Missing,         // the bundle, sound in itself, lacks the entry
   Damaged,         // no sound bundle, a block that does not decode, content that fails its check
@@ -104,6 +111,7 @@ enum class JobFailure : WPARAM {
   Other = 0,
   DiskFull = 1,  // the failed call's error was ERROR_DISK_FULL
   Damaged = 2,   // the bundle is damaged (a cut or damaged download)
+  NoFolder = 3,  // no folder can be made at the destination (EntryFault::NoFolder)
 };
 
 // The one place that turns a failed entry into what the user is told.
@@ -118,12 +126,18 @@ KernelHandle StartExtraction(JobState& job, uint32_t* threadId);
 // The thread routine; the argument is the JobState. Always returns 0.
 unsigned __stdcall RunExtraction(void* job);
 
+// Starts, as StartExtraction does, a thread that removes what a job stopped
+// after its last entry wrote (job.cancelled set, rows in job.writtenRows, no
+// worker running): DeleteWrittenFiles, then WM_JOB_FINISHED(1) posted as its
+// last act. The files go while the dialog's thread keeps taking messages.
+KernelHandle StartRemoval(JobState& job, uint32_t* threadId);
+
 // The two routes for one entry, each with a bundle reader of its own.
 EntryResult ExtractEntryInMemory(const char* filePath, const char* entryName);
 EntryResult ExtractEntryStreamed(const char* filePath, const char* entryName);
 
-// Deletes the files of writtenRows through the one removal
-// (OwnFolders::RemoveEntries; one WM_JOB_STEP_BACK each), removes the cleanup
-// sub-folders when empty, and clears writtenRows. Runs on the worker, or on
-// the dialog's thread once the worker has ended.
+// Deletes the files of writtenRows through the job's removal
+// (OwnFolders::RemoveJobFiles; one WM_JOB_STEP_BACK each), removes the
+// cleanup sub-folders when empty, and clears writtenRows. Runs on the worker,
+// or on the thread StartRemoval starts once the worker has ended.
 void DeleteWrittenFiles(JobState& job);

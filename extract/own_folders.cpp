@@ -17,184 +17,269 @@ namespace {
 // BOOLEAN.
 constexpr int FILE_DISPOSITION_INFO_CLASS = 4;
 
-// ERROR_SUCCESS when attributes are those of a plain folder, else the error
-// that says why not.
-DWORD NotPlainFolderError(DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_STOPPED_ON_SYMLINK;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
-  return ERROR_SUCCESS;
-}
+constexpr uint32_t ALL_ROWS = (1u << ENTRY_COUNT) - 1;
 
 bool IsMissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The fault of a folder's attributes: None for a plain folder.
+FolderResult CheckPlainFolder(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return FolderResult::Failed(FolderFault::Link, ERROR_STOPPED_ON_SYMLINK);
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderResult::Failed(FolderFault::NotFolder, ERROR_DIRECTORY);
+  return FolderResult();
+}
+
+FolderResult LookupFailed(DWORD error) {
+  return FolderResult::Failed(IsMissingError(error) ? FolderFault::Missing : FolderFault::Refused, error);
+}
 
 bool ToWide(const char* path, wchar_t (&wide)[MAX_PATH]) {
   return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) != 0;
 }
 
-bool EmptyFolder(wchar_t (&path)[MAX_PATH], size_t length);
+// What RemoveItem is given.
+enum class ItemKind {
+  File,
+  // A folder that may hold items nobody deleted: refused as not empty, it
+  // stays.
+  Folder,
+  // A folder whose every item was just deleted by the caller: refused as not
+  // empty, it still holds a deletion that is pending.
+  EmptiedFolder,
+};
 
-// Removes one item of a folder being emptied; path names it (length
-// characters) and the attributes are those its folder listed.
-bool RemoveItem(wchar_t (&path)[MAX_PATH], size_t length, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    SetLastError(ERROR_STOPPED_ON_SYMLINK);
-    return false;
+// The short holds of a deletion: refusals that pass once another program
+// lets go of the file. A sharing or lock violation; access denied, which is
+// also what Windows answers for a file whose deletion is pending; and, for a
+// folder whose items were all just deleted, not empty: on Windows 7 and 8.1,
+// and on FAT and exFAT, a deleted file stays in its folder until the last
+// program that has it open (with delete sharing, as scanners open files)
+// lets go. Not found, a reparse point, a file where a folder is wanted never
+// pass.
+bool IsShortHoldOnRemoval(DWORD error, ItemKind kind) {
+  if (error == ERROR_DIR_NOT_EMPTY) return kind == ItemKind::EmptiedFolder;
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// One try at deleting the file at path: ERROR_SUCCESS when it is gone (or
+// was never there), else why not. A reparse point in a file's place is not
+// what the launcher wrote or emptied: clearing its mark or deleting it could
+// reach what it points to.
+DWORD TryDeleteFile(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return IsMissingError(error) ? ERROR_SUCCESS : error;
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    // Held while it is emptied, so that the names below it stay its own.
-    HeldFolder folder;
-    return folder.Hold(path) && EmptyFolder(path, length) && folder.ReleaseAndRemove(path);
-  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_STOPPED_ON_SYMLINK;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
   if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileW(path) != FALSE;
+  return DeleteFileW(path) ? ERROR_SUCCESS : GetLastError();
+}
+
+// One try at removing the folder at path that hold holds or held: its
+// read-only mark is cleared while the hold still makes sure the name is the
+// held folder's.
+DWORD TryRemoveFolder(HeldFolder& hold, const wchar_t* path) {
+  if (hold.Held()) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+  const FolderResult removed = hold.ReleaseAndRemove(path);
+  return removed.Ok() || removed.fault == FolderFault::Missing ? ERROR_SUCCESS : removed.error;
+}
+
+// The one deletion step of the launcher: deletes the file at path (hold
+// null), or ends hold and removes the folder it holds at path. A try that a
+// short hold refuses is made again under pace. ERROR_SUCCESS when the item is
+// gone or its deletion is pending (it goes when the last program lets go),
+// else the error of the last try.
+DWORD RemoveItem(const wchar_t* path, ItemKind kind, HeldFolder* hold, RetryPace& pace) {
+  assert((kind == ItemKind::File) == (hold == nullptr));
+  DWORD error;
+  do {
+    error = hold == nullptr ? TryDeleteFile(path) : TryRemoveFolder(*hold, path);
+  } while (error != ERROR_SUCCESS && pace.PauseAfterFailure(IsShortHoldOnRemoval(error, kind)));
+  return error;
+}
+
+DWORD EmptyFolder(wchar_t (&path)[MAX_PATH], size_t length, RetryPace& pace);
+
+// Removes one item of a folder being emptied: path names it (length
+// characters), attributes are those the listing gave.
+DWORD RemoveListedItem(wchar_t (&path)[MAX_PATH], size_t length, DWORD attributes, RetryPace& pace) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_STOPPED_ON_SYMLINK;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RemoveItem(path, ItemKind::File, nullptr, pace);
+  // Held while it is emptied, so that the names below it stay its own.
+  HeldFolder folder;
+  const FolderResult held = folder.Hold(path);
+  if (held.fault == FolderFault::Missing) return ERROR_SUCCESS;  // gone meanwhile
+  if (!held.Ok()) return held.error;
+  const DWORD error = EmptyFolder(path, length, pace);
+  return error != ERROR_SUCCESS ? error : RemoveItem(path, ItemKind::EmptiedFolder, &folder, pace);
 }
 
 // Deletes everything in the folder at path (length characters, no trailing
-// backslash), which the caller holds; path is restored on return. Stops at
-// the first item that cannot be removed, a reparse point among them. Each
-// level takes one more hold and a listing on the stack, and the path buffer
-// bounds the depth.
-bool EmptyFolder(wchar_t (&path)[MAX_PATH], size_t length) {
-  if (length + 2 >= MAX_PATH) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
+// backslash), which the caller holds; path is restored on return.
+// ERROR_SUCCESS when all went, else the error of the first item that did not
+// (ERROR_STOPPED_ON_SYMLINK for a reparse point), where the emptying stops.
+// Each level takes one more hold and a listing on the stack, and the path
+// buffer bounds the depth.
+DWORD EmptyFolder(wchar_t (&path)[MAX_PATH], size_t length, RetryPace& pace) {
+  if (length + 2 >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   wcscpy(path + length, L"\\*");
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileW(path, &found);
   path[length] = L'\0';
-  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  bool emptied = true;
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  DWORD error = ERROR_SUCCESS;
   do {
     const wchar_t* name = found.cFileName;
     if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
     const size_t nameLength = wcslen(name);
     if (length + 1 + nameLength >= MAX_PATH) {
-      SetLastError(ERROR_FILENAME_EXCED_RANGE);
-      emptied = false;
+      error = ERROR_FILENAME_EXCED_RANGE;
       break;
     }
     path[length] = L'\\';
     wcscpy(path + length + 1, name);
-    emptied = RemoveItem(path, length + 1 + nameLength, found.dwFileAttributes);
+    error = RemoveListedItem(path, length + 1 + nameLength, found.dwFileAttributes, pace);
     path[length] = L'\0';
-  } while (emptied && FindNextFileW(search, &found));
-  if (emptied && GetLastError() != ERROR_NO_MORE_FILES) emptied = false;
-  PreserveLastError keep;
+  } while (error == ERROR_SUCCESS && FindNextFileW(search, &found));
+  if (error == ERROR_SUCCESS && GetLastError() != ERROR_NO_MORE_FILES) error = GetLastError();
   FindClose(search);
-  return emptied;
+  return error;
+}
+
+// True when every item in the folder at path is one of the count names
+// (ANSI, compared without regard to case, as the file system does): what is
+// left is only what the caller deleted, its deletion still pending.
+bool HoldsOnly(const wchar_t* path, const char* const* names, int count) {
+  wchar_t pattern[MAX_PATH];
+  const size_t length = wcslen(path);
+  if (length + 2 >= MAX_PATH) return false;
+  wcscpy(pattern, path);
+  wcscpy(pattern + length, L"\\*");
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool only = true;
+  do {
+    const wchar_t* name = found.cFileName;
+    if (wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) continue;
+    bool known = false;
+    for (int i = 0; i < count && !known; ++i) {
+      wchar_t wide[MAX_PATH];
+      known = ToWide(names[i], wide) && lstrcmpiW(wide, name) == 0;
+    }
+    only = known;
+  } while (only && FindNextFileW(search, &found));
+  FindClose(search);
+  return only;
 }
 
 // Makes the folder at path (no trailing backslash) afresh and holds it:
 // whatever is there is emptied and removed through the hold, then the folder
 // is created with security and held again. A folder that appears between the
 // removal and the creation fails the creation (ERROR_ALREADY_EXISTS).
-bool MakeFresh(const char* path, HeldFolder& hold, PrivateFolderSecurity& security) {
-  if (hold.Hold(path)) {
-    wchar_t wide[MAX_PATH];
-    if (!ToWide(path, wide) || !EmptyFolder(wide, wcslen(wide)) || !hold.ReleaseAndRemove(wide)) return false;
-  } else if (!IsMissingError(GetLastError())) {
-    return false;
+PrepareResult MakeFresh(const char* path, HeldFolder& hold, PrivateFolderSecurity& security, RetryPace& pace) {
+  const FolderResult held = hold.Hold(path);
+  switch (held.fault) {
+    case FolderFault::None: {
+      wchar_t wide[MAX_PATH];
+      if (!ToWide(path, wide)) return PrepareResult::Failed(PrepareFault::NotEmptied, ERROR_NO_UNICODE_TRANSLATION);
+      DWORD error = EmptyFolder(wide, wcslen(wide), pace);
+      if (error == ERROR_SUCCESS) error = RemoveItem(wide, ItemKind::EmptiedFolder, &hold, pace);
+      if (error == ERROR_STOPPED_ON_SYMLINK) return PrepareResult::Failed(PrepareFault::Link, error);
+      if (error != ERROR_SUCCESS) return PrepareResult::Failed(PrepareFault::NotEmptied, error);
+      break;
+    }
+    case FolderFault::Missing: break;
+    case FolderFault::Link: return PrepareResult::Failed(PrepareFault::Link, held.error);
+    case FolderFault::NotFolder: return PrepareResult::Failed(PrepareFault::NotFolder, held.error);
+    case FolderFault::Refused: return PrepareResult::Failed(PrepareFault::NotEmptied, held.error);
   }
-  return CreateDirectoryA(path, security.Attributes()) && hold.Hold(path);
-}
-
-// Deletes one entry's file, trying again under pace while a short hold
-// refuses it. A reparse point in the file's place is not what the job wrote:
-// clearing its mark or deleting it could reach what it points to. A missing
-// file ends the work: there is nothing to wait for.
-void DeleteEntryFile(const char* path, RetryPace& pace) {
-  do {
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
-    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileA(path)) return;
-  } while (pace.PauseAfterFailure(IsShortHoldError(GetLastError())));
-}
-
-// Ends a hold and removes its folder when empty, trying again under pace
-// while a short hold refuses it. The read-only mark is cleared first, as it
-// would refuse the removal; the held name can only be the held folder's.
-void RemoveHeldFolder(HeldFolder& hold, const char* path, RetryPace& pace) {
-  if (!hold.Held()) return;
-  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-  while (!hold.ReleaseAndRemove(path) && pace.PauseAfterFailure(IsShortHoldError(GetLastError()))) {
+  if (!CreateDirectoryA(path, security.Attributes())) {
+    return PrepareResult::Failed(PrepareFault::NotMade, GetLastError());
   }
+  const FolderResult made = hold.Hold(path);
+  return made.Ok() ? PrepareResult() : PrepareResult::Failed(PrepareFault::NotMade, made.error);
 }
 
 }  // namespace
 
-bool HeldFolder::Hold(const char* path) {
+FolderResult HeldFolder::Hold(const char* path) {
   Release();
   wchar_t wide[MAX_PATH];
-  return ToWide(path, wide) && Hold(wide);
+  if (!ToWide(path, wide)) return FolderResult::Failed(FolderFault::Refused, ERROR_NO_UNICODE_TRANSLATION);
+  return Hold(wide);
 }
 
 // Listing rights make the hold count in the platform's sharing checks, which
 // pass over a handle opened for its attributes alone.
-bool HeldFolder::Hold(const wchar_t* path) { return Open(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES); }
+FolderResult HeldFolder::Hold(const wchar_t* path) { return Open(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES); }
 
-bool HeldFolder::Open(const wchar_t* path, DWORD access) {
+FolderResult HeldFolder::Open(const wchar_t* path, DWORD access) {
   Release();
   FileHandle folder(CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!folder.IsValid()) return false;
+  if (!folder.IsValid()) return LookupFailed(GetLastError());
   BY_HANDLE_FILE_INFORMATION opened;
-  DWORD error = GetFileInformationByHandle(folder.Get(), &opened) ? NotPlainFolderError(opened.dwFileAttributes)
-                                                                  : GetLastError();
-  if (error == ERROR_SUCCESS) {
+  if (!GetFileInformationByHandle(folder.Get(), &opened)) return LookupFailed(GetLastError());
+  FolderResult checked = CheckPlainFolder(opened.dwFileAttributes);
+  if (checked.Ok()) {
     const DWORD named = GetFileAttributesW(path);
-    error = named == INVALID_FILE_ATTRIBUTES ? GetLastError() : NotPlainFolderError(named);
+    checked = named == INVALID_FILE_ATTRIBUTES ? LookupFailed(GetLastError()) : CheckPlainFolder(named);
   }
-  if (error != ERROR_SUCCESS) {
-    SetLastError(error);  // kept across the close of folder
-    return false;
-  }
-  handle = std::move(folder);
-  return true;
+  if (checked.Ok()) handle = std::move(folder);
+  return checked;
 }
 
-bool HeldFolder::ReleaseAndRemove(const char* path) {
-  Release();
-  wchar_t wide[MAX_PATH];
-  return ToWide(path, wide) && ReleaseAndRemove(wide);
-}
-
-bool HeldFolder::ReleaseAndRemove(const wchar_t* path) {
+FolderResult HeldFolder::ReleaseAndRemove(const wchar_t* path) {
   using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
-  static const auto setInformation = Kernel32Function<SetInformationFunction>("SetFileInformationByHandle");
+  const auto setInformation = Kernel32Function<SetInformationFunction>("SetFileInformationByHandle");
   Release();
   if (setInformation == nullptr) {
     // Before Vista: checked, then removed by name. RemoveDirectory removes a
     // junction put there in between, never what it points to.
-    if (!Open(path, FILE_READ_ATTRIBUTES)) return false;
+    const FolderResult checked = Open(path, FILE_READ_ATTRIBUTES);
     Release();
-    return RemoveDirectoryW(path) != FALSE;
+    if (!checked.Ok()) return checked;
+    return RemoveDirectoryW(path) ? FolderResult() : LookupFailed(GetLastError());
   }
-  if (!Open(path, FILE_READ_ATTRIBUTES | DELETE)) return false;
+  const FolderResult checked = Open(path, FILE_READ_ATTRIBUTES | DELETE);
+  if (!checked.Ok()) return checked;
   BOOLEAN deleteFolder = TRUE;
-  const bool removed =
-      setInformation(handle.Get(), FILE_DISPOSITION_INFO_CLASS, &deleteFolder, sizeof deleteFolder) != FALSE;
+  FolderResult removed;
+  if (!setInformation(handle.Get(), FILE_DISPOSITION_INFO_CLASS, &deleteFolder, sizeof deleteFolder)) {
+    removed = FolderResult::Failed(FolderFault::Refused, GetLastError());
+  }
   // The folder goes as its last handle closes: this one, unless some other
   // program has it open too (with delete sharing).
   Release();
-  assert(!Held());
   return removed;
 }
 
 PrivateFolderSecurity::PrivateFolderSecurity()
     : userSid(), systemSid(), administratorsSid(), aclBytes(), descriptor(), attributes() {
   HANDLE opened = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) {
+    error = GetLastError();
+    return;
+  }
   KernelHandle token(opened);
   union {
     TOKEN_USER user;
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   } tokenUser;
   DWORD size = 0;
-  const BOOL read = GetTokenInformation(token.Get(), TokenUser, &tokenUser, sizeof tokenUser, &size);
+  if (!GetTokenInformation(token.Get(), TokenUser, &tokenUser, sizeof tokenUser, &size) ||
+      !CopySid(sizeof userSid, userSid, tokenUser.user.User.Sid)) {
+    error = GetLastError();
+    return;
+  }
   token.Close();
-  if (!read || !CopySid(sizeof userSid, userSid, tokenUser.user.User.Sid)) return;
 
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   InitializeSid(systemSid, &ntAuthority, 1);
@@ -204,102 +289,153 @@ PrivateFolderSecurity::PrivateFolderSecurity()
   *GetSidSubAuthority(administratorsSid, 1) = DOMAIN_ALIAS_RID_ADMINS;
 
   PACL acl = reinterpret_cast<PACL>(aclBytes);
-  if (!InitializeAcl(acl, sizeof aclBytes, ACL_REVISION)) return;
+  bool built = InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) != FALSE;
   const PSID sids[] = {userSid, systemSid, administratorsSid};
   for (PSID sid : sids) {
-    if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid)) {
-      return;
-    }
+    built = built &&
+            AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid);
   }
-  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
-      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+  built = built && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+          SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+          SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  if (!built) {
+    error = GetLastError();
     return;
   }
   attributes.nLength = sizeof attributes;
   attributes.lpSecurityDescriptor = &descriptor;
   attributes.bInheritHandle = FALSE;
-  built = true;
+  error = ERROR_SUCCESS;
+}
+
+DestinationPaths::DestinationPaths(const char* folder) {
+  foldersFit = CopyPath(destination, sizeof destination, folder) && AppendBackslash(destination, sizeof destination);
+  const size_t length = strlen(destination);
+  if (length > 0) destination[length - 1] = '\0';
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
+    char* path = subFolders[i];
+    foldersFit = foldersFit && CopyPath(path, PATH_CAPACITY, destination) && AppendPath(path, PATH_CAPACITY, "\\") &&
+                 AppendPath(path, PATH_CAPACITY, CleanupFolders[i]);
+  }
+  for (int row = 0; row < ENTRY_COUNT; ++row) {
+    char* path = entries[row];
+    entryFits[row] = foldersFit && SubFolderOfRow(row) >= 0 && CopyPath(path, PATH_CAPACITY, destination) &&
+                     AppendPath(path, PATH_CAPACITY, "\\") &&
+                     AppendPath(path, PATH_CAPACITY, EntryTable[row].folderPrefix) &&
+                     AppendPath(path, PATH_CAPACITY, EntryTable[row].fileName);
+  }
+}
+
+const char* DestinationPaths::SubFolder(int index) const {
+  assert(index >= 0 && index < CLEANUP_FOLDER_COUNT);
+  return subFolders[index];
+}
+
+const char* DestinationPaths::Entry(int row) const {
+  assert(row >= 0 && row < ENTRY_COUNT);
+  return entryFits[row] ? entries[row] : nullptr;
+}
+
+int DestinationPaths::SubFolderOfRow(int row) {
+  assert(row >= 0 && row < ENTRY_COUNT);
+  const char* prefix = EntryTable[row].folderPrefix;
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
+    const size_t length = strlen(CleanupFolders[i]);
+    if (strncmp(prefix, CleanupFolders[i], length) == 0 && prefix[length] == '\\' && prefix[length + 1] == '\0') {
+      return i;
+    }
+  }
+  return -1;
 }
 
 void OwnFolders::SetDestination(const char* destination, bool ownsDestination) {
   destinationHold.Release();
   for (HeldFolder& hold : subFolderHolds) hold.Release();
   destinationOwned = ownsDestination;
-  // Folders are named without their trailing backslash: with it, a lookup by
-  // name goes on through a link to what it points to.
-  pathsFit = CopyPath(destinationPath, sizeof destinationPath, destination) &&
-              AppendBackslash(destinationPath, sizeof destinationPath);
-  const size_t length = strlen(destinationPath);
-  if (length > 0) destinationPath[length - 1] = '\0';
-  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    char* path = subFolderPaths[i];
-    pathsFit = pathsFit && CopyPath(path, PATH_CAPACITY, destinationPath) && AppendPath(path, PATH_CAPACITY, "\\") &&
-                AppendPath(path, PATH_CAPACITY, CleanupFolders[i]);
-  }
-  for (int row = 0; row < ENTRY_COUNT; ++row) {
-    char* path = entryPaths[row];
-    entryFits[row] = pathsFit && CopyPath(path, PATH_CAPACITY, destinationPath) &&
-                     AppendPath(path, PATH_CAPACITY, "\\") && AppendPath(path, PATH_CAPACITY, EntryTable[row].folderPrefix) &&
-                     AppendPath(path, PATH_CAPACITY, EntryTable[row].fileName);
-  }
+  paths = DestinationPaths(destination);
 }
 
-bool OwnFolders::Prepare() {
-  if (!pathsFit) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
+PrepareResult OwnFolders::Prepare() {
+  // Nothing may be held yet: a second preparation would empty folders the
+  // job has written to.
+  assert(!destinationHold.Held());
+  if (!paths.FoldersFit()) return PrepareResult::Failed(PrepareFault::PathTooLong, ERROR_FILENAME_EXCED_RANGE);
   PrivateFolderSecurity security;
-  if (security.Attributes() == nullptr) return false;
+  if (security.Attributes() == nullptr) return PrepareResult::Failed(PrepareFault::NoSecurity, security.Error());
+  // One budget for everything the preparation waits for.
+  RetryPace pace;
   if (destinationOwned) {
-    if (!MakeFresh(destinationPath, destinationHold, security)) return false;
-  } else {
-    // A missing level of the user's folder shows up below, as a sub-folder
-    // that cannot be created.
-    CreateFolderPath(destinationPath);
+    const PrepareResult made = MakeFresh(paths.Destination(), destinationHold, security, pace);
+    if (!made.Ok()) return made;
+  } else if (CreateFolderPath(paths.Destination()) == FolderPathResult::NotFolder) {
+    // The temporary folder, or a level above it, is a file. Any other
+    // failure shows up below, as a sub-folder that cannot be created.
+    return PrepareResult::Failed(PrepareFault::NotFolder, ERROR_DIRECTORY);
   }
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    if (!MakeFresh(subFolderPaths[i], subFolderHolds[i], security)) return false;
+    assert(!subFolderHolds[i].Held());
+    const PrepareResult made = MakeFresh(paths.SubFolder(i), subFolderHolds[i], security, pace);
+    if (!made.Ok()) return made;
   }
-  // Every folder made is held from its check on.
-  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) assert(subFolderHolds[i].Held());
-  assert(!destinationOwned || destinationHold.Held());
-  return true;
+  return PrepareResult();
 }
 
 void OwnFolders::HoldExisting() {
-  if (!pathsFit) return;
-  if (destinationOwned && !destinationHold.Held() && !destinationHold.Hold(destinationPath)) return;
+  if (!paths.FoldersFit()) return;
+  if (destinationOwned && !destinationHold.Held() && !destinationHold.Hold(paths.Destination()).Ok()) return;
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    if (!subFolderHolds[i].Held()) subFolderHolds[i].Hold(subFolderPaths[i]);
+    if (!subFolderHolds[i].Held()) subFolderHolds[i].Hold(paths.SubFolder(i));
   }
 }
 
-bool OwnFolders::HoldsFolderOf(const char* prefix) const {
-  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    const size_t length = strlen(CleanupFolders[i]);
-    if (subFolderHolds[i].Held() && strncmp(prefix, CleanupFolders[i], length) == 0 && prefix[length] == '\\' &&
-        prefix[length + 1] == '\0') {
-      return true;
-    }
-  }
-  return false;
-}
-
-void OwnFolders::RemoveEntries(uint32_t rows, bool everything, void (*afterEachFile)(void*), void* context) {
+void OwnFolders::RemoveJobFiles(uint32_t rows, RemovalSteps& steps) {
+  assert((rows & ~ALL_ROWS) == 0);
   RetryPace pace;
-  if (everything) HoldExisting();
+  RemoveFolders(RemoveFiles(rows, &steps, pace), false, pace);
+}
+
+void OwnFolders::RemoveEverything() {
+  RetryPace pace;
+  HoldExisting();
+  RemoveFolders(RemoveFiles(ALL_ROWS, nullptr, pace), true, pace);
+}
+
+uint32_t OwnFolders::RemoveFiles(uint32_t rows, RemovalSteps* steps, RetryPace& pace) {
+  uint32_t gone = 0;
   for (int row = 0; row < ENTRY_COUNT; ++row) {
     if (!(rows & (1u << row))) continue;
-    const char* path = EntryPath(row);
-    if (path != nullptr && HoldsFolderOf(EntryTable[row].folderPrefix)) DeleteEntryFile(path, pace);
-    if (afterEachFile != nullptr) afterEachFile(context);
+    const char* path = paths.Entry(row);
+    const int folder = DestinationPaths::SubFolderOfRow(row);
+    wchar_t wide[MAX_PATH];
+    if (path != nullptr && subFolderHolds[folder].Held() && ToWide(path, wide) &&
+        RemoveItem(wide, ItemKind::File, nullptr, pace) == ERROR_SUCCESS) {
+      gone |= 1u << row;
+    }
+    if (steps != nullptr) steps->FileDealtWith();
   }
-  RemoveEmpty(everything, pace);
+  return gone;
 }
 
-void OwnFolders::RemoveEmpty(bool destinationToo, RetryPace& pace) {
-  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) RemoveHeldFolder(subFolderHolds[i], subFolderPaths[i], pace);
-  if (destinationToo) RemoveHeldFolder(destinationHold, destinationPath, pace);
+void OwnFolders::RemoveFolders(uint32_t gone, bool destinationToo, RetryPace& pace) {
+  const char* removedFolders[CLEANUP_FOLDER_COUNT];
+  int removedCount = 0;
+  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
+    wchar_t wide[MAX_PATH];
+    if (!subFolderHolds[i].Held() || !ToWide(paths.SubFolder(i), wide)) continue;
+    const char* deleted[ENTRY_COUNT];
+    int deletedCount = 0;
+    for (int row = 0; row < ENTRY_COUNT; ++row) {
+      if ((gone & (1u << row)) && DestinationPaths::SubFolderOfRow(row) == i) {
+        deleted[deletedCount++] = EntryTable[row].fileName;
+      }
+    }
+    const ItemKind kind = HoldsOnly(wide, deleted, deletedCount) ? ItemKind::EmptiedFolder : ItemKind::Folder;
+    if (RemoveItem(wide, kind, &subFolderHolds[i], pace) == ERROR_SUCCESS) {
+      removedFolders[removedCount++] = CleanupFolders[i];
+    }
+  }
+  wchar_t wide[MAX_PATH];
+  if (!destinationToo || !destinationHold.Held() || !ToWide(paths.Destination(), wide)) return;
+  const ItemKind kind = HoldsOnly(wide, removedFolders, removedCount) ? ItemKind::EmptiedFolder : ItemKind::Folder;
+  RemoveItem(wide, kind, &destinationHold, pace);
 }

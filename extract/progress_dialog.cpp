@@ -33,15 +33,13 @@ void WaitDeliveringSentMessages(HANDLE thread) {
 // The progress control's class must exist before the template is
 // instantiated, else the dialog cannot be created at all. The common
 // controls library is not imported but loaded from the system folder (see
-// common/dll_search.h), once, and stays loaded with its class.
+// common/dll_search.h) and stays loaded with its class.
 void RegisterProgressClass() {
   using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  static InitFunction init = [] {
-    HMODULE library = LoadSystemLibrary("comctl32.dll");
-    return library != nullptr ? reinterpret_cast<InitFunction>(reinterpret_cast<void*>(
-                                    GetProcAddress(library, "InitCommonControlsEx")))
-                              : nullptr;
-  }();
+  HMODULE library = LoadSystemLibrary("comctl32.dll");
+  if (library == nullptr) return;
+  const auto init =
+      reinterpret_cast<InitFunction>(reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
   if (init == nullptr) return;
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = sizeof(controls);
@@ -179,17 +177,18 @@ void ProgressDialog::BoxAnswered() {
 }
 
 int ProgressDialog::OnJobStep(UINT, WPARAM, LPARAM) {
+  assert(progressMin <= progressMax);
   // Clamped at the maximum, so a step larger than what is left cannot carry
   // the position past it.
   if (progressPosition < progressMax) {
     progressPosition = progressMax - progressPosition < progressStep ? progressMax : progressPosition + progressStep;
   }
-  assert(progressPosition <= progressMax);
   if (progressBar.Handle() != nullptr) PostMessageA(progressBar.Handle(), PBM_SETPOS, progressPosition, 0);
   return 0;
 }
 
 int ProgressDialog::OnJobStepBack(UINT, WPARAM wParam, LPARAM) {
+  assert(progressMin <= progressMax);
   if (wParam == 1) {
     progressPosition = progressMin;
   } else if (progressPosition > progressMin) {
@@ -202,9 +201,8 @@ int ProgressDialog::OnJobStepBack(UINT, WPARAM wParam, LPARAM) {
 
 int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
-  // The worker posts this message as its last act, so it ends at once.
+  // The worker, or R, posts this message as its last act, so it ends at once.
   JoinWorker();
-  assert(!workerThread.IsValid());  // Pending and Finishing: W has ended
   // Arrived inside a box's message loop: ending now would leave the box on
   // screen over an ended dialog, and its answer would act on nothing. The
   // box's handler comes back here once the answer took effect.
@@ -212,22 +210,36 @@ int ProgressDialog::OnJobFinished(UINT, WPARAM, LPARAM) {
     finishPending = true;
     return 0;
   }
-  // A stop confirmed after the worker last looked at `cancelled`: it ended
-  // with every entry written and recorded, and the list is this thread's now.
-  if (job.cancelled && job.writtenRows != 0) DeleteWrittenFiles(job);
+  // A late stop: the worker ended with every entry written and recorded.
+  // Deleting them here could take the whole retry budget, with this thread
+  // taking no message meanwhile (Windows draws such a window "Not
+  // Responding"); R deletes them instead and its finish comes back here.
+  // Should R not start, the files go here all the same.
+  if (job.cancelled && job.writtenRows != 0) {
+    workerThread = StartRemoval(job, &workerThreadId);
+    if (workerThread.IsValid()) return 0;
+    DeleteWrittenFiles(job);
+  }
+  // A stopped job leaves none of its files behind.
+  assert(!job.cancelled || job.writtenRows == 0);
   if (progressBar.Handle() != nullptr) {
     SendMessageA(progressBar.Handle(), PBM_SETPOS, job.cancelled ? progressMin : progressMax, 0);
   }
   Sleep(500);  // the final position stays on screen for a moment
-  assert(openBoxes == 0);  // the dialog never ends while a box of its own is open
   End(job.cancelled ? 0 : 1);
   return 0;
 }
 
 int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
-  ShowErrorBox(JobFailure(wParam) == JobFailure::DiskFull  ? ERROR_TEXT_DISK_FULL
-               : JobFailure(wParam) == JobFailure::Damaged ? ERROR_TEXT_DAMAGED
-                                                           : ERROR_TEXT_INSTALL_FAILED);
+  // After a confirmed stop the user knows the job stops; a failure of the
+  // entry that was being written meanwhile changes nothing for them.
+  if (!stopConfirmed) {
+    const JobFailure failure = JobFailure(wParam);
+    ShowErrorBox(failure == JobFailure::DiskFull   ? ERROR_TEXT_DISK_FULL
+                 : failure == JobFailure::Damaged  ? ERROR_TEXT_DAMAGED
+                 : failure == JobFailure::NoFolder ? ERROR_TEXT_NO_FOLDER
+                                                   : ERROR_TEXT_INSTALL_FAILED);
+  }
   job.gate.Set();
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   if (statusText.Handle() != nullptr) SetWindowTextCp932(statusText.Handle(), UiText(TEXT_REMOVING));
@@ -235,6 +247,7 @@ int ProgressDialog::OnJobFailed(UINT, WPARAM wParam, LPARAM) {
 }
 
 void ProgressDialog::MarkCancelled() {
+  stopConfirmed = true;
   job.cancelled = true;
   if (cancelButton.Handle() != nullptr) ShowWindow(cancelButton.Handle(), SW_HIDE);
   if (statusText.Handle() != nullptr) SetWindowTextCp932(statusText.Handle(), UiText(TEXT_REMOVING));

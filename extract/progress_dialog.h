@@ -10,11 +10,12 @@
 // each field with the thread that writes it noted beside it. The worker's
 // thread is the dialog's own to start and to wait for.
 //
-// Protocol. D is the dialog's thread, W the worker. A box (the question, an
-// error box) runs a message loop inside its handler, in which W's messages
-// keep arriving; an error box can open inside the question's loop.
+// Protocol. D is the dialog's thread, W the worker, R the removal thread
+// D starts after a late stop. A box (the question, an error box) runs a
+// message loop inside its handler, in which W's messages keep arriving; an
+// error box can open inside the question's loop.
 //
-//   State      Holds while                        D may                W may
+//   State      Holds while                        D may                W (or R) may
 //   Writing    W runs, cancelled false, no box    ask                  write, send, pass the gate
 //   Asking     the question is open, gate reset   show an error box    end its entry, then wait at the
 //                                                                      gate (pass it when the reset fell
@@ -22,24 +23,28 @@
 //   Reporting  an error box is open               -                    wait in its WM_JOB_FAILED send
 //   Stopping   cancelled true, W runs             -                    pass the gate, delete, post the finish
 //   Pending    W has ended, a box is still open   wait for the answer  -
-//   Finishing  W has ended, no box open           remove what W left   -
-//                                                 after a stop; end
+//   Removing   R runs (a late stop)               answer, show text 25 R: delete, post the finish
+//   Finishing  W (and R) ended, no box open       end                  -
 //
 //   Message                     Effect
 //   cancel command, WM_CLOSE    Writing: ask (Asking). Any other state: nothing.
 //   other commands (IDOK, ...)  nothing, in every state.
-//   the question's answer       IDOK, or no box shown: MarkCancelled. Then the gate is set
-//                               and, with no box left, Pending goes on to Finishing.
+//   the question's answer       IDOK, or no box shown: MarkCancelled (a confirmed stop). Then
+//                               the gate is set and, with no box left, Pending goes on.
 //   WM_JOB_FAILED               cancelled = true; the error box (Reporting, nested in Asking
-//                               when the question is open); then the gate is set.
-//   WM_JOB_FINISHED             waits for W to end; Pending while a box is open, else Finishing.
+//                               when the question is open), unless the user has confirmed a
+//                               stop: they know the job stops; then the gate is set.
+//   WM_JOB_FINISHED             waits for W (or R) to end; Pending while a box is open, else
+//                               Removing after a late stop, else Finishing.
 //
 // (cancelled, writtenRows and the gate are the fields of job.)
-// Finishing with cancelled true and rows still in writtenRows means the
-// stop was confirmed after W last looked at cancelled, with every entry
-// written: D deletes them itself, so a confirmed stop always removes the
-// job's files (the installer among them) and the dialog ends with 0. The
-// dialog never ends while a box of its own is open.
+// A late stop is one confirmed after W last looked at cancelled, with every
+// entry written: cancelled true and rows still in writtenRows once W has
+// ended. D then has R delete them, as W would have, while D itself keeps
+// taking messages (its window stays drawn and answers) and shows text 25.
+// So a confirmed stop always removes the job's files (the installer among
+// them) and the dialog ends with 0. The dialog never ends while a box of its
+// own is open.
 #pragma once
 
 #include <windows.h>
@@ -99,9 +104,10 @@ class ProgressDialog : public Dialog {
   // capacity; returns its length in either case.
   size_t GetDestinationFolder(char* buffer, size_t capacity) const;
 
-  // The job is to stop and remove what it wrote: sets job.cancelled, hides
-  // the cancel button, shows status text 25. Dialog thread only (a failed
-  // entry sets job.cancelled on the worker, and OnJobFailed does the rest).
+  // The user confirmed a stop: the job is to stop and remove what it wrote.
+  // Sets job.cancelled, hides the cancel button, shows status text 25. Dialog
+  // thread only (a failed entry sets job.cancelled on the worker, and
+  // OnJobFailed does the rest).
   void MarkCancelled();
   // A stop request (the cancel command, a close): asks whether to stop while
   // holding the worker at its next entry boundary. Nothing is asked while
@@ -119,7 +125,8 @@ class ProgressDialog : public Dialog {
 
   // ---- Shared with the worker, and the worker itself.
   JobState job;
-  // Started by OnInitDialog; waited for and closed once, by JoinWorker.
+  // Started by OnInitDialog (and R by OnJobFinished after a late stop);
+  // waited for and closed once, by JoinWorker.
   KernelHandle workerThread;
   uint32_t workerThreadId;
 
@@ -138,4 +145,5 @@ class ProgressDialog : public Dialog {
   // Dialog thread only.
   uint32_t openBoxes = 0;      // the question and error boxes now open
   bool finishPending = false;  // WM_JOB_FINISHED arrived while a box was open
+  bool stopConfirmed = false;  // the user confirmed a stop (MarkCancelled)
 };

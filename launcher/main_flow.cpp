@@ -47,38 +47,53 @@ bool IsBlockedByPolicy(DWORD error) {
   }
 }
 
+// The short holds of a start: refusals that pass when the start is tried
+// again. A sharing or lock violation, while security software still scans
+// the program just written; ERROR_INTERNAL_ERROR, when the new process died
+// inside the system before it ran (one start in a few thousand under Wine).
+// Unlike a deletion's (extract/own_folders.cpp), access denied is not one: a
+// start refused so is a matter of rights or policy, which waiting does not
+// change, and the program was just written, so it is no file whose deletion
+// is pending.
+bool IsShortHoldOnStart(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_INTERNAL_ERROR;
+}
+
 // Starts program with arguments (or none) through the shell, which asks for
 // an administrator's consent when the program's manifest requires those
-// rights, and waits for the process it started. False when it did not start,
-// ERROR_CANCELLED among the reasons: the user declined. The shell is loaded
+// rights, and waits for the process it started. The shell is told to show no
+// error box: the launcher tells the user itself, once. The shell is loaded
 // only here, by its full path (common/dll_search.h), and stays loaded:
 // threads it started may outlive the call.
-bool ShellExecuteAndWait(const char* program, const char* arguments, int showState) {
+StartResult ShellExecuteAndWait(const char* program, const char* arguments, int showState) {
   using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
   HMODULE shell = LoadSystemLibrary("shell32.dll");
-  if (shell == nullptr) return false;
+  if (shell == nullptr) return StartResult::Failed(StartFault::Refused, ERROR_MOD_NOT_FOUND);
   auto execute = reinterpret_cast<ShellExecuteExFunction>(
       reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
-  if (execute == nullptr) return false;
+  if (execute == nullptr) return StartResult::Failed(StartFault::Refused, ERROR_PROC_NOT_FOUND);
   SHELLEXECUTEINFOA info = {};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpFile = program;  // the default verb
   info.lpParameters = arguments;
   info.nShow = showState;
-  if (!execute(&info)) return false;
+  if (!execute(&info)) {
+    const DWORD error = GetLastError();
+    return StartResult::Failed(error == ERROR_CANCELLED ? StartFault::Declined : StartFault::Refused, error);
+  }
   // No handle when the shell handed the start to a running program: then
   // there is nothing to wait for.
   if (info.hProcess != nullptr) {
     WaitForSingleObject(info.hProcess, INFINITE);
     CloseHandle(info.hProcess);
   }
-  return true;
+  return StartResult();
 }
 
 }  // namespace
 
-bool RunProcessAndWait(const char* program, const char* arguments, int showState) {
+StartResult RunProcessAndWait(const char* program, const char* arguments, int showState) {
   // The program path is quoted: unquoted, a path with blanks ("C:\Users\John
   // Smith\...") would reach the program as several arguments.
   char commandLine[520];
@@ -89,8 +104,7 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
   // A command line that does not fit would start the program with cut
   // arguments; refuse instead.
   if (!fits) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
+    return StartResult::Failed(StartFault::CommandTooLong, ERROR_FILENAME_EXCED_RANGE);
   }
 
   STARTUPINFOA startup = {};
@@ -99,26 +113,19 @@ bool RunProcessAndWait(const char* program, const char* arguments, int showState
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showState);
   PROCESS_INFORMATION process = {};
-  // A program just written may still be held open by security software
-  // scanning it: the start is refused with a sharing or lock violation until
-  // it lets go. A start the system fails inside itself (ERROR_INTERNAL_ERROR:
-  // the new process died before it ran, as one in a few thousand does under
-  // Wine) passes when tried again. Any other refusal would not pass by waiting.
   RetryPace pace;
   while (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     const DWORD error = GetLastError();
-    if (pace.PauseAfterFailure(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                               error == ERROR_INTERNAL_ERROR)) {
-      continue;
-    }
+    if (pace.PauseAfterFailure(IsShortHoldOnStart(error))) continue;
     // A program that requires administrator rights (as installers usually
     // declare) is refused by CreateProcess; only the shell can start it.
-    return error == ERROR_ELEVATION_REQUIRED && ShellExecuteAndWait(program, arguments, showState);
+    if (error == ERROR_ELEVATION_REQUIRED) return ShellExecuteAndWait(program, arguments, showState);
+    return StartResult::Failed(StartFault::Refused, error);
   }
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hProcess);
-  return true;
+  return StartResult();
 }
 
 // The launcher's whole life, in the order of its steps. Nothing is reported
@@ -165,13 +172,15 @@ int RunLauncher(HINSTANCE instance, const char* commandLine) {
   // only after a completed job. A failed or cancelled one has removed its
   // installer, and a program under that name then is not the launcher's (the
   // job may have failed because the folder leads somewhere else). The path
-  // is the one the job wrote (OwnFolders::EntryPath). An installer that does
+  // is the one the job wrote (DestinationPaths::Entry). An installer that does
   // not start is reported before its files are removed, unless the user
   // declined the consent prompt and so knows.
-  const char* installerPath = dialog.job.ownFolders.EntryPath(0);
-  if (extracted == 1 && installerPath != nullptr && !RunProcessAndWait(installerPath, nullptr, SW_SHOWNORMAL)) {
-    const DWORD error = GetLastError();
-    if (error != ERROR_CANCELLED) ShowErrorBox(IsBlockedByPolicy(error) ? ERROR_TEXT_BLOCKED : ERROR_TEXT_START_FAILED);
+  const char* installerPath = dialog.job.ownFolders.Paths().Entry(0);
+  if (extracted == 1 && installerPath != nullptr) {
+    const StartResult started = RunProcessAndWait(installerPath, nullptr, SW_SHOWNORMAL);
+    if (!started.Ok() && started.fault != StartFault::Declined) {
+      ShowErrorBox(IsBlockedByPolicy(started.error) ? ERROR_TEXT_BLOCKED : ERROR_TEXT_START_FAILED);
+    }
   }
 
   // 10. Hold the installer's mutex during the removal: created here, or, while

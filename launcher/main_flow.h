@@ -23,12 +23,24 @@
 
 #include <windows.h>
 
+#include "common/fault_result.h"
+
 // Runs steps 1 to 14; returns the exit code, 0 whatever happens.
 int RunLauncher(HINSTANCE instance, const char* commandLine);
+
+// What became of a program's start, with the error of the call that failed.
+enum class StartFault {
+  None,            // started, and its process has ended
+  CommandTooLong,  // the command line does not fit its buffer (ERROR_FILENAME_EXCED_RANGE)
+  Refused,         // the system or the shell refused to start it (their error)
+  Declined,        // the user declined the consent prompt (ERROR_CANCELLED)
+};
+
+using StartResult = FaultResult<StartFault>;
 
 // Starts program (a full path, given unquoted; it is quoted on the command
 // line) with optional arguments and the given show state and waits until its
 // process ends. A program that requires administrator rights is started
-// through the shell, which asks the user's consent first. True when it
-// started; false when it could not, or the user declined.
-bool RunProcessAndWait(const char* program, const char* arguments, int showState);
+// through the shell, which asks the user's consent first and shows no error
+// box of its own: a failure is the caller's to tell.
+StartResult RunProcessAndWait(const char* program, const char* arguments, int showState);

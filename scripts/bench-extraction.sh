@@ -24,7 +24,7 @@ if [ ! -f "$demo/payload/SUMS" ]; then
 fi
 pack() {  # pack STUB OUTPUT [pack options]
   local stub=$1 out=$2; shift 2
-  "$build/host/bundletool" pack -q --stub "$stub" -m "$top/tools/bundletool/shipped.manifest" \
+  "$build/host/bundletool" pack -q --any-layout --stub "$stub" -m "$top/tools/bundletool/shipped.manifest" \
     --base "$demo/payload" -o "$out" "$@" >/dev/null
 }
 pack "$tree/launcher.exe" "$bench/zephra_trial.exe"

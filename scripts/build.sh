@@ -2,8 +2,9 @@
 # Configures and builds the three trees: build/host (native), build/win64
 # (mingw-w64 x86-64: the same source, whose Windows suite runs on any 64-bit
 # host) and build/win32 (mingw-w64 i686: the shipped launcher). Where Wine
-# cannot run i686 programs here, only the launcher is built in build/win32,
-# for its static check: its test programs could not run. ZEPHRA_WIN32_ALL=1
+# cannot run i686 programs here, only the launcher and bundletool.exe are
+# built in build/win32, for the launcher's static check and the release:
+# its test programs could not run. ZEPHRA_WIN32_ALL=1
 # builds them all the same. Extra arguments go to every cmake configure step.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,6 +27,7 @@ configure win32 mingw-i686.cmake "$@"
 if [ "${ZEPHRA_WIN32_ALL:-0}" = 1 ] || zephra_wine_runs_i686 >/dev/null; then
   cmake --build "$build/win32" -j "$jobs"
 else
-  echo "build.sh: build/win32: the launcher only, as Wine cannot run i686 programs here ($(zephra_wine_runs_i686))"
-  cmake --build "$build/win32" -j "$jobs" --target launcher
+  echo "build.sh: build/win32: the launcher and bundletool.exe only (the release's), as Wine cannot run i686" \
+       "programs here ($(zephra_wine_runs_i686))"
+  cmake --build "$build/win32" -j "$jobs" --target launcher bundletool
 fi

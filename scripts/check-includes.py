@@ -13,7 +13,7 @@ for it, nothing else of the project:
   extract/         the extraction job and its dialog       common, resources, ui, bundle
   launcher/        the entry and main flow                 everything below
   installer/       the stand-in installer (payload)        common, bundle/format
-  tools/           host tools                              bundle/format
+  tools/           host tools                              bundle/format, common (the entry table)
 
 tests/, fuzz/ and bench/ stand on top and may include anything. An include
 without a folder ("pack.h") names a file beside the includer and must exist
@@ -34,7 +34,7 @@ LAYERS = {
     "extract": ["common", "resources", "ui", "bundle", "bundle/format"],
     "launcher": ["common", "resources", "ui", "bundle", "bundle/format", "extract"],
     "installer": ["common", "bundle/format"],
-    "tools": ["bundle/format"],
+    "tools": ["bundle/format", "common"],
 }
 ON_TOP = ("tests", "fuzz", "bench")
 SUFFIXES = (".h", ".cpp", ".def", ".rc.in")

@@ -50,7 +50,7 @@ done
 
 pack() {  # pack OUTPUT [pack arguments...]
   local out=$1; shift
-  "$tool" pack -q --stub "$work/stub" -o "$readers/$out" "$@" >/dev/null
+  "$tool" pack -q --any-layout --stub "$work/stub" -o "$readers/$out" "$@" >/dev/null
 }
 cd "$work/src"
 pack shipped-layout.bin -m "$top/tools/bundletool/shipped.manifest" --base "$work/src"

@@ -53,7 +53,7 @@ cmake --build "$build/$tree" -j 2 --target progress_dialog_host standin_installe
 rm -rf "$work/frames" "$work/payload" "$work/dest"
 mkdir -p "$work/frames"
 python3 "$top/demo/make_payload.py" --programs "$build/$tree/payload" --out "$work/payload" >/dev/null
-"$build/host/bundletool" pack -q --stub "$build/$tree/tests/extract/progress_dialog_host.exe" \
+"$build/host/bundletool" pack -q --any-layout --stub "$build/$tree/tests/extract/progress_dialog_host.exe" \
   -m "$top/tools/bundletool/shipped.manifest" --base "$work/payload" -o "$work/dialog_with_bundle.exe" >/dev/null
 
 . "$top/scripts/wine-session.sh"

@@ -7,9 +7,11 @@
 # which sign a packed launcher in the tests.
 #
 # 32-bit Wine (wine32:i386) is wanted only where scripts/can-run-i386 finds
-# that the host executes 32-bit x86 programs. Where it cannot be had there
-# (a mirror caught mid-sync on its i386 part), the set-up goes on without it
-# and says so: the i686 build is then checked statically only.
+# that the host executes 32-bit x86 programs; that check assembles a probe
+# with binutils, so it runs once the 64-bit part (binutils among it) is
+# installed. Where wine32 cannot be had (a mirror caught mid-sync on its
+# i386 part), the set-up goes on without it and says so: the i686 build is
+# then checked statically only.
 #
 # apt-get is retried with growing pauses while the mirror may be mid-sync:
 # up to ZEPHRA_APT_PATIENCE seconds (default 600) for what the 64-bit part
@@ -79,36 +81,40 @@ only_i386_failed() {
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
-runs_i386=no
-"$here/can-run-i386" >/dev/null && runs_i386=yes
-wanted=("${packages[@]}")
-[ $runs_i386 = yes ] && wanted+=("${packages_i386[@]}")
-mapfile -t missing < <(missing_of "${wanted[@]}")
+# update_indexes: apt-get update, going on when only i386 indexes stay
+# broken: they do not hold up the rest.
+update_indexes() {
+  if apt_retry "$patience" "$log" apt-get update -qq; then return 0; fi
+  if only_i386_failed "$log"; then
+    echo "setup: apt-get update could not fetch $(failure_of "$log"); going on with the other indexes" >&2
+  else
+    echo "setup: apt-get update failed for $patience s: $(failure_of "$log")" >&2
+    exit 1
+  fi
+}
 
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}" >&2
-  if [ $runs_i386 = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-  fi
-  # An index of the i386 part that stays broken does not hold up the rest.
-  if ! apt_retry "$patience" "$log" apt-get update -qq; then
-    if only_i386_failed "$log"; then
-      echo "setup: apt-get update could not fetch $(failure_of "$log"); going on with the other indexes" >&2
-    else
-      echo "setup: apt-get update failed for $patience s: $(failure_of "$log")" >&2
-      exit 1
-    fi
-  fi
-  mapfile -t missing64 < <(missing_of "${packages[@]}")
-  if [ ${#missing64[@]} -gt 0 ] &&
-     ! apt_retry "$patience" "$log" apt-get install -y -qq --no-install-recommends "${missing64[@]}"; then
+# The 64-bit part first: binutils among it, without which the 32-bit check
+# below cannot make its probe and would answer "no" on a minimal image.
+mapfile -t missing64 < <(missing_of "${packages[@]}")
+if [ ${#missing64[@]} -gt 0 ]; then
+  echo "setup: installing ${missing64[*]}" >&2
+  update_indexes
+  if ! apt_retry "$patience" "$log" apt-get install -y -qq --no-install-recommends "${missing64[@]}"; then
     echo "setup: could not install ${missing64[*]} within $patience s: $(failure_of "$log")" >&2
     exit 1
   fi
-  if [ $runs_i386 = yes ]; then
-    mapfile -t missing32 < <(missing_of "${packages_i386[@]}")
-    if [ ${#missing32[@]} -gt 0 ] &&
-       ! apt_retry "$patience_i386" "$log" apt-get install -y -qq --no-install-recommends "${missing32[@]}"; then
+fi
+
+# Then 32-bit Wine, only where the host runs 32-bit x86 programs.
+if why=$("$here/can-run-i386"); then
+  mapfile -t missing32 < <(missing_of "${packages_i386[@]}")
+  if [ ${#missing32[@]} -gt 0 ]; then
+    echo "setup: installing ${missing32[*]} ($why)" >&2
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $sudo dpkg --add-architecture i386
+    fi
+    update_indexes
+    if ! apt_retry "$patience_i386" "$log" apt-get install -y -qq --no-install-recommends "${missing32[@]}"; then
       echo "setup: could not install ${missing32[*]}: $(failure_of "$log")" >&2
       echo "setup: going on with the 64-bit part: the i686 build is checked statically only" >&2
     fi

@@ -169,7 +169,7 @@ void ComparePieces(const char* entry, int rounds, const std::string& work) {
 double ExtractAllRows(const std::string& destination, OwnFolders& folders, double* preparation) {
   const double start = Now();
   folders.SetDestination(destination.c_str(), false);
-  if (!folders.Prepare()) return -1;
+  if (!folders.Prepare().Ok()) return -1;
   *preparation = Now() - start;
   for (int row = 0; EntryTable[row].fileName[0] || EntryTable[row].folderPrefix[0]; ++row) {
     const EntryRow& entry = EntryTable[row];

@@ -16,6 +16,7 @@ bool IsCheckRecord(const BundleEntry& entry) { return std::strcmp(entry.name, CH
 
 bool BundleIndex::ListEntries() {
   crcs.clear();
+  hasCrc.clear();
   recordChecked = false;
   if (source == nullptr) {
     lastScan = ScanDiagnosis();
@@ -29,6 +30,7 @@ bool BundleIndex::ListEntries() {
     entries.clear();
     entries.shrink_to_fit();
     crcs.clear();
+    hasCrc.clear();
     recordChecked = false;
   }
   listed = true;
@@ -61,9 +63,13 @@ bool BundleIndex::LoadChecks() {
   if (parsed.status != CheckRecordStatus::Ok) return fail(ScanStatus::Damaged, parsed.reason, record.dataStart);
 
   // Every entry must be named: a binary search over the items, which the
-  // parser hands back sorted by name.
+  // parser hands back sorted by name. A name's CRC is that of the entry a
+  // lookup finds, the first of the name in the list; an entry it shadows
+  // is named too, but has no CRC of its own.
   const auto less = [](const CheckedName& item, const char* name) { return std::strcmp(item.name, name) < 0; };
   crcs.assign(entries.size(), 0);
+  hasCrc.assign(entries.size(), false);
+  std::vector<bool> taken(parsed.items.size(), false);
   for (size_t i = 0; i < entries.size(); ++i) {
     if (IsCheckRecord(entries[i])) continue;
     const char* name = entries[i].name;
@@ -71,7 +77,11 @@ bool BundleIndex::LoadChecks() {
     if (at == parsed.items.end() || std::strcmp(at->name, name) != 0) {
       return fail(ScanStatus::Damaged, "an entry is not named in the check record", entries[i].dataEnd);
     }
+    const size_t item = size_t(at - parsed.items.begin());
+    if (taken[item]) continue;
+    taken[item] = true;
     crcs[i] = at->crc;
+    hasCrc[i] = true;
   }
   recordChecked = true;
   return true;
@@ -97,7 +107,9 @@ bool BundleIndex::ExpectedCrc(const BundleEntry& entry, uint32_t* crc) const {
   const auto at = std::lower_bound(entries.begin(), entries.end(), entry.dataStart,
                                    [](const BundleEntry& e, int32_t start) { return e.dataStart > start; });
   if (at == entries.end() || at->dataStart != entry.dataStart || at->dataSize != entry.dataSize) return false;
-  *crc = crcs[size_t(at - entries.begin())];
+  const size_t i = size_t(at - entries.begin());
+  if (!hasCrc[i]) return false;
+  *crc = crcs[i];
   return true;
 }
 

@@ -73,7 +73,9 @@ class BundleIndex {
 
   // True with *crc set when the bundle's check record gives entry (one of
   // Entries(), or a copy of one) a CRC-32; false in a bundle without a
-  // record, for the record itself, and for an entry not in the list.
+  // record, for the record itself, for an entry not in the list, and for an
+  // entry shadowed by a later one of its name: the record's CRC for a name
+  // is that of the entry lookups find.
   bool ExpectedCrc(const BundleEntry& entry, uint32_t* crc) const;
   // True when the list was checked against a check record.
   bool Checked() const { return recordChecked; }
@@ -92,7 +94,8 @@ class BundleIndex {
 
   ByteSource* source;
   std::vector<BundleEntry> entries;
-  std::vector<uint32_t> crcs;  // entries[i]'s CRC-32, when recordChecked
+  std::vector<uint32_t> crcs;  // entries[i]'s CRC-32, when recordChecked and hasCrc[i]
+  std::vector<bool> hasCrc;    // false for the record and for shadowed entries
   bool recordChecked = false;
   bool listed = false;
   ScanDiagnosis lastScan;

@@ -20,11 +20,17 @@
 //   fail-asking  the cancel command at entry K; once the question is up,
 //                entry K's file cannot be created; the question is declined
 //                after the worker's WM_JOB_FINISHED
+//   fail-after-stop  the cancel command at entry K, confirmed at once; once
+//                the stop has taken effect, entry K's file cannot be created
 //   late-cancel  (no K) the cancel command once the worker has waited at the
 //                gate after the last entry, before it sets the gate again;
 //                confirmed after the worker's WM_JOB_FINISHED
 //   close-queued (no K) a close request handled while the all-written
 //                WM_JOB_FINISHED is queued; confirmed after that message
+//   (late-cancel and close-queued: before the answer the installer's file is
+//   held open without delete sharing, as security software holds a file;
+//   once the removal that follows has met the hold (its DeleteFileW refused),
+//   a message is sent to the dialog, and the hold ends when it is answered)
 //   other-ids    commands with ids IDOK, IDCANCEL and 1005
 //   end-early    the dialog is ended by Dialog's End, the worker still running;
 //                the object is then destroyed
@@ -40,6 +46,9 @@
 //   bar posted|sent POS                          each PBM_SETPOS after opening
 //   box owner|none ok|okcancel TEXT              each message box seen
 //   asking TEXT POS                              status and bar just before the answer
+//   removal refused ERROR                        the first deletion a hold refused
+//   answered 0|1 TEXT                            the dialog answered the message sent while
+//                                                the removal met the hold; its status then
 //   finish TEXT VISIBLE                          status and button on each OnJobFinished
 //   end N                                        each End the dialog calls
 //   result N / worker-running 0|1 / worker-ended-after-delete 0|1
@@ -77,31 +86,39 @@ constexpr UINT WM_HOST_MARK = WM_APP + 0x102;  // sets `handled`: everything pos
 
 enum class Moment { None, Entry, LastGate, QueuedFinish };
 enum class Request { None, Cancel, Close, OtherIds, EndEarly };
+// When the question is answered: once the worker waits at the gate after
+// entry K, once the worker's WM_JOB_FINISHED was handled, or at once.
+enum class AnswerAt { Gate, Finish, Once };
+// When entry K's file cannot be created: never, while the question is open,
+// or once the confirmed stop has taken effect.
+enum class Failure { None, Asking, AfterStop };
 
 struct Scenario {
   const char* name;
-  Moment moment;           // when the request is made
+  Moment moment;  // when the request is made
   Request request;
-  int answer;              // to the question: IDOK, IDCANCEL, or 0 when none is expected
-  bool failEntry;          // entry K's file cannot be created once the question is up
-  bool answerAfterFinish;  // else once the worker waits at the gate after entry K
-  bool closeFirst;         // a close request, handled before the answer
+  int answer;  // to the question: IDOK, IDCANCEL, or 0 when none is expected
+  Failure failure;
+  AnswerAt answerAt;
+  bool closeFirst;       // a close request, handled before the answer
+  bool holdForRemoval;   // the installer's file is held open from the answer on
 };
 
 const Scenario SCENARIOS[] = {
-    {"all", Moment::None, Request::None, 0, false, false, false},
-    {"cancel-ok", Moment::Entry, Request::Cancel, IDOK, false, false, false},
-    {"cancel-no", Moment::Entry, Request::Cancel, IDCANCEL, false, false, false},
-    {"close-ok", Moment::Entry, Request::Close, IDOK, false, false, false},
-    {"close-no", Moment::Entry, Request::Close, IDCANCEL, false, false, false},
-    {"close-asking", Moment::Entry, Request::Cancel, IDCANCEL, false, false, true},
-    {"fail-asking", Moment::Entry, Request::Cancel, IDCANCEL, true, true, true},
-    {"late-cancel", Moment::LastGate, Request::Cancel, IDOK, false, true, true},
-    {"close-queued", Moment::QueuedFinish, Request::Close, IDOK, false, true, true},
-    {"other-ids", Moment::Entry, Request::OtherIds, 0, false, false, false},
-    {"end-early", Moment::Entry, Request::EndEarly, 0, false, false, false},
-    {"start-fails", Moment::None, Request::None, 0, false, false, false},
-    {"slow", Moment::None, Request::None, 0, false, false, false},
+    {"all", Moment::None, Request::None, 0, Failure::None, AnswerAt::Gate, false, false},
+    {"cancel-ok", Moment::Entry, Request::Cancel, IDOK, Failure::None, AnswerAt::Gate, false, false},
+    {"cancel-no", Moment::Entry, Request::Cancel, IDCANCEL, Failure::None, AnswerAt::Gate, false, false},
+    {"close-ok", Moment::Entry, Request::Close, IDOK, Failure::None, AnswerAt::Gate, false, false},
+    {"close-no", Moment::Entry, Request::Close, IDCANCEL, Failure::None, AnswerAt::Gate, false, false},
+    {"close-asking", Moment::Entry, Request::Cancel, IDCANCEL, Failure::None, AnswerAt::Gate, true, false},
+    {"fail-asking", Moment::Entry, Request::Cancel, IDCANCEL, Failure::Asking, AnswerAt::Finish, true, false},
+    {"fail-after-stop", Moment::Entry, Request::Cancel, IDOK, Failure::AfterStop, AnswerAt::Once, false, false},
+    {"late-cancel", Moment::LastGate, Request::Cancel, IDOK, Failure::None, AnswerAt::Finish, true, true},
+    {"close-queued", Moment::QueuedFinish, Request::Close, IDOK, Failure::None, AnswerAt::Finish, true, true},
+    {"other-ids", Moment::Entry, Request::OtherIds, 0, Failure::None, AnswerAt::Gate, false, false},
+    {"end-early", Moment::Entry, Request::EndEarly, 0, Failure::None, AnswerAt::Gate, false, false},
+    {"start-fails", Moment::None, Request::None, 0, Failure::None, AnswerAt::Gate, false, false},
+    {"slow", Moment::None, Request::None, 0, Failure::None, AnswerAt::Gate, false, false},
 };
 
 const Scenario* scenario = nullptr;
@@ -115,8 +132,9 @@ std::atomic<bool> finishArrived{false};
 std::atomic<bool> stopAnswering{false};
 
 // Every change that a waiter below may wait for is counted here: a window of
-// the dialog's thread moved, shown, hidden or destroyed, a position posted, a
-// gate wait begun, a finish handled, the answering told to stop. A waiter
+// the dialog's thread moved, shown, hidden, destroyed or given a text, a
+// position posted, a gate wait begun, a finish handled, the answering told to
+// stop. A waiter
 // reads the count, tests its condition, and sleeps until the count moves.
 std::mutex changeLock;
 std::condition_variable changeSignal;
@@ -140,19 +158,22 @@ unsigned long Changes() {
 LRESULT CALLBACK NoteWindowChanges(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {
     const UINT message = reinterpret_cast<const CWPRETSTRUCT*>(lParam)->message;
-    if (message == WM_WINDOWPOSCHANGED || message == WM_DESTROY) NoteChange();
+    if (message == WM_WINDOWPOSCHANGED || message == WM_DESTROY || message == WM_SETTEXT) NoteChange();
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 HANDLE released = nullptr;
 HANDLE handled = nullptr;  // auto-reset: the dialog has handled the mark, or ended early
 HANDLE gateHandle = nullptr;
+HANDLE removalMet = nullptr;  // manual-reset: a deletion was refused by the hold
+const JobState* hostedJob = nullptr;
 HWND dialogWindow = nullptr;
 WNDPROC originalBarProc = nullptr;
 bool insideFinish = false;
 const testing_support::ImportHook* createFileHook = nullptr;
 const testing_support::ImportHook* waitHook = nullptr;
 const testing_support::ImportHook* postHook = nullptr;
+const testing_support::ImportHook* deleteHook = nullptr;
 
 std::string OneLine(const char* text) {
   std::string line;
@@ -315,8 +336,36 @@ void CloseAndWaitUntilHandled() {
 }
 
 bool ReadyToAnswer() {
-  if (scenario->answerAfterFinish) return finishArrived;
+  switch (scenario->answerAt) {
+    case AnswerAt::Finish: return finishArrived;
+    case AnswerAt::Once: return true;
+    case AnswerAt::Gate: break;
+  }
   return gateWaits >= triggerEntry && positionsPosted >= triggerEntry;
+}
+
+// The text of a window of the dialog's thread, read without a message to
+// that thread, which may be busy.
+std::string TextWithoutMessage(HWND window) {
+  wchar_t wide[512] = L"";
+  InternalGetWindowText(window, wide, 512);
+  char text[1024] = "";
+  WideCharToMultiByte(932, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  return OneLine(text);
+}
+
+// Once the removal after the answer has met held (a deletion refused), a
+// message is sent to the dialog: it must be answered while the removal still
+// meets the hold. Then the hold ends, and the removal can finish.
+void AnswerWhileHeld(HANDLE held) {
+  const bool met = WaitForSingleObject(removalMet, 30000) == WAIT_OBJECT_0;
+  DWORD_PTR ignored = 0;
+  // The bound only ends a hung run; a dialog thread that does the removal
+  // itself answers only once it has given up on the held file.
+  const bool answered =
+      met && SendMessageTimeoutA(dialogWindow, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored) != 0;
+  Note("answered %d %s", answered ? 1 : 0, TextWithoutMessage(GetDlgItem(dialogWindow, IDC_STATUS_TEXT)).c_str());
+  CloseHandle(held);
 }
 
 // Notes every box once, presses OK on each error box at once, and answers
@@ -344,11 +393,20 @@ DWORD WINAPI Answer(void*) {
         if (scenario->closeFirst) CloseAndWaitUntilHandled();
         HWND status = GetDlgItem(dialogWindow, IDC_STATUS_TEXT);
         Note("asking %s %d", TextOf(status).c_str(), BarPosition(GetDlgItem(dialogWindow, IDC_PROGRESS_BAR)));
+        // As security software holds a file: the worker has ended, the
+        // installer is written and closed.
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (scenario->holdForRemoval) {
+          held = CreateFileA(hostedJob->ownFolders.Paths().Entry(0), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+          if (held == INVALID_HANDLE_VALUE) Note("hold-failed %lu", GetLastError());
+        }
         Press(box, scenario->answer);
         // Hidden by its end: its loop takes no message after that one.
         WaitFor([box] { return !IsWindowVisible(box); }, 5000);
         // A confirmed stop is asked for once only.
         if (scenario->answer == IDOK) MakeRequest();
+        if (held != INVALID_HANDLE_VALUE) AnswerWhileHeld(held);
       }
     }
     WaitFor([seen] { return Changes() != seen; }, 60000);
@@ -366,14 +424,18 @@ HANDLE WINAPI WatchingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECU
     const char* fileName = strrchr(name, '\\');
     if (fileName != nullptr && strcmp(fileName + 1, EntryTable[triggerEntry - 1].fileName) == 0) {
       MakeRequest();
-      if (scenario->answer != 0) {
+      if (scenario->failure == Failure::AfterStop) {
+        // The question came and was confirmed: the dialog has marked the job
+        // cancelled (its status text changes right after).
+        WaitFor([] { return hostedJob->cancelled.load(); }, 30000);
+      } else if (scenario->answer != 0) {
         // The question is up, so the gate is closed before this entry ends.
         WaitForQuestion();
       } else {
         // The worker goes on only once the dialog has handled the request.
         WaitForSingleObject(handled, 30000);
       }
-      if (scenario->failEntry) {
+      if (scenario->failure != Failure::None) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
       }
@@ -412,6 +474,18 @@ BOOL WINAPI WatchingPostMessageA(HWND window, UINT message, WPARAM wParam, LPARA
   return posted;
 }
 
+// Notes the first deletion that a hold refused, and tells AnswerWhileHeld.
+BOOL WINAPI WatchingDeleteFileW(LPCWSTR path) {
+  const BOOL deleted = deleteHook->Original<decltype(&DeleteFileW)>()(path);
+  const DWORD error = GetLastError();
+  if (!deleted && WaitForSingleObject(removalMet, 0) == WAIT_TIMEOUT) {
+    Note("removal refused %lu", error);
+    SetEvent(removalMet);
+  }
+  SetLastError(error);
+  return deleted;
+}
+
 uintptr_t __cdecl FailingThreadStart(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
   errno = EAGAIN;
   return 0;
@@ -430,6 +504,7 @@ int main(int argc, char** argv) {
   mainThread = GetCurrentThreadId();
   released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   handled = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  removalMet = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
   testing_support::ImportHook watchCreate("KERNEL32.dll", "CreateFileA",
                                           reinterpret_cast<const void*>(&WatchingCreateFileA));
@@ -437,10 +512,15 @@ int main(int argc, char** argv) {
                                         reinterpret_cast<const void*>(&WatchingWaitForSingleObject));
   testing_support::ImportHook watchPost("USER32.dll", "PostMessageA",
                                         reinterpret_cast<const void*>(&WatchingPostMessageA));
+  testing_support::ImportHook watchDelete("KERNEL32.dll", "DeleteFileW",
+                                          reinterpret_cast<const void*>(&WatchingDeleteFileW));
   createFileHook = &watchCreate;
   waitHook = &watchWait;
   postHook = &watchPost;
-  if (!watchCreate.Installed() || !watchWait.Installed() || !watchPost.Installed()) return 4;
+  deleteHook = &watchDelete;
+  if (!watchCreate.Installed() || !watchWait.Installed() || !watchPost.Installed() || !watchDelete.Installed()) {
+    return 4;
+  }
   testing_support::ImportHook* failStart = nullptr;
   if (Is("start-fails")) {
     failStart = new testing_support::ImportHook("msvcrt.dll", "_beginthreadex",
@@ -451,6 +531,7 @@ int main(int argc, char** argv) {
   if (SetWindowsHookExA(WH_CALLWNDPROCRET, NoteWindowChanges, nullptr, mainThread) == nullptr) return 8;
   HostDialog* dialog = new HostDialog;
   gateHandle = dialog->job.gate.Handle();
+  hostedJob = &dialog->job;
   dialog->SetDestinationFolder(argv[1]);
   HANDLE answering = CreateThread(nullptr, 0, Answer, nullptr, 0, nullptr);
   if (answering == nullptr) return 6;

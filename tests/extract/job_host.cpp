@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
   Note("ended %d", WaitForSingleObject(worker.Get(), 10000) == WAIT_OBJECT_0 ? 1 : 0);
   worker.Close();
   for (int row = 0; row < ENTRY_COUNT; ++row) {
-    if (hosted.writtenRows & (1u << row)) Note("written %s", hosted.ownFolders.EntryPath(row));
+    if (hosted.writtenRows & (1u << row)) Note("written %s", hosted.ownFolders.Paths().Entry(row));
   }
   DestroyWindow(host);
   testing_support::CloseHostReport();

@@ -56,14 +56,20 @@ struct DialogRun {
     }
     return values;
   }
+  // Both keys were reported, the first one's first line before the other's.
+  bool Before(const std::string& first, const std::string& second) const {
+    const size_t a = FirstLine(first), b = FirstLine(second);
+    return a < b && b < all.size();
+  }
   // The dialog ended only after the question was answered.
-  bool EndedAfterTheAnswer() const {
-    size_t asked = all.size(), ended = all.size();
+  bool EndedAfterTheAnswer() const { return Before("asking", "end"); }
+
+ private:
+  size_t FirstLine(const std::string& key) const {
     for (size_t i = 0; i < all.size(); ++i) {
-      if (all[i].rfind("asking ", 0) == 0 && asked == all.size()) asked = i;
-      if (all[i].rfind("end ", 0) == 0 && ended == all.size()) ended = i;
+      if (all[i].rfind(key + " ", 0) == 0) return i;
     }
-    return asked < ended && ended < all.size();
+    return all.size();
   }
 };
 
@@ -186,19 +192,28 @@ INSTANTIATE_TEST_SUITE_P(CancelCommandAndClose, StopQuestionTest, testing::Value
 // the question is open (late-cancel: the question's gate reset fell between
 // the worker's wait and set after the last entry; close-queued: the close
 // was handled with that finish already queued). Before the answer a close
-// arrives too, with the worker ended: it is ignored.
+// arrives too, with the worker ended: it is ignored. The installer's file is
+// held, as security software holds a file, until the dialog has answered a
+// message sent while the removal meets that hold: a dialog whose own thread
+// did the removal would answer only after giving up on the file.
 class LateStopTest : public ProgressDialogTest, public testing::WithParamInterface<std::string> {};
 
-TEST_P(LateStopTest, IsHonouredByTheDialogAfterTheAnswer) {
+TEST_P(LateStopTest, IsHonouredAfterTheAnswerWhileTheDialogKeepsAnswering) {
   const DialogRun run = Run(GetParam());
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ("dialog okcancel " + Ui(TEXT_CANCEL_QUESTION), run.boxes[0]);
   EXPECT_EQ(Ui(TEXT_PREPARING) + " 10", run.Value("asking"));
   EXPECT_TRUE(run.EndedAfterTheAnswer());
-  // The finish waited for the answer; the dialog then removed the files
-  // itself, ending at 0 with the status saying so.
-  EXPECT_EQ((Lines{Ui(TEXT_PREPARING) + " 0", Ui(TEXT_REMOVING) + " 0"}), run.Values("finish"));
-  EXPECT_EQ(ALL_TEN + Lines{"sent 0"}, run.bar);
+  // The removal met the hold, and the dialog answered meanwhile, showing
+  // the removal text, before it ended.
+  EXPECT_EQ(std::to_string(ERROR_SHARING_VIOLATION), run.Value("removal refused"));
+  EXPECT_EQ("1 " + Ui(TEXT_REMOVING), run.Value("answered"));
+  EXPECT_TRUE(run.Before("answered", "end"));
+  // The finish waited for the answer; the removal that followed ran the bar
+  // back to 0 and finished in its turn, the status saying so.
+  EXPECT_EQ((Lines{Ui(TEXT_PREPARING) + " 0", Ui(TEXT_REMOVING) + " 0", Ui(TEXT_REMOVING) + " 0"}),
+            run.Values("finish"));
+  EXPECT_EQ(ALL_TEN + Posted({9, 8, 7, 6, 5, 4, 3, 2, 1, 0}) + Lines{"sent 0"}, run.bar);
   EXPECT_EQ((Lines{"0"}), run.Values("end"));
   EXPECT_EQ("0", run.Value("result"));
   // The installer is gone, so nothing can start it; the read-only read-me
@@ -230,6 +245,17 @@ TEST_F(ProgressDialogTest, FailureWhileTheQuestionIsOpenEndsTheDialogOnlyAfterTh
   // ends with 0.
   EXPECT_EQ(Posted({1, 2, 3, 2, 1, 0, 0}) + Lines{"sent 0"}, run.bar);
   EXPECT_EQ(Ui(TEXT_REMOVING) + " 0", run.Values("finish").back());
+  EXPECT_EQ("0", run.Value("result"));
+  ExpectNothingLeft(Folder());
+}
+
+// The user confirmed a stop while the fourth entry was written, and that
+// entry then fails: the user knows the job stops, so no error box follows.
+TEST_F(ProgressDialogTest, FailureAfterAConfirmedStopShowsNoBox) {
+  const DialogRun run = Run("fail-after-stop 4");
+  EXPECT_EQ((Lines{"dialog okcancel " + Ui(TEXT_CANCEL_QUESTION)}), run.boxes);
+  EXPECT_EQ(Posted({1, 2, 3, 2, 1, 0, 0}) + Lines{"sent 0"}, run.bar);
+  EXPECT_EQ(Ui(TEXT_REMOVING) + " 0", run.Value("finish"));
   EXPECT_EQ("0", run.Value("result"));
   ExpectNothingLeft(Folder());
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "child_modes.h"
@@ -59,13 +60,43 @@ TEST(RemoveExtractedFilesTest, DeletesAllTenReadOnlyIncludedAndTheSubFolder) {
   EXPECT_TRUE(FolderExists(base.Path())) << "the base folder itself stays";
 }
 
-TEST(RemoveExtractedFilesTest, ExtraFileKeepsTheSubFolder) {
+// The folders' removal (SetFileInformationByHandle, looked up at run time),
+// counted.
+using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+SetInformationFunction realSetInformation = nullptr;
+const testing_support::ImportHook* getProcAddressHook = nullptr;
+int folderRemovals = 0;
+
+BOOL WINAPI CountingSetInformation(HANDLE handle, int type, void* data, DWORD size) {
+  ++folderRemovals;
+  return realSetInformation(handle, type, data, size);
+}
+
+FARPROC WINAPI CountingGetProcAddress(HMODULE module, LPCSTR name) {
+  const FARPROC found = getProcAddressHook->Original<decltype(&GetProcAddress)>()(module, name);
+  if (HIWORD(reinterpret_cast<UINT_PTR>(name)) == 0 || found == nullptr ||
+      strcmp(name, "SetFileInformationByHandle") != 0) {
+    return found;
+  }
+  realSetInformation = reinterpret_cast<SetInformationFunction>(reinterpret_cast<void*>(found));
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CountingSetInformation));
+}
+
+// A file nobody deleted keeps the folder, at once: refused as not empty, a
+// folder that holds more than what the removal deleted is not waited for.
+TEST(RemoveExtractedFilesTest, ExtraFileKeepsTheSubFolderWithoutAWait) {
   ScratchFolder base("rm_extra");
   WriteAllEntries(base.Path());
   WriteFileBytes(base.Path() + "ZEQXPC\\installer.log", "log");
+  testing_support::ImportHook hook("KERNEL32.dll", "GetProcAddress",
+                                   reinterpret_cast<const void*>(&CountingGetProcAddress));
+  getProcAddressHook = &hook;
+  ASSERT_TRUE(hook.Installed());
+  folderRemovals = 0;
   RemoveExtractedFilesUnder(base.Path());
   for (int row = 0; row < ENTRY_COUNT; ++row) EXPECT_FALSE(FileExists(EntryPath(base.Path(), row))) << row;
   EXPECT_TRUE(FileExists(base.Path() + "ZEQXPC\\installer.log"));
+  EXPECT_EQ(1, folderRemovals);
 }
 
 TEST(RemoveExtractedFilesTest, NothingPresentIsQuietAndSoIsAnOverlongBase) {
@@ -127,14 +158,16 @@ TEST(RunProcessAndWaitTest, WaitsForTheProcessToEnd) {
   ASSERT_TRUE(hook.Installed());
   const std::string program = testing_support::OwnProgramPath();
   const std::string arguments = "--child touch " + name + " " + marker;
-  ASSERT_TRUE(RunProcessAndWait(program.c_str(), arguments.c_str(), SW_SHOWNORMAL));
+  ASSERT_TRUE(RunProcessAndWait(program.c_str(), arguments.c_str(), SW_SHOWNORMAL).Ok());
   EXPECT_TRUE(FileExists(marker)) << "returned before the child finished";
   CloseHandle(childMayFinish);
 }
 
-TEST(RunProcessAndWaitTest, MissingProgramIsReportedAsNotStarted) {
+TEST(RunProcessAndWaitTest, MissingProgramIsReportedAsNotStartedWithTheSystemsError) {
   ScratchFolder folder("run_missing");
-  EXPECT_FALSE(RunProcessAndWait((folder.Path() + "i_autorun.exe").c_str(), nullptr, SW_SHOWNORMAL));
+  const StartResult started = RunProcessAndWait((folder.Path() + "i_autorun.exe").c_str(), nullptr, SW_SHOWNORMAL);
+  EXPECT_EQ(StartFault::Refused, started.fault);
+  EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), started.error);
 }
 
 const std::string LAUNCHER_PATH = testing_support::WindowsPathOf(LAUNCHER_EXE_UNIX_PATH);

@@ -10,6 +10,11 @@
 //              ShellExecuteExA then starts it
 //   declined   the same, and ShellExecuteExA fails with ERROR_CANCELLED, as
 //              when the user declines the consent prompt
+//   shell-refused  the same, and ShellExecuteExA fails with
+//              ERROR_ACCESS_DISABLED_BY_POLICY (1260), as when a policy
+//              blocks the elevated installer; called without
+//              SEE_MASK_FLAG_NO_UI, Windows would first show an error box of
+//              its own, which is reported as "box shell"
 //   refused    CreateMutexA of the installer mutex fails with
 //              ERROR_ACCESS_DENIED and OpenMutexA grants SYNCHRONIZE only, as
 //              for a mutex created by a program with administrator rights
@@ -22,10 +27,17 @@
 //              ERROR_INTERNAL_ERROR as when the new process dies before it
 //              runs; then it starts it
 //   no-temp    GetTempPathW fails (ERROR_ENVVAR_NOT_FOUND)
+//   watch=NAME nothing fails: every deletion runs for real, and the first one
+//              a hold refuses (DeleteFileW, or the folder's removal through
+//              SetFileInformationByHandle) is reported and sets the event
+//              NAME, on which a holder lets go (child mode hold-files)
 // Every message box the flow shows (MessageBoxW) is answered at once.
 //
 // REPORT lines, in order:
-//   shell-execute started|failed|declined   each ShellExecuteExA the flow makes
+//   shell-execute started|failed|declined|refused 1260
+//                                           each ShellExecuteExA the flow makes
+//   removal refused delete-file|remove-folder ERROR
+//                                           (watch) the first deletion a hold refused
 //   installer-ended-before-mutex 0|1        (elevation) whether the process the
 //                                           shell started had ended when the
 //                                           flow asked for the installer mutex
@@ -57,7 +69,12 @@ using testing_support::Note;
 
 using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
 
+using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+
 std::string fault;
+HANDLE letGo = nullptr;  // watch: set at the first refused deletion
+SetInformationFunction realSetInformation = nullptr;
+const ImportHook* deleteFileHook = nullptr;
 const ImportHook* createProcessHook = nullptr;
 const ImportHook* getProcAddressHook = nullptr;
 const ImportHook* createMutexHook = nullptr;
@@ -70,7 +87,7 @@ BOOL WINAPI WatchingCreateProcessA(LPCSTR program, LPSTR commandLine, LPSECURITY
                                    LPCSTR folder, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process) {
   static int calls = 0;
   ++calls;
-  if (fault == "elevation" || fault == "declined") {
+  if (fault == "elevation" || fault == "declined" || fault == "shell-refused") {
     SetLastError(740);  // ERROR_ELEVATION_REQUIRED
     return FALSE;
   }
@@ -91,6 +108,12 @@ BOOL WINAPI WatchedShellExecuteExA(SHELLEXECUTEINFOA* info) {
   if (fault == "declined") {
     Note("shell-execute declined");
     SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  }
+  if (fault == "shell-refused") {
+    Note("shell-execute refused %lu", static_cast<unsigned long>(ERROR_ACCESS_DISABLED_BY_POLICY));
+    if (!(info->fMask & SEE_MASK_FLAG_NO_UI)) Note("box shell");
+    SetLastError(ERROR_ACCESS_DISABLED_BY_POLICY);
     return FALSE;
   }
   const BOOL started = realShellExecute(info);
@@ -124,12 +147,45 @@ int WINAPI AnsweringMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT 
   return IDOK;
 }
 
+// The first deletion a hold refused, once: the holder may then let go.
+void NoteRefusal(const char* call, DWORD error) {
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_ACCESS_DENIED &&
+      error != ERROR_DIR_NOT_EMPTY) {
+    return;
+  }
+  if (letGo == nullptr || WaitForSingleObject(letGo, 0) == WAIT_OBJECT_0) return;
+  Note("removal refused %s %lu", call, error);
+  SetEvent(letGo);
+}
+
+BOOL WINAPI WatchingDeleteFileW(LPCWSTR path) {
+  const BOOL deleted = deleteFileHook->Original<decltype(&DeleteFileW)>()(path);
+  const DWORD error = GetLastError();
+  if (!deleted) NoteRefusal("delete-file", error);
+  SetLastError(error);
+  return deleted;
+}
+
+BOOL WINAPI WatchingSetInformation(HANDLE handle, int type, void* data, DWORD size) {
+  const BOOL set = realSetInformation(handle, type, data, size);
+  const DWORD error = GetLastError();
+  if (!set) NoteRefusal("remove-folder", error);
+  SetLastError(error);
+  return set;
+}
+
 FARPROC WINAPI WatchingGetProcAddress(HMODULE module, LPCSTR name) {
   const FARPROC found = getProcAddressHook->Original<decltype(&GetProcAddress)>()(module, name);
-  // A name, not an ordinal, and the shell's start function: hand out ours.
-  if (HIWORD(reinterpret_cast<UINT_PTR>(name)) != 0 && std::strcmp(name, "ShellExecuteExA") == 0 && found) {
+  // A name, not an ordinal, and the shell's start function or the folders'
+  // removal: hand out ours.
+  if (HIWORD(reinterpret_cast<UINT_PTR>(name)) == 0 || found == nullptr) return found;
+  if (std::strcmp(name, "ShellExecuteExA") == 0) {
     realShellExecute = reinterpret_cast<ShellExecuteExFunction>(reinterpret_cast<void*>(found));
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&WatchedShellExecuteExA));
+  }
+  if (std::strcmp(name, "SetFileInformationByHandle") == 0) {
+    realSetInformation = reinterpret_cast<SetInformationFunction>(reinterpret_cast<void*>(found));
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&WatchingSetInformation));
   }
   return found;
 }
@@ -166,6 +222,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (__argc < 5) return 2;
   if (!testing_support::OpenHostReport(__argv[2])) return 3;
   fault = __argv[3];
+  if (fault.rfind("watch=", 0) == 0) {
+    letGo = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, fault.c_str() + 6);
+    if (letGo == nullptr) return 5;
+  }
   SetEnvironmentVariableA("TMP", __argv[1]);
   SetEnvironmentVariableA("TEMP", __argv[1]);
   SetEnvironmentVariableA("ZEPHRA_STANDIN_CONTROL", __argv[4]);
@@ -175,6 +235,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ImportHook createMutex("KERNEL32.dll", "CreateMutexA", reinterpret_cast<const void*>(&WatchingCreateMutexA));
   ImportHook openMutex("KERNEL32.dll", "OpenMutexA", reinterpret_cast<const void*>(&WatchingOpenMutexA));
   ImportHook messageBox("USER32.dll", "MessageBoxW", reinterpret_cast<const void*>(&AnsweringMessageBoxW));
+  ImportHook deleteFile("KERNEL32.dll", "DeleteFileW", reinterpret_cast<const void*>(&WatchingDeleteFileW));
   std::unique_ptr<ImportHook> tempPath;
   if (fault == "no-temp") {
     tempPath.reset(new ImportHook("KERNEL32.dll", "GetTempPathW", reinterpret_cast<const void*>(&FailingGetTempPathW)));
@@ -184,8 +245,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   getProcAddressHook = &getProcAddress;
   createMutexHook = &createMutex;
   openMutexHook = &openMutex;
+  deleteFileHook = &deleteFile;
   if (!createProcess.Installed() || !getProcAddress.Installed() || !createMutex.Installed() || !openMutex.Installed() ||
-      !messageBox.Installed()) {
+      !messageBox.Installed() || !deleteFile.Installed()) {
     return 4;
   }
 
@@ -193,6 +255,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const int result = RunLauncher(instance, "");
   Note("exit %d", result);
   if (installerProcess != nullptr) CloseHandle(installerProcess);
+  if (letGo != nullptr) CloseHandle(letGo);
   testing_support::CloseHostReport();
   return result;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,74 +16,53 @@ std::string ChildCommand(const std::string& mode, const std::string& arguments) 
 
 namespace {
 
-// Opens path for reading, sharing reading and writing but not deletion, as
-// an on-access scanner does: while the handle is open the file can be read
-// and started but not deleted, nor its folder removed.
-HANDLE OpenLikeAScanner(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                     nullptr);
-}
-
-// Holds each file that appears in folder for ms once it can be opened (the
-// writer has closed it), until count files have been held and let go; gives
-// up after a minute. Exit code: 0 when count files were held.
-int HoldEachNewFile(const std::string& folder, DWORD ms, size_t count) {
-  struct Held {
-    HANDLE handle;
-    DWORD since;
-  };
+// Holds each file that is, or comes to be, in folder, count of them, as an
+// on-access scanner does: opened for reading once it can be (its writer has
+// closed it, or shares writing), sharing reading and writing, and deletion
+// only when shareDelete. Without delete sharing a held file can be read and
+// started but not deleted, nor its folder removed; with it, it can be
+// deleted but stays in its folder (on Windows 7 and 8.1, on FAT, and under
+// Wine) until it is let go. Once count files are held it sets the event
+// NAME_ready, when the parent made one; it lets go of them all when the
+// parent sets the event NAME. Exit code: 0 when it held count files.
+int HoldFiles(const std::string& folder, size_t count, bool shareDelete, const std::string& name) {
+  const HANDLE letGo = OpenEventA(SYNCHRONIZE, FALSE, name.c_str());
+  if (letGo == nullptr) return 2;
+  const HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, (name + "_ready").c_str());
+  const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | (shareDelete ? FILE_SHARE_DELETE : 0);
   std::vector<std::string> seen;
-  std::vector<Held> held;
+  std::vector<HANDLE> held;
   const DWORD start = GetTickCount();
-  while (seen.size() < count || !held.empty()) {
-    if (GetTickCount() - start > 60000) return 1;
+  // No object signals that a writer has closed a file, so a scanner that
+  // does not sit in the file system looks again, and so does this one: each
+  // look ends in a short wait for the parent's event.
+  while (held.size() < count && GetTickCount() - start < 60000 && WaitForSingleObject(letGo, 1) == WAIT_TIMEOUT) {
     WIN32_FIND_DATAA found;
     const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string name = found.cFileName;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || seen.size() >= count) continue;
-        bool known = false;
-        for (const std::string& item : seen) known = known || item == name;
-        if (known) continue;
-        const HANDLE file = OpenLikeAScanner(folder + "\\" + name);
-        if (file == INVALID_HANDLE_VALUE) continue;  // still being written: next round
-        seen.push_back(name);
-        held.push_back({file, GetTickCount()});
-      } while (FindNextFileA(search, &found));
-      FindClose(search);
-    }
-    for (size_t i = held.size(); i-- > 0;) {
-      if (GetTickCount() - held[i].since >= ms) {
-        CloseHandle(held[i].handle);
-        held.erase(held.begin() + static_cast<long>(i));
+    if (search == INVALID_HANDLE_VALUE) continue;
+    do {
+      const std::string itemName = found.cFileName;
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || held.size() >= count ||
+          std::find(seen.begin(), seen.end(), itemName) != seen.end()) {
+        continue;
       }
-    }
-    // No object signals that a writer has closed a file, so a scanner that
-    // does not sit in the file system retries, and so does this one.
-    Sleep(1);  // the scanner's retry, for want of a signal (above)
+      const HANDLE file = CreateFileA((folder + "\\" + itemName).c_str(), GENERIC_READ, sharing, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+      if (file == INVALID_HANDLE_VALUE) continue;  // still being written: next look
+      seen.push_back(itemName);
+      held.push_back(file);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
   }
-  return 0;
+  if (held.size() == count && ready != nullptr) SetEvent(ready);
+  WaitForSingleObject(letGo, 60000);
+  for (HANDLE file : held) CloseHandle(file);
+  return held.size() == count ? 0 : 1;
 }
 
-// Holds path from when it can be opened until ms after the file until
-// exists; gives up after a minute. Exit code: 0 when it held path.
-int HoldUntilAfter(const std::string& path, const std::string& until, DWORD ms) {
-  const DWORD start = GetTickCount();
-  HANDLE file;
-  while ((file = OpenLikeAScanner(path)) == INVALID_HANDLE_VALUE) {
-    if (GetTickCount() - start > 60000) return 1;
-    Sleep(1);  // the scanner's retry, as above
-  }
-  testing_support::WaitForFile(until, 60000);
-  Sleep(ms);  // the hold is the scenario: the launcher must ride through it
-  CloseHandle(file);
-  return 0;
-}
-
-// --child hold-each FOLDER MS COUNT   hold each new file of FOLDER for MS ms,
-//                                     COUNT files in all (HoldEachNewFile)
-// --child hold-until PATH UNTIL MS    hold PATH until MS ms after UNTIL exists
+// --child hold-files FOLDER COUNT none|delete NAME
+//                           hold COUNT files of FOLDER until the event NAME
+//                           (HoldFiles), sharing deletion or not
 // --child hold NAME         create NAME owned, set the event NAME_ready, wait
 //                           for the event NAME_go, release NAME, exit 0
 // --child abandon NAME      likewise, but exit at NAME_go without releasing
@@ -92,10 +72,9 @@ int HoldUntilAfter(const std::string& path, const std::string& until, DWORD ms) 
 int RunChild(int argc, char** argv) {
   const std::string mode = argv[2];
   const std::string name = argc > 3 ? argv[3] : "";
-  if (mode == "hold-each" && argc > 5) {
-    return HoldEachNewFile(name, static_cast<DWORD>(atoi(argv[4])), static_cast<size_t>(atoi(argv[5])));
+  if (mode == "hold-files" && argc > 6) {
+    return HoldFiles(name, static_cast<size_t>(atoi(argv[4])), strcmp(argv[5], "delete") == 0, argv[6]);
   }
-  if (mode == "hold-until" && argc > 5) return HoldUntilAfter(name, argv[4], static_cast<DWORD>(atoi(argv[5])));
   HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, (name + "_go").c_str());
   if (go == nullptr) return 2;
   if (mode == "touch" && argc > 4) {

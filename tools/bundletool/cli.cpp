@@ -8,6 +8,7 @@
 #include "examine.h"
 #include "manifest.h"
 #include "pack.h"
+#include "version.h"
 
 namespace bundletool {
 
@@ -24,7 +25,14 @@ struct Arguments {
   std::string folder = ".";
   std::vector<std::string> names;
   bool quiet = false;
+  ExamineOptions examine;
 };
+
+// Exit codes, few and documented (--help): ok; damage or a bad input; a
+// command line that does not parse.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
 
 // The four commands, each with its options bound to arguments.
 struct Commands {
@@ -39,11 +47,12 @@ Commands DeclareCommands(CLI::App& app, Arguments& a) {
   CLI::App* pack = commands.pack = app.add_subcommand(
       "pack",
       "Write a launcher with a bundle: the bare launcher's program, the start marker, then the entries in "
-      "order, manifest entries first, then those of -c and -s as given.");
+      "order, manifest entries first, then those of -c and -s as given. The bundle must be the launcher's "
+      "layout (tools/bundletool/shipped.manifest) unless --any-layout.");
   pack->add_option("--stub", a.pack.stub, "the bare launcher")->required();
   pack->add_option("-o,--output", a.pack.output, "the launcher with its bundle to write")->required();
   pack->add_option("-m,--manifest", a.manifest,
-                   "entries, one a line: NAME SOURCE compressed|stored; # starts a comment line");
+                   "entries, one a line: NAME SOURCE compressed|stored; # starts a comment");
   pack->add_option("--base", a.base, "folder the manifest's sources are relative to (default: its own folder)");
   pack->add_option("-c,--compressed", a.compressedEntries, "an entry stored as a compressed block: NAME=FILE or FILE");
   pack->add_option("-s,--stored", a.storedEntries, "an entry stored unchanged: NAME=FILE or FILE");
@@ -59,22 +68,37 @@ Commands DeclareCommands(CLI::App& app, Arguments& a) {
   pack->add_flag("--no-check", a.noCheck, "leave out the check record (the CRC-32 of every entry), as older tools did");
   pack->add_flag("--require-signed-programs", a.pack.requireSignedPrograms,
                  "refuse to pack a program (a PE file) that carries no signature");
-  pack->add_flag("-q,--quiet", a.quiet, "no progress line");
+  pack->add_flag("--any-layout", a.pack.anyLayout,
+                 "do not hold the bundle against the launcher's entry table, and take any stub (for tests and tools)");
+  pack->add_option("--signature-reserve", a.pack.signatureReserve,
+                   "bytes kept free below 2 GiB for the signature that signing adds after packing")
+      ->capture_default_str();
+  pack->add_flag("-q,--quiet", a.quiet, "print only errors (no report, no progress line)");
 
   commands.list = app.add_subcommand(
       "list", "List the entries as the launcher's backward scan finds them: stored last first, shadowed names marked.");
   commands.list->add_option("launcher", a.bundlePath, "launcher with a bundle")->required();
+  commands.list->add_flag("--json", a.examine.json, "the listing as one JSON object");
+  commands.list->add_flag("-q,--quiet", a.quiet, "print only errors");
 
   commands.extract =
       app.add_subcommand("extract", "Write entries, decoded, into a folder, as the launcher would write them.");
   commands.extract->add_option("launcher", a.bundlePath, "launcher with a bundle")->required();
   commands.extract->add_option("names", a.names, "entries to write (default: all)");
   commands.extract->add_option("-o,--output", a.folder, "folder to write into")->capture_default_str();
-  commands.extract->add_flag("-q,--quiet", a.quiet, "no progress line");
+  commands.extract->add_flag("-q,--quiet", a.quiet, "print only errors (no report, no progress line)");
 
   commands.verify = app.add_subcommand(
-      "verify", "Walk the bundle and decode every block; exit 1 on damage, warn of what the launcher tolerates.");
+      "verify",
+      "Walk the bundle, decode every block, check every CRC and hold it against the launcher's entry table; exit 1 "
+      "on a problem, warn of what the launcher tolerates or a publisher should mend.");
   commands.verify->add_option("launcher", a.bundlePath, "launcher with a bundle")->required();
+  commands.verify->add_flag("--json", a.examine.json, "the findings and the entries as one JSON object");
+  commands.verify->add_flag("--strict", a.examine.strict,
+                            "fail on any warning too (unsigned programs, an unsigned launcher...)");
+  commands.verify->add_flag("--any-layout", a.examine.anyLayout,
+                            "do not hold the bundle against the launcher's entry table");
+  commands.verify->add_flag("-q,--quiet", a.quiet, "print only errors");
   return commands;
 }
 
@@ -110,45 +134,54 @@ PackOptions PackOptionsOf(Arguments& a, const CLI::App& pack) {
 int RunCommand(Arguments& a, const Commands& commands, Console& console) {
   if (commands.pack->parsed()) {
     RunPack(PackOptionsOf(a, *commands.pack), console);
-    return 0;
+    return EXIT_OK;
   }
-  if (commands.list->parsed()) return RunList(a.bundlePath, console);
+  if (commands.list->parsed()) return RunList(a.bundlePath, a.examine, console);
   if (commands.extract->parsed()) return RunExtract(a.bundlePath, a.folder, a.names, console);
-  if (commands.verify->parsed()) return RunVerify(a.bundlePath, console);
-  return 1;
+  if (commands.verify->parsed()) return RunVerify(a.bundlePath, a.examine, console);
+  return EXIT_USAGE;
 }
 
 }  // namespace
 
-// 1. declare the commands; 2. parse; 3. run the one parsed, turning what it
-// throws into a message and exit code 1.
+// 1. declare the commands; 2. parse (a usage error exits 2); 3. run the one
+// parsed, turning what it throws into messages and exit code 1.
 int RunBundleTool(int argc, const char* const* argv, Console& console) {
-  CLI::App app{"Builds the bundle behind the launcher and looks into it.", "bundletool"};
+  CLI::App app{"Packs, lists, extracts and verifies the bundle behind the trial launcher.", "bundletool"};
   app.require_subcommand(1);
-  // Options are spelled the same everywhere: on Windows, too, "/x" is a path.
+  app.set_version_flag("--version", VersionText());
+  app.footer("Exit codes: 0 ok; 1 a problem (damage, a bad input, a layout the launcher cannot install, with "
+             "verify --strict a warning); 2 a command line that does not parse. Problems and warnings go to the "
+             "standard error, reports to the standard output.");
+  // Options are spelled the same everywhere: on Windows, too, "/x" is a
+  // path; only "/?" asks for help, as Windows programs do.
   app.allow_windows_style_options(false);
   Arguments arguments;
   const Commands commands = DeclareCommands(app, arguments);
+  std::vector<const char*> words(argv, argv + argc);
+  for (size_t i = 1; i < words.size(); ++i) {
+    if (std::string(words[i]) == "/?") words[i] = "--help";
+  }
 
   try {
-    app.parse(argc, argv);
+    app.parse(int(words.size()), words.data());
   } catch (const CLI::ParseError& e) {
-    return app.exit(e, console.out, console.err);
+    return app.exit(e, console.out, console.err) == 0 ? EXIT_OK : EXIT_USAGE;
   }
-  if (arguments.quiet) console.progress = false;
+  console.quiet = arguments.quiet;
 
   try {
     return RunCommand(arguments, commands, console);
+  } catch (const ToolErrors& e) {
+    for (const ToolError& error : e.Errors()) console.Problem(error.File(), error.Problem());
   } catch (const ToolError& e) {
-    console.err << "bundletool: " << e.what() << "\n";
-    return 1;
+    console.Problem(e.File(), e.Problem());
   } catch (const std::bad_alloc&) {
     console.err << "bundletool: out of memory\n";
-    return 1;
   } catch (const std::exception& e) {
     console.err << "bundletool: internal error: " << e.what() << "\n";
-    return 1;
   }
+  return EXIT_FAILED;
 }
 
 }  // namespace bundletool

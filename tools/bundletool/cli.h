@@ -5,8 +5,9 @@
 
 namespace bundletool {
 
-// Parses the arguments and runs the command; returns the exit code. Errors are
-// reported on console.err as "bundletool: FILE: PROBLEM".
+// Parses the arguments and runs the command; returns the exit code: 0 ok, 1 a
+// problem, 2 a command line that does not parse. Problems are reported on
+// console.err as "bundletool: FILE: PROBLEM".
 int RunBundleTool(int argc, const char* const* argv, Console& console);
 
 }  // namespace bundletool

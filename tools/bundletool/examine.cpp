@@ -1,6 +1,7 @@
 #include "examine.h"
 
 #include <cstdio>
+#include <sstream>
 #include <cstring>
 #include <map>
 
@@ -12,6 +13,7 @@
 #include "bundle/format/crc32.h"
 #include "bundle/format/lzss.h"
 #include "bundle/format/signed_file.h"
+#include "layout.h"
 #include "programs.h"
 
 namespace bundletool {
@@ -174,6 +176,104 @@ std::string Ratio(uint64_t part, uint64_t whole) {
   return text;
 }
 
+std::string Entries(size_t count) { return std::to_string(count) + " entr" + (count == 1 ? "y" : "ies"); }
+
+// Why a file holds no bundle the launcher reads, as precisely as the file
+// tells: too large for the launcher, cut short, a bare launcher, or none.
+std::string NoBundleText(InputFile& file, const ScannedBundle& scanned) {
+  const uint64_t size = file.FullSize();
+  if (size > bundle::MAX_FILE_SIZE) {
+    return "is " + std::to_string(size) + " bytes, 2 GiB or more: the launcher reads only files below 2 GiB (" +
+           std::to_string(uint64_t(bundle::MAX_FILE_SIZE) + 1) + " bytes), so it cannot install from this one";
+  }
+  const ProgramHeaders headers = ReadProgramHeaders(file);
+  const uint64_t end = scanned.diagnosis.signature ? scanned.diagnosis.signatureStart : size;
+  if (headers.complete && headers.imageEnd > 0) {
+    if (end < headers.imageEnd) {
+      return "is cut short: its program runs to byte " + std::to_string(headers.imageEnd) + ", but the file ends at " +
+             std::to_string(end) + " (an interrupted download or copy?)";
+    }
+    // The start marker follows the program, after at most seven zero bytes
+    // of a signature that pack dropped.
+    for (uint64_t at = headers.imageEnd; at + 4 <= end && at <= headers.imageEnd + 7; ++at) {
+      uint8_t marker[4];
+      file.ReadExactly(at, marker, sizeof marker);
+      if (bundle::LoadLe32(marker) == uint32_t(bundle::START_MARKER) && end > at + 4) {
+        return "is cut short: a bundle begins at byte " + std::to_string(at) +
+               " but its end is missing (an interrupted download or copy?)";
+      }
+      if (marker[0] != 0) break;
+    }
+    if (end <= headers.imageEnd + 7) return "carries no bundle: it is a bare program, " + DescribeProgram(headers);
+  }
+  return DiagnosisText(scanned.diagnosis);
+}
+
+// A JSON string.
+std::string Json(const std::string& text) {
+  std::string quoted = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += char(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      quoted += escape;
+    } else {
+      quoted += char(c);
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string list = "[";
+  for (size_t i = 0; i < items.size(); ++i) list += (i ? ", " : "") + Json(items[i]);
+  return list + "]";
+}
+
+// What list and verify say of the whole file: its program and signature.
+struct FileFacts {
+  std::string program;  // DescribeProgram of its headers
+  std::string machine;  // LauncherMachine: "i386", "amd64" or empty
+  bool signedFile;
+};
+
+FileFacts FactsOf(InputFile& file, const ScannedBundle& scanned) {
+  const ProgramHeaders headers = ReadProgramHeaders(file);
+  return {DescribeProgram(headers), LauncherMachine(headers), scanned.diagnosis.signature};
+}
+
+// The JSON object of a file and its entries; extra holds further members
+// (verify's findings), each ending in ",\n".
+std::string JsonReport(InputFile& file, const ScannedBundle& scanned, const FileFacts& facts, const std::string& extra) {
+  std::ostringstream j;
+  const char* bundleState = scanned.diagnosis.status == bundle::ScanStatus::Ok ? "ok" : "damaged";
+  j << "{\n  \"file\": " << Json(file.Path()) << ",\n  \"size\": " << file.FullSize() << ",\n";
+  j << "  \"program\": {\"kind\": " << Json(facts.program) << ", \"launcher\": "
+    << (facts.machine.empty() ? "null" : Json(facts.machine));
+  if (scanned.diagnosis.status == bundle::ScanStatus::Ok) j << ", \"size\": " << scanned.programLength;
+  j << "},\n  \"signed\": " << (facts.signedFile ? "true" : "false") << ",\n  \"bundle\": " << Json(bundleState)
+    << ",\n  \"checked\": " << (scanned.checked ? "true" : "false") << ",\n" << extra << "  \"entries\": [";
+  for (size_t i = 0; i < scanned.entries.size(); ++i) {
+    const EntryView& e = scanned.entries[i];
+    const uint64_t decoded = e.block ? e.decodedSize : uint64_t(e.record.dataSize);
+    const char* program = SignatureWord(SignatureOfEntry(file, e));
+    j << (i ? ",\n" : "\n") << "    {\"index\": " << i + 1 << ", \"name\": " << Json(DisplayName(e.name))
+      << ", \"kind\": " << Json(e.checkRecord ? "check" : e.block ? "compressed" : "stored")
+      << ", \"stored_size\": " << e.record.dataSize << ", \"decoded_size\": ";
+    if (e.checkRecord) j << "null"; else j << decoded;
+    j << ", \"key\": ";
+    if (e.block) j << unsigned(e.key); else j << "null";
+    j << ", \"crc32\": " << (e.hasCrc ? Json(Hex32(e.crc)) : "null")
+      << ", \"program\": " << (program[0] == '-' ? "null" : Json(program)) << ", \"shadowed_by\": ";
+    if (e.shadowedBy >= 0) j << e.shadowedBy + 1; else j << "null";
+    j << "}";
+  }
+  j << (scanned.entries.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  return j.str();
+}
 
 }  // namespace
 
@@ -187,41 +287,47 @@ std::string SignatureText(const ScannedBundle& scanned, uint64_t fileSize) {
          std::to_string(d.bundleEnd) + ")";
 }
 
-int RunList(const std::string& path, Console& console) {
+int RunList(const std::string& path, const ExamineOptions& options, Console& console) {
   InputFile file(path);
   const ScannedBundle scanned = Scan(file);
   if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
-    console.err << "bundletool: " << path << ": " << DiagnosisText(scanned.diagnosis) << "\n";
+    console.Problem(path, NoBundleText(file, scanned));
     return 1;
   }
-  size_t nameWidth = 4;
-  for (const EntryView& e : scanned.entries) nameWidth = std::max(nameWidth, DisplayWidth(DisplayName(e.name)));
-  console.out << path << ": " << scanned.entries.size() << " entr" << (scanned.entries.size() == 1 ? "y" : "ies");
-  if (scanned.diagnosis.status == bundle::ScanStatus::Ok) {
-    console.out << " behind a program of " << scanned.programLength << " bytes";
+  const FileFacts facts = FactsOf(file, scanned);
+  const bool sound = scanned.diagnosis.status == bundle::ScanStatus::Ok;
+  if (options.json) {
+    console.out << JsonReport(file, scanned, facts, sound ? "" : "  \"problem\": " + Json(DiagnosisText(scanned.diagnosis)) + ",\n");
+  } else {
+    std::ostream& out = console.Report();
+    size_t nameWidth = 4;
+    for (const EntryView& e : scanned.entries) nameWidth = std::max(nameWidth, DisplayWidth(DisplayName(e.name)));
+    out << path << ": " << Entries(scanned.entries.size()) << " behind " << facts.program;
+    if (sound) out << " of " << scanned.programLength << " bytes";
+    out << ", in the launcher's order (stored last first); "
+        << (scanned.checked ? "checked by its check record" : "no check record the launcher reads") << "; "
+        << SignatureText(scanned, file.FullSize()) << "\n";
+    out << PadLeft("#", 3) << "  " << PadRight("name", nameWidth) << "  " << PadRight("kind", 10) << "  "
+        << PadLeft("stored", 10) << "  " << PadLeft("decoded", 10) << "  " << PadLeft("ratio", 6)
+        << "  key   crc-32    program\n";
+    for (size_t i = 0; i < scanned.entries.size(); ++i) {
+      const EntryView& e = scanned.entries[i];
+      const uint64_t decoded = e.block ? e.decodedSize : uint64_t(e.record.dataSize);
+      char key[8];
+      std::snprintf(key, sizeof key, "0x%02X", e.key);
+      out << PadLeft(std::to_string(i + 1), 3) << "  " << PadRight(DisplayName(e.name), nameWidth) << "  "
+          << PadRight(e.checkRecord ? "check" : e.block ? "compressed" : "stored", 10) << "  "
+          << PadLeft(std::to_string(e.record.dataSize), 10) << "  "
+          << PadLeft(e.checkRecord ? "-" : std::to_string(decoded), 10) << "  "
+          << PadLeft(e.block ? Ratio(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
+          << PadRight(e.block ? key : "-", 4) << "  " << PadRight(e.hasCrc ? Hex32(e.crc) : "-", 8) << "  "
+          << SignatureWord(SignatureOfEntry(file, e));
+      if (e.shadowedBy >= 0) out << "  shadowed by #" << e.shadowedBy + 1;
+      out << "\n";
+    }
   }
-  console.out << ", in the launcher's order (stored last first); "
-              << (scanned.checked ? "checked by its check record" : "no check record the launcher reads") << "; "
-              << SignatureText(scanned, file.FullSize()) << "\n";
-  console.out << PadLeft("#", 3) << "  " << PadRight("name", nameWidth) << "  " << PadRight("kind", 10) << "  " << PadLeft("stored", 10)
-              << "  " << PadLeft("decoded", 10) << "  " << PadLeft("ratio", 6) << "  key   crc-32    program\n";
-  for (size_t i = 0; i < scanned.entries.size(); ++i) {
-    const EntryView& e = scanned.entries[i];
-    const uint64_t decoded = e.block ? e.decodedSize : uint64_t(e.record.dataSize);
-    char key[8];
-    std::snprintf(key, sizeof key, "0x%02X", e.key);
-    console.out << PadLeft(std::to_string(i + 1), 3) << "  " << PadRight(DisplayName(e.name), nameWidth) << "  "
-                << PadRight(e.checkRecord ? "check" : e.block ? "compressed" : "stored", 10) << "  "
-                << PadLeft(std::to_string(e.record.dataSize), 10) << "  "
-                << PadLeft(e.checkRecord ? "-" : std::to_string(decoded), 10) << "  "
-                << PadLeft(e.block ? Ratio(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
-                << PadRight(e.block ? key : "-", 4) << "  " << PadRight(e.hasCrc ? Hex32(e.crc) : "-", 8) << "  "
-                << SignatureWord(SignatureOfEntry(file, e));
-    if (e.shadowedBy >= 0) console.out << "  shadowed by #" << e.shadowedBy + 1;
-    console.out << "\n";
-  }
-  if (scanned.diagnosis.status != bundle::ScanStatus::Ok) {
-    console.err << "bundletool: " << path << ": " << DiagnosisText(scanned.diagnosis) << "\n";
+  if (!sound) {
+    console.Problem(path, DiagnosisText(scanned.diagnosis));
     return 1;
   }
   return 0;
@@ -231,6 +337,7 @@ int RunExtract(const std::string& path, const std::string& folder, const std::ve
                Console& console) {
   InputFile file(path);
   const ScannedBundle scanned = Scan(file);
+  if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) throw ToolError(path, NoBundleText(file, scanned));
   if (scanned.diagnosis.status != bundle::ScanStatus::Ok) throw ToolError(path, DiagnosisText(scanned.diagnosis));
 
   // The entries to write, each the one the launcher's lookup finds.
@@ -255,7 +362,7 @@ int RunExtract(const std::string& path, const std::string& folder, const std::ve
       if (found) {
         chosen.push_back(found);
       } else {
-        console.err << "bundletool: " << path << ": no entry named \"" << name << "\"\n";
+        console.Problem(path, "no entry named \"" + name + "\"");
         ++failures;
       }
     }
@@ -269,7 +376,7 @@ int RunExtract(const std::string& path, const std::string& folder, const std::ve
     const char* problem = bundle::CheckEntryName(e->name);
     if (!problem && !Cp932ToUtf8(e->name, hostName)) problem = "name is not valid code page 932 text";
     if (problem) {
-      console.err << "bundletool: " << path << ": entry \"" << shown << "\" not written: " << problem << "\n";
+      console.Problem(path, "entry \"" + shown + "\" not written: " + problem);
       ++failures;
       continue;
     }
@@ -300,10 +407,10 @@ int RunExtract(const std::string& path, const std::string& folder, const std::ve
       if (!damage.empty()) throw ToolError(path, "entry \"" + shown + "\" not written: " + damage);
       output.Commit(0644);
       progress.Finish();
-      console.out << target << "  " << written << " bytes" << (e->block ? " (decoded)" : "") << "\n";
+      console.Report() << target << "  " << written << " bytes" << (e->block ? " (decoded)" : "") << "\n";
     } catch (const ToolError& error) {
       progress.Finish();
-      console.err << "bundletool: " << error.what() << "\n";
+      console.Problem(error.File(), error.Problem());
       ++failures;
     }
   }
@@ -312,29 +419,41 @@ int RunExtract(const std::string& path, const std::string& folder, const std::ve
 
 namespace {
 
-// verify's report: one line per finding, tallied.
+// verify's findings: what is sound as report lines on out; problems and
+// warnings on err as they are found, and kept for the JSON report.
 class VerifyReport {
  public:
-  explicit VerifyReport(Console& console) : console(console) {}
+  VerifyReport(const std::string& path, const ExamineOptions& options, Console& console)
+      : path(path), options(options), console(console) {}
   void Ok(const std::string& what, const std::string& text) { Line("ok", what, text); }
+  void Note(const std::string& text) { Line("-", "", text); }
   void Warning(const std::string& what, const std::string& text) {
-    Line("warning", what, text);
-    ++warnings;
+    const std::string line = what.empty() ? text : what + ": " + text;
+    warnings.push_back(line);
+    if (options.strict) {
+      console.Problem(path, "warning (--strict): " + line);
+    } else {
+      console.Warning(path, line);
+    }
   }
-  void Damage(const std::string& what, const std::string& text) {
-    Line("DAMAGED", what, text);
-    ++problems;
+  void Problem(const std::string& what, const std::string& text) {
+    const std::string line = what.empty() ? text : what + ": " + text;
+    problems.push_back(line);
+    console.Problem(path, line);
   }
-  void Line(const char* level, const std::string& what, const std::string& text) {
-    console.out << "  " << PadRight(level, 8) << " " << what << (what.empty() ? "" : ": ") << text << "\n";
-  }
-  int Problems() const { return problems; }
-  int Warnings() const { return warnings; }
+  bool Failed() const { return !problems.empty() || (options.strict && !warnings.empty()); }
+  const std::vector<std::string>& Problems() const { return problems; }
+  const std::vector<std::string>& Warnings() const { return warnings; }
 
  private:
+  void Line(const char* level, const std::string& what, const std::string& text) {
+    if (options.json) return;
+    console.Report() << "  " << PadRight(level, 8) << " " << what << (what.empty() ? "" : ": ") << text << "\n";
+  }
+  const std::string& path;
+  const ExamineOptions& options;
   Console& console;
-  int problems = 0;
-  int warnings = 0;
+  std::vector<std::string> problems, warnings;
 };
 
 void VerifyCheckRecord(const ScannedBundle& scanned, const EntryView& e, const std::string& what, VerifyReport& report) {
@@ -353,12 +472,12 @@ ProgramSignature VerifyBlock(InputFile& file, const EntryView& e, const std::str
                              VerifyReport& report) {
   const Decoded decoded = DecodeBlock(file, e);
   if (!decoded.ok) {
-    report.Damage(what, decoded.problem);
+    report.Problem(what, decoded.problem);
     return ProgramSignature::NotProgram;
   }
   const std::string damage = CrcProblem(e, bundle::Crc32(decoded.bytes.data(), decoded.bytes.size()));
   if (!damage.empty()) {
-    report.Damage(what, damage);
+    report.Problem(what, damage);
     return ProgramSignature::NotProgram;
   }
   if (decoded.trailingBytes > 0) {
@@ -387,7 +506,7 @@ ProgramSignature VerifyStored(InputFile& file, const EntryView& e, const std::st
     ForEachPiece(file, e, [&](const uint8_t* piece, size_t n) { crc = bundle::Crc32(piece, n, crc); });
     const std::string damage = CrcProblem(e, crc);
     if (!damage.empty()) {
-      report.Damage(what, damage);
+      report.Problem(what, damage);
       return ProgramSignature::NotProgram;
     }
   }
@@ -403,7 +522,7 @@ ProgramSignature VerifyStored(InputFile& file, const EntryView& e, const std::st
 ProgramSignature VerifyEntry(InputFile& file, const EntryView& e, const std::string& what, VerifyReport& report) {
   bool clean = true;
   if (const char* problem = bundle::CheckEntryName(e.name)) {
-    report.Damage(what, std::string("the launcher cannot write this name: ") + problem);
+    report.Problem(what, std::string("the launcher cannot write this name: ") + problem);
     clean = false;
   }
   if (e.shadowedBy >= 0) {
@@ -416,15 +535,43 @@ ProgramSignature VerifyEntry(InputFile& file, const EntryView& e, const std::str
   return e.shadowedBy >= 0 ? ProgramSignature::NotProgram : signature;
 }
 
+// The bundle against the launcher's entry table, and the program as a
+// launcher; only for a bundle read to its start.
+void VerifyLayout(const ScannedBundle& scanned, const FileFacts& facts, const ExamineOptions& options,
+                  VerifyReport& report) {
+  if (options.anyLayout) {
+    report.Note(std::string("layout: ") + ANY_LAYOUT_NOTE);
+    return;
+  }
+  if (scanned.diagnosis.status != bundle::ScanStatus::Ok) return;
+  std::vector<LayoutEntry> entries;  // in bundle order: the scan's reversed
+  for (auto e = scanned.entries.rbegin(); e != scanned.entries.rend(); ++e) {
+    if (!e->checkRecord) entries.push_back({e->name, e->block});
+  }
+  const std::vector<LayoutProblem> problems = LayoutProblems(entries);
+  for (const LayoutProblem& problem : problems) report.Problem("layout", problem.text);
+  if (facts.machine.empty()) {
+    report.Problem("program", "it is " + facts.program + ", not a launcher (a PE GUI program for i386 or amd64)");
+  }
+  if (problems.empty() && !facts.machine.empty()) {
+    report.Ok("layout", "the launcher's entry table, every row as it reads it; the program is " + facts.program);
+  }
+}
+
 // What concerns the file as a whole: the scan's end, the check record, the
 // signature and a certificate table that does not make one.
 void VerifyWholeFile(InputFile& file, const ScannedBundle& scanned, VerifyReport& report) {
   if (scanned.diagnosis.status != bundle::ScanStatus::Ok) {
-    report.Damage("", DiagnosisText(scanned.diagnosis));
+    report.Problem("", DiagnosisText(scanned.diagnosis));
   } else if (!scanned.hasCheckRecord) {
     report.Warning("", "no check record: the launcher cannot tell a damaged copy (pack again to add one)");
   }
-  report.Line(scanned.diagnosis.signature ? "ok" : "-", "", SignatureText(scanned, file.FullSize()));
+  if (scanned.diagnosis.signature) {
+    report.Ok("", SignatureText(scanned, file.FullSize()));
+  } else {
+    report.Warning("", "the launcher is not signed: SmartScreen warns of an unsigned download (sign it after "
+                       "packing)");
+  }
   const bundle::CertificateDirectory directory = bundle::ReadCertificateDirectory(file, file.Size());
   if (!scanned.diagnosis.signature && directory.found && (directory.tableStart != 0 || directory.tableSize != 0)) {
     report.Warning("", "the PE headers name a certificate table at " + std::to_string(directory.tableStart) +
@@ -435,18 +582,19 @@ void VerifyWholeFile(InputFile& file, const ScannedBundle& scanned, VerifyReport
 
 }  // namespace
 
-int RunVerify(const std::string& path, Console& console) {
+int RunVerify(const std::string& path, const ExamineOptions& options, Console& console) {
   // 1. The scan, as the launcher's.
   InputFile file(path);
   const ScannedBundle scanned = Scan(file);
   if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
-    console.err << "bundletool: " << path << ": " << DiagnosisText(scanned.diagnosis) << "\n";
+    console.Problem(path, NoBundleText(file, scanned));
     return 1;
   }
-  console.out << path << ": " << scanned.entries.size() << " entr" << (scanned.entries.size() == 1 ? "y" : "ies") << "\n";
+  const FileFacts facts = FactsOf(file, scanned);
+  if (!options.json) console.Report() << path << ": " << Entries(scanned.entries.size()) << " behind " << facts.program << "\n";
 
   // 2. Every entry, in scan order.
-  VerifyReport report(console);
+  VerifyReport report(path, options, console);
   std::vector<std::string> unsignedPrograms;
   for (size_t i = 0; i < scanned.entries.size(); ++i) {
     const EntryView& e = scanned.entries[i];
@@ -466,12 +614,22 @@ int RunVerify(const std::string& path, Console& console) {
                            ": " + UNSIGNED_PROGRAM_RISK + " (sign them before packing)");
   }
 
-  // 4. The file as a whole, and the verdict.
+  // 4. The layout, the file as a whole, and the verdict.
+  VerifyLayout(scanned, facts, options, report);
   VerifyWholeFile(file, scanned, report);
-  const int problems = report.Problems(), warnings = report.Warnings();
-  console.out << (problems ? "damaged: " : "ok: ") << scanned.entries.size() << " entries, " << problems << " problem"
-              << (problems == 1 ? "" : "s") << ", " << warnings << " warning" << (warnings == 1 ? "" : "s") << "\n";
-  return problems ? 1 : 0;
+  const size_t problems = report.Problems().size(), warnings = report.Warnings().size();
+  if (options.json) {
+    console.out << JsonReport(file, scanned, facts,
+                              std::string("  \"layout\": ") + (options.anyLayout ? "\"any\"" : "\"launcher\"") +
+                                  ",\n  \"ok\": " + (report.Failed() ? "false" : "true") +
+                                  ",\n  \"problems\": " + JsonList(report.Problems()) +
+                                  ",\n  \"warnings\": " + JsonList(report.Warnings()) + ",\n");
+  } else {
+    console.Report() << (report.Failed() ? "failed: " : "ok: ") << Entries(scanned.entries.size()) << ", "
+                     << problems << " problem" << (problems == 1 ? "" : "s") << ", " << warnings << " warning"
+                     << (warnings == 1 ? "" : "s") << (options.strict && warnings ? " (--strict)" : "") << "\n";
+  }
+  return report.Failed() ? 1 : 0;
 }
 
 }  // namespace bundletool

@@ -9,11 +9,18 @@
 
 namespace bundletool {
 
+struct ExamineOptions {
+  bool json = false;       // the report as one JSON object on out
+  bool strict = false;     // verify: a warning fails it too
+  bool anyLayout = false;  // verify: not held against the launcher's entry table
+};
+
 // Prints the entries in scan order (the record stored last first), marking
-// those that a later record of the same name shadows. Returns the exit code:
-// 0, or 1 when the file carries no bundle or a damaged one (the entries read
-// before the damage are still listed).
-int RunList(const std::string& path, Console& console);
+// those that a later record of the same name shadows, and what the program
+// in front of them is. Returns the exit code: 0, or 1 when the file carries
+// no bundle or a damaged one (the entries read before the damage are still
+// listed).
+int RunList(const std::string& path, const ExamineOptions& options, Console& console);
 
 // Writes the named entries (all when names is empty) into folder, decoded,
 // under their stored names converted to UTF-8. A name stored twice yields the
@@ -24,10 +31,15 @@ int RunList(const std::string& path, Console& console);
 int RunExtract(const std::string& path, const std::string& folder, const std::vector<std::string>& names,
                Console& console);
 
-// Walks the bundle and decodes every block. Damage (no bundle, a record that
-// does not fit the file, a stream that ends early, an unusable name) is
-// reported and makes the result 1; what the launcher tolerates (bytes after a
-// stream's end, shadowed names) is warned of and leaves it 0.
-int RunVerify(const std::string& path, Console& console);
+// Walks the bundle and decodes every block, and holds the bundle against the
+// launcher's entry table and the program as a launcher (unless anyLayout).
+// Problems (damage: no bundle, a record that does not fit the file, a stream
+// that ends early, a CRC that does not match, an unusable name; a layout the
+// launcher cannot install) make the result 1; what the launcher tolerates
+// (bytes after a stream's end, shadowed names, no check record) and what a
+// publisher should mend (unsigned programs, an unsigned launcher) are warned
+// of and leave it 0, unless strict. Sound findings are the report on
+// out, problems and warnings go to err.
+int RunVerify(const std::string& path, const ExamineOptions& options, Console& console);
 
 }  // namespace bundletool

@@ -1,5 +1,6 @@
 #include "manifest.h"
 
+#include "platform.h"
 #include "support.h"
 
 namespace bundletool {
@@ -7,6 +8,43 @@ namespace bundletool {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The manifest's bytes as UTF-8: a UTF-8 byte order mark dropped, UTF-16
+// with one converted. Throws ToolError for UTF-16 that does not decode.
+std::string TextOf(const std::vector<uint8_t>& bytes, const std::string& path) {
+  if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    return std::string(bytes.begin() + 3, bytes.end());
+  }
+  const bool little = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+  const bool big = bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF;
+  if (!little && !big) return std::string(bytes.begin(), bytes.end());
+  if (bytes.size() % 2 != 0) throw ToolError(path, "UTF-16 text of an odd number of bytes");
+  std::string text;
+  int line = 1;
+  for (size_t i = 2; i < bytes.size(); i += 2) {
+    const auto unit = [&](size_t at) { return uint32_t(little ? bytes[at] | bytes[at + 1] << 8 : bytes[at] << 8 | bytes[at + 1]); };
+    uint32_t code = unit(i);
+    if (code >= 0xD800 && code <= 0xDBFF && i + 2 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10 | (unit(i + 2) - 0xDC00));
+      i += 2;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      throw ToolError(path, "line " + std::to_string(line) + ": a lone UTF-16 surrogate");
+    }
+    if (code == '\n') ++line;
+    AppendUtf8(text, code);
+  }
+  return text;
+}
+
+// A source as this system writes paths: \ separates folders as / does,
+// where the system does not take it so already.
+std::string HostPath(std::string source) {
+  if (platform::IsSeparator('\\')) return source;
+  for (char& c : source) {
+    if (c == '\\') c = '/';
+  }
+  return source;
+}
 
 }  // namespace
 
@@ -26,13 +64,12 @@ std::vector<PackEntry> ParseManifest(const std::string& text, const std::string&
       throw ToolError(manifestPath, "line " + std::to_string(lineNumber) + ": " + problem);
     };
 
+    if (!IsUtf8(line)) fail("not UTF-8 text (save the manifest as UTF-8 or UTF-16)");
+
     size_t i = 0;
     while (i < line.size() && IsBlank(line[i])) ++i;
-    if (i == line.size()) fail("empty line (every line is an entry or a # comment)");
-    if (line[i] == '#') continue;
-
     std::vector<std::string> fields;
-    while (i < line.size()) {
+    while (i < line.size() && line[i] != '#') {
       std::string field;
       if (line[i] == '"') {
         const size_t close = line.find('"', i + 1);
@@ -49,13 +86,14 @@ std::vector<PackEntry> ParseManifest(const std::string& text, const std::string&
       fields.push_back(field);
       while (i < line.size() && IsBlank(line[i])) ++i;
     }
+    if (fields.empty()) continue;
     if (fields.size() != 3) {
       fail("expected NAME SOURCE compressed|stored, found " + std::to_string(fields.size()) + " field" +
            (fields.size() == 1 ? "" : "s"));
     }
     PackEntry entry;
     entry.name = fields[0];
-    entry.source = JoinPath(base, fields[1]);
+    entry.source = JoinPath(base, HostPath(fields[1]));
     if (fields[2] == "compressed") {
       entry.compressed = true;
     } else if (fields[2] != "stored") {
@@ -71,7 +109,7 @@ std::vector<PackEntry> ParseManifest(const std::string& text, const std::string&
 
 std::vector<PackEntry> ReadManifest(const std::string& path, const std::string& base) {
   const std::vector<uint8_t> bytes = ReadWholeFile(path);
-  return ParseManifest(std::string(bytes.begin(), bytes.end()), path, base.empty() ? FolderOf(path) : base);
+  return ParseManifest(TextOf(bytes, path), path, base.empty() ? FolderOf(path) : base);
 }
 
 PackEntry ParseEntryArgument(const std::string& argument, bool compressed) {

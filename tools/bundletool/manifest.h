@@ -1,15 +1,19 @@
 // The list of entries to pack, from a manifest file or the command line.
 //
-// Manifest: UTF-8 text, one entry a line, entries in bundle order:
+// Manifest: text, one entry a line, entries in bundle order:
 //
-//   # comment (a line whose first non-blank character is #)
-//   NAME  SOURCE  compressed|stored
+//   # comment
+//   NAME  SOURCE  compressed|stored   # a comment may follow an entry
 //
 // Fields are separated by blanks; a field holding blanks is written in
-// double quotes. SOURCE is a host path, taken relative to the base folder
-// (the manifest's own folder unless --base says otherwise). Every line must be
-// an entry or a comment: an empty line, a missing or extra field and an
-// unknown keyword are errors that name the line.
+// double quotes. A # that begins a field (outside quotes) begins a comment
+// that runs to the end of the line. Blank lines are skipped. SOURCE is a
+// path, taken relative to the base folder (the manifest's own folder unless
+// --base says otherwise), with \ or / between folders on every system.
+// The text is UTF-8, with or without a byte order mark, or UTF-16 with one
+// (what Windows editors and PowerShell's > write); lines end in LF or CR LF.
+// A missing or extra field, an unknown keyword and text that is not in one
+// of these encodings are errors that name the line.
 #pragma once
 
 #include <string>

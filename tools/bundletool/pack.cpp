@@ -13,6 +13,7 @@
 #include "bundle/format/crc32.h"
 #include "bundle/format/lzss.h"
 #include "bundle/format/signed_file.h"
+#include "layout.h"
 #include "programs.h"
 
 namespace bundletool {
@@ -67,12 +68,21 @@ StubProgram ProgramOf(InputFile& stub, bool replace) {
   return program;
 }
 
-void CheckTotal(const std::string& output, uint64_t total) {
-  if (total > bundle::MAX_FILE_SIZE) {
-    throw ToolError(output, "the launcher with its bundle would be " + std::to_string(total) +
-                                " bytes; it must stay below 2 GiB (" + std::to_string(uint64_t(bundle::MAX_FILE_SIZE) + 1) +
-                                " bytes)");
+// The launcher reads only files below 2 GiB, signed ones included: the
+// output must leave the reserve free for the certificate table that
+// signing appends after packing.
+void CheckTotal(const PackOptions& options, uint64_t total) {
+  const uint64_t limit = uint64_t(bundle::MAX_FILE_SIZE) + 1;
+  if (total + options.signatureReserve < limit) return;
+  std::string problem = "the launcher with its bundle would be " + std::to_string(total) + " bytes";
+  if (options.signatureReserve == 0 || total >= limit) {
+    problem += "; the launcher reads only files below 2 GiB (" + std::to_string(limit) + " bytes)";
+  } else {
+    problem += ", too large once signed: with " + std::to_string(options.signatureReserve) +
+               " bytes kept for the signature (--signature-reserve) it must stay below 2 GiB (" +
+               std::to_string(limit) + " bytes), the launcher's limit";
   }
+  throw ToolError(options.output, problem);
 }
 
 // Copies length bytes at start through one buffer of at most COPY_CHUNK
@@ -121,38 +131,68 @@ std::string Percent(uint64_t part, uint64_t whole) {
   return s.str();
 }
 
-// 1. Names: convertible, acceptable, and unique unless asked otherwise.
-std::vector<PreparedEntry> PrepareNames(const PackOptions& options) {
+// 1. Names: convertible, acceptable, and unique unless asked otherwise. An
+// entry whose name fails is left out of what follows.
+std::vector<PreparedEntry> PrepareNames(const PackOptions& options, std::vector<ToolError>& errors) {
   std::vector<PreparedEntry> prepared;
   std::map<std::string, const PackEntry*> seen;
   for (const PackEntry& entry : options.entries) {
     PreparedEntry p{&entry, {}, nullptr};
     if (!Utf8ToCp932(entry.name, p.storedName)) {
-      throw EntryError(entry, "entry name \"" + entry.name + "\" cannot be written in code page 932");
+      errors.push_back(EntryError(entry, "entry name \"" + entry.name + "\" cannot be written in code page 932"));
+      continue;
     }
     if (const char* problem = bundle::CheckEntryName(p.storedName)) {
-      throw EntryError(entry, "entry name \"" + entry.name + "\": " + problem);
+      errors.push_back(EntryError(entry, "entry name \"" + entry.name + "\": " + problem));
+      continue;
     }
     auto [it, inserted] = seen.emplace(p.storedName, &entry);
     if (!inserted && !options.allowDuplicates) {
-      throw EntryError(entry, "entry name \"" + entry.name +
-                                  "\" is given twice; the launcher would only ever see the later one "
-                                  "(--allow-duplicates permits it)");
+      errors.push_back(EntryError(entry, "entry name \"" + entry.name +
+                                             "\" is given twice; the launcher would only ever see the later one "
+                                             "(--allow-duplicates permits it)"));
+      continue;
     }
     prepared.push_back(std::move(p));
   }
   if (prepared.size() > size_t(bundle::MAX_ENTRY_COUNT)) {
-    throw ToolError(options.output, "more entries than the launcher's scan reads");
+    errors.push_back(ToolError(options.output, "more entries than the launcher's scan reads"));
   }
   return prepared;
 }
 
-// 2. Sources: every one opens, and the sizes known before encoding fit
-// behind a program of programLength bytes.
-void OpenSources(const PackOptions& options, std::vector<PreparedEntry>& prepared, uint64_t programLength) {
+// 2. The launcher's layout: every row of its entry table, each as the
+// launcher reads it, nothing else; and the stub a bare launcher.
+void CheckLayout(const PackOptions& options, const std::vector<PreparedEntry>& prepared, InputFile* stub,
+                 std::vector<ToolError>& errors) {
+  const size_t before = errors.size();
+  std::vector<LayoutEntry> entries;
+  for (const PreparedEntry& p : prepared) entries.push_back({p.storedName, p.entry->compressed});
+  const std::string whole = options.otherInputs.empty() ? options.output : options.otherInputs.front();
+  for (const LayoutProblem& problem : LayoutProblems(entries)) {
+    errors.push_back(problem.entry < 0 ? ToolError(whole, problem.text)
+                                       : EntryError(*prepared[size_t(problem.entry)].entry, problem.text));
+  }
+  if (stub != nullptr) {
+    const ProgramHeaders headers = ReadProgramHeaders(*stub);
+    if (LauncherMachine(headers).empty()) {
+      errors.push_back(ToolError(stub->Path(), "is " + DescribeProgram(headers) +
+                                                   ", not a bare launcher (a PE GUI program for i386 or amd64)"));
+    }
+  }
+  if (errors.size() > before) {
+    errors.push_back(ToolError(options.output, "not written: this is not the layout the launcher installs "
+                                               "(--any-layout packs it all the same, for tests and tools)"));
+  }
+}
+
+// 3. Sources: every one opens, and the sizes known before encoding fit
+// behind a program of programLength bytes (when the stub was read).
+void OpenSources(const PackOptions& options, std::vector<PreparedEntry>& prepared, const uint64_t* programLength,
+                 std::vector<ToolError>& errors) {
   std::vector<bundle::CheckItem> checks;
   for (const PreparedEntry& p : prepared) checks.push_back({p.storedName, 0});
-  uint64_t lowestTotal = programLength + 4;
+  uint64_t lowestTotal = programLength ? *programLength + 4 : 0;
   if (options.checkRecord) {
     lowestTotal += bundle::RecordSize(bundle::CHECK_RECORD_NAME, bundle::BuildCheckRecord(checks).size());
   }
@@ -160,19 +200,27 @@ void OpenSources(const PackOptions& options, std::vector<PreparedEntry>& prepare
     try {
       p.source = std::make_unique<InputFile>(p.entry->source);
     } catch (const ToolError& e) {
-      if (p.entry->origin.empty()) throw;
-      throw ToolError(e.File(), e.Problem() + " (" + p.entry->origin + " line " + std::to_string(p.entry->line) + ")");
+      errors.push_back(p.entry->origin.empty() ? e
+                                               : ToolError(e.File(), e.Problem() + " (" + p.entry->origin + " line " +
+                                                                         std::to_string(p.entry->line) + ")"));
+      continue;
     }
     const uint64_t stored = p.entry->compressed ? bundle::BLOCK_HEADER_SIZE : p.source->FullSize();
     lowestTotal += bundle::RecordSize(p.storedName, stored);
     if (p.entry->compressed && p.source->FullSize() > bundle::MAX_FILE_SIZE) {
-      throw ToolError(p.entry->source, "is 2 GiB or larger; too large for a compressed block");
+      errors.push_back(ToolError(p.entry->source, "is 2 GiB or larger; too large for a compressed block"));
     }
   }
-  CheckTotal(options.output, lowestTotal);
+  if (programLength != nullptr) {
+    try {
+      CheckTotal(options, lowestTotal);
+    } catch (const ToolError& e) {
+      errors.push_back(e);
+    }
+  }
 }
 
-// 3. With --require-signed-programs: no unsigned program among the sources.
+// 4. With --require-signed-programs: no unsigned program among the sources.
 void RefuseUnsignedPrograms(const PackOptions& options, const std::vector<PreparedEntry>& prepared) {
   std::string named;
   size_t count = 0;
@@ -195,7 +243,7 @@ struct PackedLine {
   uint64_t sourceSize, storedSize;
 };
 
-// 4. One record: a block, decoded again and compared, or the file copied.
+// 5. One record: a block, decoded again and compared, or the file copied.
 // Sets crc to the content's CRC-32.
 PackedLine WriteEntry(const PackOptions& options, PreparedEntry& p, const std::string& label, OutputFile& output,
                       Progress& progress, uint32_t& crc) {
@@ -210,11 +258,11 @@ PackedLine WriteEntry(const PackOptions& options, PreparedEntry& p, const std::s
         [&](size_t done, size_t total) { progress.Show(label, done, total); });
     CheckBlockDecodes(block, data, options.key, p.entry->source);
     storedSize = block.size();
-    CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
+    CheckTotal(options, output.Written() + bundle::RecordSize(p.storedName, storedSize));
     output.Write(block.data(), block.size());
   } else {
     storedSize = sourceSize;
-    CheckTotal(options.output, output.Written() + bundle::RecordSize(p.storedName, storedSize));
+    CheckTotal(options, output.Written() + bundle::RecordSize(p.storedName, storedSize));
     CopyRange(*p.source, 0, sourceSize, output, &progress, label, &crc);
     uint8_t extra;
     if (p.source->ReadAt(uint32_t(std::min<uint64_t>(sourceSize, 0xFFFFFFFFu)), &extra, 1) != 0) {
@@ -226,7 +274,7 @@ PackedLine WriteEntry(const PackOptions& options, PreparedEntry& p, const std::s
   return {p.entry->name, p.entry->compressed, sourceSize, storedSize};
 }
 
-// 5. The check record. Of a name stored twice the launcher reads the later
+// 6. The check record. Of a name stored twice the launcher reads the later
 // record: that one's CRC is the name's.
 void WriteCheckRecord(const PackOptions& options, const std::vector<bundle::CheckItem>& checks, OutputFile& output) {
   std::vector<bundle::CheckItem> named;
@@ -236,53 +284,64 @@ void WriteCheckRecord(const PackOptions& options, const std::vector<bundle::Chec
   }
   std::reverse(named.begin(), named.end());
   const std::vector<uint8_t> record = bundle::BuildCheckRecord(named);
-  CheckTotal(options.output, output.Written() + bundle::RecordSize(bundle::CHECK_RECORD_NAME, record.size()));
+  CheckTotal(options, output.Written() + bundle::RecordSize(bundle::CHECK_RECORD_NAME, record.size()));
   output.Write(record.data(), record.size());
   const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(bundle::CHECK_RECORD_NAME, uint32_t(record.size()));
   output.Write(trailer.data(), trailer.size());
 }
 
-// 6. What was written.
+// 7. What was written.
 void PrintReport(const PackOptions& options, const StubProgram& program, uint64_t total,
                  const std::vector<PackedLine>& report, Console& console) {
+  std::ostream& out = console.Report();
   if (program.clearSignature) {
-    console.out << "dropped the signature of " << options.stub
-                << ": appending a bundle would break it; sign " << options.output << " again\n";
+    out << "dropped the signature of " << options.stub << ": appending a bundle would break it; sign "
+        << options.output << " again\n";
   }
-  console.out << "packed " << report.size() << " entr" << (report.size() == 1 ? "y" : "ies") << " into "
-              << options.output << ": " << total << " bytes, of which the bundle takes " << total - program.length
-              << (options.checkRecord ? ", its check record included" : ", without a check record") << "\n";
+  out << "packed " << report.size() << " entr" << (report.size() == 1 ? "y" : "ies") << " into " << options.output
+      << ": " << total << " bytes, of which the bundle takes " << total - program.length
+      << (options.checkRecord ? ", its check record included" : ", without a check record") << "\n";
+  if (options.anyLayout) out << "layout: " << ANY_LAYOUT_NOTE << "\n";
   size_t nameWidth = 4;
   for (const PackedLine& line : report) nameWidth = std::max(nameWidth, DisplayWidth(line.name));
   for (const PackedLine& line : report) {
-    console.out << "  " << PadRight(line.name, nameWidth) << "  " << PadRight(line.compressed ? "compressed" : "stored", 10)
-                << "  " << PadLeft(std::to_string(line.sourceSize), 10) << " -> "
-                << PadLeft(std::to_string(line.storedSize), 10) << " bytes";
-    if (line.compressed) console.out << "  " << PadLeft(Percent(line.storedSize, line.sourceSize), 6);
-    console.out << "\n";
+    out << "  " << PadRight(line.name, nameWidth) << "  " << PadRight(line.compressed ? "compressed" : "stored", 10)
+        << "  " << PadLeft(std::to_string(line.sourceSize), 10) << " -> " << PadLeft(std::to_string(line.storedSize), 10)
+        << " bytes";
+    if (line.compressed) out << "  " << PadLeft(Percent(line.storedSize, line.sourceSize), 6);
+    out << "\n";
   }
 }
 
 }  // namespace
 
 void RunPack(const PackOptions& options, Console& console) {
-  std::vector<PreparedEntry> prepared = PrepareNames(options);
-
-  // The output is none of the inputs, and the stub's program is found.
+  // The output is none of the inputs.
   std::vector<std::string> inputs = options.otherInputs;
   inputs.push_back(options.stub);
   for (const PackEntry& entry : options.entries) inputs.push_back(entry.source);
   RefuseOverwritingInput(options.output, inputs);
-  InputFile stub(options.stub);
-  const StubProgram program = ProgramOf(stub, options.replace);
 
-  OpenSources(options, prepared, program.length);
+  // Everything that can be checked before writing, every fault reported.
+  std::vector<ToolError> errors;
+  std::vector<PreparedEntry> prepared = PrepareNames(options, errors);
+  std::unique_ptr<InputFile> stub;
+  StubProgram program{0, false, 0};
+  try {
+    stub = std::make_unique<InputFile>(options.stub);
+    program = ProgramOf(*stub, options.replace);
+  } catch (const ToolError& e) {
+    errors.push_back(e);
+  }
+  if (!options.anyLayout) CheckLayout(options, prepared, stub.get(), errors);
+  OpenSources(options, prepared, stub ? &program.length : nullptr, errors);
+  ThrowAll(errors);
   if (options.requireSignedPrograms) RefuseUnsignedPrograms(options, prepared);
 
   // The output, record by record, then the check record.
   OutputFile output(options.output);
   Progress progress(console);
-  CopyRange(stub, 0, program.length, output, nullptr, "", nullptr,
+  CopyRange(*stub, 0, program.length, output, nullptr, "", nullptr,
             program.clearSignature ? program.signatureEntry : UINT64_MAX);
   const std::vector<uint8_t> marker = bundle::StartMarkerBytes();
   output.Write(marker.data(), marker.size());

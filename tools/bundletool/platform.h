@@ -1,8 +1,8 @@
 // What the bundle tool needs of the operating system, one implementation per
 // system (platform_posix.cpp, platform_windows.cpp): files named by UTF-8
-// paths, a temporary file that replaces its target atomically, terminal
-// detection and code page 932 names. Everything above this layer is the same
-// code on every system, so the tool's messages and output bytes are too.
+// paths, outputs that replace their target whole or leave nothing, and
+// terminal detection. Everything above this layer is the same code on every
+// system, so the tool's messages and output bytes are too.
 //
 // Failures return false (or NO_FILE) and leave the reason for LastProblem(),
 // which speaks the C library's words ("No such file or directory") on every
@@ -40,16 +40,25 @@ int64_t Write(FileHandle file, const void* data, size_t count);
 // Closes the file (keeping LastProblem); false when the close reported a failure.
 bool Close(FileHandle file);
 
-// A new file in folder, named after base and seen by no other process:
-// its handle and its path in temporary, or NO_FILE. Until Replace or
-// RemoveFile, an interrupt (Ctrl+C, a termination signal) removes it.
-FileHandle CreateTemporary(const std::string& folder, const std::string& base, std::string& temporary);
-// Flushes the file to the disk and gives it the permission bits mode where
-// the system has them. The handle stays open.
-bool Finish(FileHandle file, unsigned mode);
-// Renames the closed file temporary over target, in one step.
-bool Replace(const std::string& temporary, const std::string& target);
-bool RemoveFile(const std::string& path);
+// An output being written for the file base in folder: a new file that no
+// other process sees under that name, and that goes when the run ends
+// without PlaceOutput, however it ends (a failure, Ctrl+C, a kill). On
+// Windows a hidden-named file marked for deletion through its handle (a run
+// ended between its unmarking and the move in place leaves it to the next
+// run); elsewhere an unnamed file where the file system allows one, else a
+// hidden file locked while the run lasts. Hidden files are named
+// ".BASE.bundletool-XXXXXX"; those of earlier runs for the same output that
+// no running tool holds are removed first. Returns the handle, with the
+// hidden name in temporary (empty for an unnamed file), or NO_FILE.
+FileHandle CreateOutput(const std::string& folder, const std::string& base, std::string& temporary);
+// Flushes the output to the disk and gives it the permission bits mode where
+// the system has them.
+bool FinishOutput(FileHandle file, unsigned mode);
+// Puts the output in place as base in folder, replacing a file there in one
+// step, and closes it; on a failure the output is discarded.
+bool PlaceOutput(FileHandle file, std::string& temporary, const std::string& folder, const std::string& base);
+// Closes the output and removes it.
+void DiscardOutput(FileHandle file, std::string& temporary);
 
 // Creates a folder; true also when it exists already.
 bool MakeFolder(const std::string& path);
@@ -68,10 +77,5 @@ void PrepareStandardStreams();
 
 // Whether standard error is a terminal, where a progress line may be drawn.
 bool StandardErrorIsTerminal();
-
-// Conversions of names between UTF-8 and code page 932; false when the text
-// has no exact form in the other (no best-fit replacements).
-bool Utf8ToCp932(const std::string& utf8, std::string& cp932);
-bool Cp932ToUtf8(const std::string& cp932, std::string& utf8);
 
 }  // namespace bundletool::platform

@@ -1,13 +1,17 @@
-// The platform layer on POSIX systems: file descriptors, mkstemp, rename and
-// iconv.
+// The platform layer on POSIX systems: file descriptors; outputs written as
+// unnamed files (O_TMPFILE) linked in at the end, or as hidden files locked
+// with flock; rename.
+#include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "platform.h"
@@ -24,8 +28,9 @@ T Failed(T result) {
   return result;
 }
 
-// The temporary file being written, removed by the signal handler so that an
-// interrupted run leaves nothing behind. Only one output is open at a time.
+// The hidden output file of this run, removed by the signal handler so that
+// an interrupted run leaves nothing behind even before the next run clears
+// it. Only one output is open at a time.
 char pendingTemporary[4096];
 
 extern "C" void RemovePendingOnSignal(int signal) {
@@ -45,25 +50,42 @@ void SetPending(const std::string& path) {
   pendingTemporary[n] = '\0';
 }
 
-void ClearPending(const std::string& path) {
-  if (path == pendingTemporary) pendingTemporary[0] = '\0';
+void ClearPending() { pendingTemporary[0] = '\0'; }
+
+std::string HiddenPrefix(const std::string& base) { return "." + base + ".bundletool-"; }
+
+// Removes the hidden outputs for base that no running tool holds: each run
+// holds its own locked until it ends, so a lock taken here means its run is
+// over.
+void RemoveStaleOutputs(const std::string& folder, const std::string& base) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const std::string prefix = HiddenPrefix(base);
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
+    ::close(fd);
+  }
+  ::closedir(dir);
 }
 
-bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
-  iconv_t cd = ::iconv_open(to, from);
-  if (cd == iconv_t(-1)) return false;
-  std::string result(in.size() * 4 + 4, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t srcLeft = in.size();
-  char* dst = &result[0];
-  size_t dstLeft = result.size();
-  const size_t r = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  const bool ok = r != size_t(-1) && srcLeft == 0 && ::iconv(cd, nullptr, nullptr, &dst, &dstLeft) != size_t(-1);
-  ::iconv_close(cd);
-  if (!ok) return false;
-  result.resize(result.size() - dstLeft);
-  out = result;
-  return true;
+// A hidden name for base in folder that is not taken yet, made by make (which
+// creates it, or fails with EEXIST when it is taken).
+template <typename Make>
+bool MakeHiddenName(const std::string& folder, const std::string& base, std::string& name, Make make) {
+  static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::mt19937 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string suffix(6, ' ');
+    for (char& c : suffix) c = LETTERS[random() % (sizeof LETTERS - 1)];
+    name = folder + "/" + HiddenPrefix(base) + suffix;
+    if (make(name)) return true;
+    if (errno != EEXIST) return Failed(false);
+  }
+  return Failed(false);
 }
 
 }  // namespace
@@ -104,31 +126,63 @@ int64_t Write(FileHandle file, const void* data, size_t count) {
 
 bool Close(FileHandle file) { return ::close(int(file)) == 0 || Failed(false); }
 
-FileHandle CreateTemporary(const std::string& folder, const std::string& base, std::string& temporary) {
-  const std::string pattern = folder + "/." + base + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) return Failed(NO_FILE);
-  temporary = name.data();
-  SetPending(temporary);
-  return fd;
+FileHandle CreateOutput(const std::string& folder, const std::string& base, std::string& temporary) {
+  RemoveStaleOutputs(folder, base);
+  temporary.clear();
+  int fd = -1;
+#ifdef O_TMPFILE
+  fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#endif
+  if (fd < 0) {
+    // No unnamed files here: a hidden one, locked, and removed on a signal.
+    const bool made = MakeHiddenName(folder, base, temporary, [&](const std::string& name) {
+      fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+      return fd >= 0;
+    });
+    if (!made) return NO_FILE;
+    SetPending(temporary);
+  }
+  // Held until the process ends: the lock tells a later run that this
+  // output is still being written.
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  return FileHandle(fd);
 }
 
-bool Finish(FileHandle file, unsigned mode) {
+bool FinishOutput(FileHandle file, unsigned mode) {
   return (::fchmod(int(file), mode_t(mode)) == 0 && ::fsync(int(file)) == 0) || Failed(false);
 }
 
-bool Replace(const std::string& temporary, const std::string& target) {
-  if (::rename(temporary.c_str(), target.c_str()) != 0) return Failed(false);
-  ClearPending(temporary);
-  return true;
+bool PlaceOutput(FileHandle file, std::string& temporary, const std::string& folder, const std::string& base) {
+  if (temporary.empty()) {
+    // An unnamed file gets a hidden name first: link() cannot replace a file.
+    const std::string self = "/proc/self/fd/" + std::to_string(int(file));
+    const bool linked = MakeHiddenName(folder, base, temporary, [&](const std::string& name) {
+      return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    });
+    if (!linked) {
+      temporary.clear();
+      DiscardOutput(file, temporary);
+      return false;
+    }
+    SetPending(temporary);
+  }
+  if (::rename(temporary.c_str(), (folder + "/" + base).c_str()) != 0) {
+    Failed(false);
+    DiscardOutput(file, temporary);
+    return false;
+  }
+  temporary.clear();
+  ClearPending();
+  return Close(file);
 }
 
-bool RemoveFile(const std::string& path) {
-  const bool removed = ::unlink(path.c_str()) == 0 || Failed(false);
-  ClearPending(path);
-  return removed;
+void DiscardOutput(FileHandle file, std::string& temporary) {
+  const int error = lastError;
+  ::close(int(file));
+  if (!temporary.empty()) ::unlink(temporary.c_str());
+  temporary.clear();
+  ClearPending();
+  lastError = error;
 }
 
 bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST || Failed(false); }
@@ -148,8 +202,5 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) { return std::v
 void PrepareStandardStreams() {}
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
-
-bool Utf8ToCp932(const std::string& utf8, std::string& cp932) { return Convert("CP932", "UTF-8", utf8, cp932); }
-bool Cp932ToUtf8(const std::string& cp932, std::string& utf8) { return Convert("UTF-8", "CP932", cp932, utf8); }
 
 }  // namespace bundletool::platform

@@ -1,6 +1,10 @@
 // The platform layer on Windows: wide-character file calls on UTF-8 paths,
-// MoveFileExW for the atomic replace, the console for terminal detection and
-// code page 932 through MultiByteToWideChar/WideCharToMultiByte.
+// outputs marked for deletion through their handle until they are complete,
+// MoveFileExW to put them in place, the console for terminal detection.
+// The tool needs Windows Vista or later (SetFileInformationByHandle); the
+// launcher's own older target does not apply to it.
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -10,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform.h"
 
@@ -27,61 +32,53 @@ T Failed(T result) {
 
 HANDLE HandleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-// Text in code page from the wide form; false when a character has no
-// exact form there.
-bool FromWide(UINT codePage, const std::wstring& wide, std::string& text) {
-  if (wide.empty()) {
-    text.clear();
-    return true;
-  }
-  BOOL usedDefault = FALSE;
-  // UTF-8 holds every character (a lone surrogate becomes U+FFFD); other code
-  // pages refuse what they lack rather than put a look-alike in its place.
-  const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  BOOL* defaultUsed = codePage == CP_UTF8 ? nullptr : &usedDefault;
-  const int n = WideCharToMultiByte(codePage, flags, wide.data(), int(wide.size()), nullptr, 0, nullptr, defaultUsed);
-  if (n <= 0 || usedDefault) return false;
-  text.assign(size_t(n), '\0');
-  WideCharToMultiByte(codePage, flags, wide.data(), int(wide.size()), &text[0], n, nullptr, defaultUsed);
-  return !usedDefault;
+// The UTF-8 form of wide text (a lone surrogate becomes U+FFFD).
+std::string FromWide(const std::wstring& wide) {
+  if (wide.empty()) return "";
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string text(size_t(n > 0 ? n : 0), '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &text[0], n, nullptr, nullptr);
+  return text;
 }
 
-bool ToWide(UINT codePage, const std::string& text, std::wstring& wide) {
+// The wide form of UTF-8 text; false when it is not UTF-8.
+bool ToWide(const std::string& text, std::wstring& wide) {
   wide.clear();
   if (text.empty()) return true;
-  const int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
   if (n <= 0) return false;
   wide.assign(size_t(n), L'\0');
-  MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), &wide[0], n);
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), &wide[0], n);
   return true;
 }
 
 // The path for the wide calls; a path that is not UTF-8 names no file.
 std::wstring WidePath(const std::string& path) {
   std::wstring wide;
-  if (!ToWide(CP_UTF8, path, wide)) wide = L"?";
+  if (!ToWide(path, wide)) wide = L"?";
   return wide;
 }
 
-// The temporary file being written, removed by the console's interrupt
-// handler so that an interrupted run leaves nothing behind.
-wchar_t pendingTemporary[32768];
+std::wstring HiddenPrefix(const std::string& base) { return WidePath("." + base + ".bundletool-"); }
 
-BOOL WINAPI RemovePendingOnInterrupt(DWORD) {
-  if (pendingTemporary[0] != L'\0') DeleteFileW(pendingTemporary);
-  return FALSE;  // and the default handling ends the process
+// Removes the hidden outputs for base of earlier runs. A running tool holds
+// its own open without sharing, so deleting it fails; one left by a run that
+// could not mark it for deletion goes.
+void RemoveStaleOutputs(const std::string& folder, const std::string& base) {
+  const std::wstring folderPrefix = WidePath(folder) + L"\\";
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((folderPrefix + HiddenPrefix(base) + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((folderPrefix + found.cFileName).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
 }
 
-void SetPending(const std::wstring& path) {
-  static bool handlerInstalled = false;
-  if (!handlerInstalled) handlerInstalled = SetConsoleCtrlHandler(RemovePendingOnInterrupt, TRUE) != 0;
-  const size_t n = path.size() < sizeof pendingTemporary / sizeof pendingTemporary[0] - 1 ? path.size() : 0;
-  std::memcpy(pendingTemporary, path.data(), n * sizeof(wchar_t));
-  pendingTemporary[n] = L'\0';
-}
-
-void ClearPending(const std::wstring& path) {
-  if (path == pendingTemporary) pendingTemporary[0] = L'\0';
+bool MarkForDeletion(HANDLE file, bool deleteIt) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = deleteIt ? TRUE : FALSE;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 }  // namespace
@@ -168,21 +165,24 @@ int64_t Write(FileHandle file, const void* data, size_t count) {
 
 bool Close(FileHandle file) { return CloseHandle(HandleOf(file)) || Failed(false); }
 
-FileHandle CreateTemporary(const std::string& folder, const std::string& base, std::string& temporary) {
+FileHandle CreateOutput(const std::string& folder, const std::string& base, std::string& temporary) {
+  RemoveStaleOutputs(folder, base);
   // CREATE_NEW fails on a name taken, so a name is never shared; the
   // counter and the process id make a clash unlikely to begin with.
   static unsigned counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%05X%02X", unsigned(GetCurrentProcessId() & 0xFFFFF),
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%04X%02X", unsigned(GetCurrentProcessId() & 0xFFFF),
                   unsigned((counter++ + GetTickCount()) & 0xFF));
-    const std::string name = folder + "/." + base + suffix;
-    const std::wstring wide = WidePath(name);
-    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    const std::string name = folder + "/." + base + ".bundletool-" + suffix;
+    const HANDLE file = CreateFileW(WidePath(name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
+      // From here the file goes when its handle closes, whatever ends the
+      // process (Ctrl+C, a kill): only PlaceOutput unmarks it. Where the
+      // file system cannot mark it, the next run removes it.
+      MarkForDeletion(file, true);
       temporary = name;
-      SetPending(wide);
       return reinterpret_cast<FileHandle>(file);
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
@@ -190,22 +190,35 @@ FileHandle CreateTemporary(const std::string& folder, const std::string& base, s
   return Failed(NO_FILE);
 }
 
-bool Finish(FileHandle file, unsigned) { return FlushFileBuffers(HandleOf(file)) || Failed(false); }
+bool FinishOutput(FileHandle file, unsigned) { return FlushFileBuffers(HandleOf(file)) || Failed(false); }
 
-bool Replace(const std::string& temporary, const std::string& target) {
+bool PlaceOutput(FileHandle file, std::string& temporary, const std::string& folder, const std::string& base) {
+  // Closed, then moved by name: a rename through the handle takes a path
+  // that Windows and Wine read differently. A run ended between the two
+  // leaves the hidden file to the next run's clean-up.
   const std::wstring from = WidePath(temporary);
-  if (!MoveFileExW(from.c_str(), WidePath(target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return Failed(false);
+  temporary.clear();
+  bool placed = MarkForDeletion(HandleOf(file), false) || Failed(false);
+  placed = (CloseHandle(HandleOf(file)) || Failed(false)) && placed;
+  placed = placed && (MoveFileExW(from.c_str(), WidePath(folder + "/" + base).c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+                      Failed(false));
+  if (!placed) {
+    const DWORD error = lastError;
+    DeleteFileW(from.c_str());
+    lastError = error;
   }
-  ClearPending(from);
-  return true;
+  return placed;
 }
 
-bool RemoveFile(const std::string& path) {
-  const std::wstring wide = WidePath(path);
-  const bool removed = DeleteFileW(wide.c_str()) || Failed(false);
-  ClearPending(wide);
-  return removed;
+void DiscardOutput(FileHandle file, std::string& temporary) {
+  const DWORD error = lastError;
+  MarkForDeletion(HandleOf(file), true);
+  CloseHandle(HandleOf(file));
+  // Where the mark could not be set, by name.
+  if (!temporary.empty()) DeleteFileW(WidePath(temporary).c_str());
+  temporary.clear();
+  lastError = error;
 }
 
 bool MakeFolder(const std::string& path) {
@@ -243,9 +256,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> arguments;
   for (int i = 0; i < count; ++i) {
-    std::string utf8;
-    FromWide(CP_UTF8, wide[i], utf8);
-    arguments.push_back(utf8);
+    arguments.push_back(FromWide(wide[i]));
   }
   LocalFree(wide);
   return arguments;
@@ -271,16 +282,6 @@ void PrepareStandardStreams() {
 bool StandardErrorIsTerminal() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-}
-
-bool Utf8ToCp932(const std::string& utf8, std::string& cp932) {
-  std::wstring wide;
-  return ToWide(CP_UTF8, utf8, wide) && FromWide(932, wide, cp932);
-}
-
-bool Cp932ToUtf8(const std::string& cp932, std::string& utf8) {
-  std::wstring wide;
-  return ToWide(932, cp932, wide) && FromWide(CP_UTF8, wide, utf8);
 }
 
 }  // namespace bundletool::platform

@@ -1,6 +1,8 @@
 #include "programs.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "bundle/format/bundle_scan.h"
@@ -28,6 +30,70 @@ ProgramSignature SignatureOfRange(InputFile& file, uint64_t start, uint64_t size
   std::vector<uint8_t> head(size_t(std::min<uint64_t>(size, PROGRAM_HEAD_SIZE)));
   file.ReadExactly(start, head.data(), head.size());
   return SignatureOfHead(head.data(), head.size(), size);
+}
+
+namespace {
+
+constexpr uint16_t MACHINE_I386 = 0x14C;
+constexpr uint16_t MACHINE_AMD64 = 0x8664;
+constexpr uint16_t PE32_MAGIC = 0x10B;
+constexpr uint16_t PE32_PLUS_MAGIC = 0x20B;
+constexpr uint16_t SUBSYSTEM_GUI = 2;
+constexpr uint16_t SUBSYSTEM_CONSOLE = 3;
+constexpr uint16_t CHARACTERISTICS_DLL = 0x2000;
+
+uint16_t Le16(const uint8_t* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
+
+}  // namespace
+
+ProgramHeaders ReadProgramHeaders(InputFile& file) {
+  ProgramHeaders h;
+  std::vector<uint8_t> head(size_t(std::min<uint64_t>(file.FullSize(), PROGRAM_HEAD_SIZE)));
+  file.ReadExactly(0, head.data(), head.size());
+  const uint64_t size = head.size();
+  if (size < 0x40 || head[0] != 'M' || head[1] != 'Z') return h;
+  const uint64_t nt = bundle::LoadLe32(&head[0x3C]);
+  if (nt + 24 > size || std::memcmp(&head[size_t(nt)], "PE\0\0", 4) != 0) return h;
+  h.pe = true;
+  const uint8_t* fileHeader = &head[size_t(nt) + 4];
+  h.machine = Le16(fileHeader);
+  const uint16_t sections = Le16(fileHeader + 2);
+  const uint16_t optionalSize = Le16(fileHeader + 16);
+  h.characteristics = Le16(fileHeader + 18);
+  const uint64_t optional = nt + 24;
+  const uint64_t table = optional + optionalSize;
+  if (optionalSize < 70 || table + uint64_t(sections) * 40 > size) return h;
+  h.magic = Le16(&head[size_t(optional)]);
+  h.subsystem = Le16(&head[size_t(optional) + 68]);
+  h.imageEnd = bundle::LoadLe32(&head[size_t(optional) + 60]);  // SizeOfHeaders
+  for (uint16_t i = 0; i < sections; ++i) {
+    const uint8_t* section = &head[size_t(table) + 40 * i];
+    const uint32_t rawSize = bundle::LoadLe32(section + 16), rawStart = bundle::LoadLe32(section + 20);
+    if (rawSize != 0) h.imageEnd = std::max<uint64_t>(h.imageEnd, uint64_t(rawStart) + rawSize);
+  }
+  h.complete = true;
+  return h;
+}
+
+std::string LauncherMachine(const ProgramHeaders& h) {
+  if (!h.complete || h.subsystem != SUBSYSTEM_GUI || (h.characteristics & CHARACTERISTICS_DLL)) return "";
+  if (h.machine == MACHINE_I386 && h.magic == PE32_MAGIC) return "i386";
+  if (h.machine == MACHINE_AMD64 && h.magic == PE32_PLUS_MAGIC) return "amd64";
+  return "";
+}
+
+std::string DescribeProgram(const ProgramHeaders& h) {
+  if (!h.pe) return "not a program (no PE headers)";
+  if (!h.complete) return "a program whose headers do not fit in its first " + std::to_string(PROGRAM_HEAD_SIZE) + " bytes";
+  const std::string format = h.magic == PE32_MAGIC ? "PE32" : h.magic == PE32_PLUS_MAGIC ? "PE32+" : "PE";
+  const std::string kind = (h.characteristics & CHARACTERISTICS_DLL) ? "DLL"
+                           : h.subsystem == SUBSYSTEM_GUI           ? "GUI program"
+                           : h.subsystem == SUBSYSTEM_CONSOLE       ? "console program"
+                                                                    : "program of subsystem " + std::to_string(h.subsystem);
+  char machine[16];
+  std::snprintf(machine, sizeof machine, "machine 0x%04X", h.machine);
+  const std::string target = h.machine == MACHINE_I386 ? "i386" : h.machine == MACHINE_AMD64 ? "amd64" : machine;
+  return "a " + format + " " + kind + " for " + target;
 }
 
 const char* SignatureWord(ProgramSignature signature) {

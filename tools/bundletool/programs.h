@@ -32,6 +32,28 @@ ProgramSignature SignatureOfHead(const uint8_t* head, size_t headLength, uint64_
 // The same for size bytes of file at start (a source, or a stored entry).
 ProgramSignature SignatureOfRange(InputFile& file, uint64_t start, uint64_t size);
 
+// What a program's headers say it is, as far as they lie in its first
+// PROGRAM_HEAD_SIZE bytes.
+struct ProgramHeaders {
+  bool pe = false;               // "MZ", e_lfanew and "PE\0\0" lie in the file
+  bool complete = false;         // the file and optional headers and the section table too
+  uint16_t machine = 0;          // 0x14C i386, 0x8664 amd64
+  uint16_t characteristics = 0;  // 0x2000: a DLL
+  uint16_t magic = 0;            // 0x10B PE32, 0x20B PE32+
+  uint16_t subsystem = 0;        // 2 GUI, 3 console
+  uint64_t imageEnd = 0;         // where the headers and the last section's data end
+};
+ProgramHeaders ReadProgramHeaders(InputFile& file);
+
+// "i386" or "amd64" for a GUI program (not a DLL) of that machine, whose
+// optional header has the machine's format: what a launcher is. Empty
+// otherwise.
+std::string LauncherMachine(const ProgramHeaders& headers);
+// What the headers make of the file, for a report: "a PE32 GUI program for
+// i386", "a PE32+ console program for amd64", "not a program (no MZ
+// header)"...
+std::string DescribeProgram(const ProgramHeaders& headers);
+
 // "signed", "unsigned" or "-", for list's column.
 const char* SignatureWord(ProgramSignature signature);
 

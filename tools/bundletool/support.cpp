@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform.h"
@@ -59,28 +60,38 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+// ---- Failures and the console
+
+void ThrowAll(const std::vector<ToolError>& errors) {
+  if (errors.size() == 1) throw errors.front();
+  if (!errors.empty()) throw ToolErrors(errors);
+}
+
+void Console::Problem(const std::string& file, const std::string& text) const {
+  err << "bundletool: " << file << ": " << text << "\n";
+}
+
+void Console::Warning(const std::string& file, const std::string& text) const {
+  if (!quiet) err << "bundletool: " << file << ": warning: " << text << "\n";
+}
+
+std::ostream& Console::Report() const {
+  static std::ostream nowhere(nullptr);
+  return quiet ? nowhere : out;
+}
+
 // ---- OutputFile
 
-OutputFile::OutputFile(const std::string& path) : path(path) {
-  const std::string base = LastPartOf(path);
+OutputFile::OutputFile(const std::string& path) : path(path), folder(FolderOf(path)), base(LastPartOf(path)) {
   if (base.empty()) throw ToolError(path, "names a folder, not a file");
-  file = platform::CreateTemporary(FolderOf(path), base, temporary);
+  file = platform::CreateOutput(folder, base, temporary);
   if (file == platform::NO_FILE) {
     throw ToolError(path, "cannot create a file in its folder: " + platform::LastProblem());
   }
 }
 
-OutputFile::~OutputFile() { Discard(); }
-
-void OutputFile::Discard() {
-  if (file != platform::NO_FILE) {
-    platform::Close(file);
-    file = platform::NO_FILE;
-  }
-  if (!temporary.empty()) {
-    platform::RemoveFile(temporary);
-    temporary.clear();
-  }
+OutputFile::~OutputFile() {
+  if (file != platform::NO_FILE) platform::DiscardOutput(file, temporary);
 }
 
 void OutputFile::Write(const void* data, size_t size) {
@@ -95,12 +106,14 @@ void OutputFile::Write(const void* data, size_t size) {
 }
 
 void OutputFile::Commit(unsigned mode) {
-  if (!platform::Finish(file, mode)) throw ToolError(path, "cannot finish the file: " + platform::LastProblem());
-  const bool closed = platform::Close(file);
+  if (!platform::FinishOutput(file, mode)) {
+    throw ToolError(path, "cannot finish the file: " + platform::LastProblem());
+  }
+  const platform::FileHandle placed = file;
   file = platform::NO_FILE;
-  if (!closed) throw ToolError(path, "cannot finish the file: " + platform::LastProblem());
-  if (!platform::Replace(temporary, path)) throw ToolError(path, "cannot replace it: " + platform::LastProblem());
-  temporary.clear();
+  if (!platform::PlaceOutput(placed, temporary, folder, base)) {
+    throw ToolError(path, "cannot replace it: " + platform::LastProblem());
+  }
 }
 
 void RefuseOverwritingInput(const std::string& output, const std::vector<std::string>& inputs) {
@@ -138,9 +151,6 @@ void MakeFolder(const std::string& folder) {
 unsigned PermissionsOf(const std::string& path) { return platform::PermissionsOf(path); }
 
 // ---- Names
-
-bool Utf8ToCp932(const std::string& utf8, std::string& cp932) { return platform::Utf8ToCp932(utf8, cp932); }
-bool Cp932ToUtf8(const std::string& cp932, std::string& utf8) { return platform::Cp932ToUtf8(cp932, utf8); }
 
 std::string DisplayName(const std::string& cp932) {
   std::string utf8;
@@ -189,18 +199,20 @@ std::string PadLeft(const std::string& text, size_t width) {
 // ---- Progress
 
 void Progress::Show(const std::string& label, uint64_t done, uint64_t total) {
-  if (!console.progress) return;
+  if (!console.progress || console.quiet) return;
   const int percent = total == 0 ? 100 : int(done * 100 / total);
   if (percent == lastPercent && label == lastLabel) return;
   lastPercent = percent;
   lastLabel = label;
-  console.err << "\r" << label << " " << percent << "%\x1b[K" << std::flush;
-  drawn = true;
+  const std::string line = label + " " + std::to_string(percent) + "%";
+  const size_t width = DisplayWidth(line);
+  console.err << "\r" << line << std::string(drawnWidth > width ? drawnWidth - width : 0, ' ') << std::flush;
+  drawnWidth = std::max(drawnWidth, width);
 }
 
 void Progress::Finish() {
-  if (drawn) console.err << "\r\x1b[K" << std::flush;
-  drawn = false;
+  if (drawnWidth > 0) console.err << "\r" << std::string(drawnWidth, ' ') << "\r" << std::flush;
+  drawnWidth = 0;
   lastPercent = -1;
   lastLabel.clear();
 }

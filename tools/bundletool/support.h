@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bundle/format/bundle_scan.h"
+#include "cp932.h"
 
 namespace bundletool {
 
@@ -27,12 +28,35 @@ class ToolError : public std::runtime_error {
   std::string problem;
 };
 
-// Where a command writes: its report, its warnings and errors, and whether a
-// progress line may be drawn (only when err is a terminal).
+// Several failures found in one run, each reported as a ToolError is.
+class ToolErrors : public std::runtime_error {
+ public:
+  explicit ToolErrors(std::vector<ToolError> errors)
+      : std::runtime_error(errors.empty() ? "" : errors.front().what()), errors(std::move(errors)) {}
+  const std::vector<ToolError>& Errors() const { return errors; }
+
+ private:
+  std::vector<ToolError> errors;
+};
+
+// Throws errors: as the one ToolError, or as ToolErrors; nothing when empty.
+void ThrowAll(const std::vector<ToolError>& errors);
+
+// Where a command writes: its report on out; its problems and warnings on
+// err; a progress line on err only when it is a terminal. Quiet leaves only
+// the problems: no report, no warning, no progress.
 struct Console {
   std::ostream& out;
   std::ostream& err;
   bool progress = false;
+  bool quiet = false;
+
+  // "bundletool: FILE: TEXT", always.
+  void Problem(const std::string& file, const std::string& text) const;
+  // "bundletool: FILE: warning: TEXT", unless quiet.
+  void Warning(const std::string& file, const std::string& text) const;
+  // The report's stream, or a stream that drops everything when quiet.
+  std::ostream& Report() const;
 };
 
 // A file opened for reading, and a ByteSource for the bundle scan.
@@ -61,10 +85,10 @@ class InputFile : public bundle::ByteSource {
 // Reads a whole file; throws ToolError.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 
-// An output that replaces path only when complete: the bytes go to a
-// temporary file in the same folder, which Commit renames over path. Without
-// Commit (a failure, an exception, an interrupt) the temporary file is removed
-// and path stays as it was.
+// An output that replaces path only when complete: the bytes go to a file
+// no other process sees under path's name (platform::CreateOutput), which
+// Commit puts in place. Without Commit (a failure, an exception, an
+// interrupt, a kill) it goes and path stays as it was.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path);  // throws ToolError
@@ -75,12 +99,12 @@ class OutputFile {
   void Write(const void* data, size_t size);  // throws ToolError naming path
   uint64_t Written() const { return written; }
   // Flushes, gives the file the permission bits mode (where the system has
-  // them) and renames it over path.
+  // them) and puts it in place as path.
   void Commit(unsigned mode = 0644);
 
  private:
-  void Discard();
   std::string path;
+  std::string folder, base;
   std::string temporary;
   intptr_t file;  // platform::FileHandle
   uint64_t written = 0;
@@ -89,11 +113,6 @@ class OutputFile {
 // Throws ToolError when output names the same file as one of inputs (also
 // through another path or a link), so that no input is ever overwritten.
 void RefuseOverwritingInput(const std::string& output, const std::vector<std::string>& inputs);
-
-// Conversions of names between UTF-8 (the host's text) and code page 932 (the
-// bundle's). False when the text cannot be converted.
-bool Utf8ToCp932(const std::string& utf8, std::string& cp932);
-bool Cp932ToUtf8(const std::string& cp932, std::string& utf8);
 
 // Paths as the host writes them: the folder a path lies in ("." for a bare
 // name), its last part, and a path continued from a folder (a rooted path
@@ -116,7 +135,9 @@ size_t DisplayWidth(const std::string& utf8);
 std::string PadRight(const std::string& text, size_t width);
 std::string PadLeft(const std::string& text, size_t width);
 
-// One progress line, redrawn in place on a terminal; silent otherwise.
+// One progress line, redrawn in place on a terminal; silent otherwise. It
+// is drawn with carriage returns and blanks alone, no escape sequences, so
+// that every console shows it as it is meant.
 class Progress {
  public:
   explicit Progress(Console& console) : console(console) {}
@@ -126,7 +147,7 @@ class Progress {
 
  private:
   Console& console;
-  bool drawn = false;
+  size_t drawnWidth = 0;
   int lastPercent = -1;
   std::string lastLabel;
 };
