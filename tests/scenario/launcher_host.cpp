@@ -31,6 +31,11 @@
 //              a hold refuses (DeleteFileW, or the folder's removal through
 //              SetFileInformationByHandle) is reported and sets the event
 //              NAME, on which a holder lets go (child mode hold-files)
+//   probe=NAME nothing fails: at the first deletion (in a run that leaves
+//              nothing behind from before, the removal's first) the event
+//              NAME_begun is set, and the deletion waits until the test has
+//              probed the installer mutex from its own process and set
+//              NAME_probed
 // Every message box the flow shows (MessageBoxW) is answered at once.
 //
 // REPORT lines, in order:
@@ -38,6 +43,8 @@
 //                                           each ShellExecuteExA the flow makes
 //   removal refused delete-file|remove-folder ERROR
 //                                           (watch) the first deletion a hold refused
+//                                           (watch) the first deletion a hold refused
+//   removal began                           (probe) the first deletion, once probed
 //   installer-ended-before-mutex 0|1        (elevation) whether the process the
 //                                           shell started had ended when the
 //                                           flow asked for the installer mutex
@@ -73,6 +80,7 @@ using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
 
 std::string fault;
 HANDLE letGo = nullptr;  // watch: set at the first refused deletion
+HANDLE probeBegun = nullptr, probeDone = nullptr;  // probe: the events NAME_begun, NAME_probed
 SetInformationFunction realSetInformation = nullptr;
 const ImportHook* deleteFileHook = nullptr;
 const ImportHook* createProcessHook = nullptr;
@@ -159,6 +167,13 @@ void NoteRefusal(const char* call, DWORD error) {
 }
 
 BOOL WINAPI WatchingDeleteFileW(LPCWSTR path) {
+  if (probeBegun != nullptr) {
+    SetEvent(probeBegun);
+    WaitForSingleObject(probeDone, 60000);
+    Note("removal began");
+    CloseHandle(probeBegun);
+    probeBegun = nullptr;
+  }
   const BOOL deleted = deleteFileHook->Original<decltype(&DeleteFileW)>()(path);
   const DWORD error = GetLastError();
   if (!deleted) NoteRefusal("delete-file", error);
@@ -226,6 +241,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     letGo = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, fault.c_str() + 6);
     if (letGo == nullptr) return 5;
   }
+  if (fault.rfind("probe=", 0) == 0) {
+    const std::string name = fault.substr(6);
+    probeBegun = OpenEventA(EVENT_MODIFY_STATE, FALSE, (name + "_begun").c_str());
+    probeDone = OpenEventA(SYNCHRONIZE, FALSE, (name + "_probed").c_str());
+    if (probeBegun == nullptr || probeDone == nullptr) return 5;
+  }
   SetEnvironmentVariableA("TMP", __argv[1]);
   SetEnvironmentVariableA("TEMP", __argv[1]);
   SetEnvironmentVariableA("ZEPHRA_STANDIN_CONTROL", __argv[4]);
@@ -256,6 +277,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   Note("exit %d", result);
   if (installerProcess != nullptr) CloseHandle(installerProcess);
   if (letGo != nullptr) CloseHandle(letGo);
+  if (probeDone != nullptr) CloseHandle(probeDone);
   testing_support::CloseHostReport();
   return result;
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bundle/format/bundle_scan.h"
@@ -623,6 +624,48 @@ TEST_F(HookedLauncherScenario, InstallerStartRefusedByAPolicyIsToldAndOneHeldFor
             run.ReportLines());
   ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
   EXPECT_EQ(std::vector<std::string>{}, FolderItems(tempFolder));
+}
+
+// A program that waits for the installer mutex (the installer's next stage,
+// an uninstaller) must find it held until the removal is over. This process
+// is that program: at the removal's first deletion, which the host holds
+// back meanwhile, it tries the mutex without waiting and must be refused;
+// then it waits for it, and once it has it nothing of the launcher's is left.
+TEST_F(HookedLauncherScenario, InstallerMutexStaysHeldUntilTheRemovalIsOver) {
+  const std::string name = "ZT_removal_" + std::to_string(GetCurrentProcessId());
+  HANDLE begun = CreateEventA(nullptr, TRUE, FALSE, (name + "_begun").c_str());
+  HANDLE probed = CreateEventA(nullptr, TRUE, FALSE, (name + "_probed").c_str());
+  ASSERT_TRUE(begun != nullptr && probed != nullptr);
+  DWORD tried = WAIT_FAILED, waited = WAIT_FAILED;
+  std::vector<std::string> leftWhenHad = {"<not had>"};
+  std::thread nextStage([&] {
+    if (WaitForSingleObject(begun, 120000) != WAIT_OBJECT_0) return;
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, INSTALLER_MUTEX_NAME);
+    if (mutex != nullptr) {
+      tried = WaitForSingleObject(mutex, 0);
+      if (tried == WAIT_OBJECT_0 || tried == WAIT_ABANDONED) ReleaseMutex(mutex);
+    }
+    SetEvent(probed);
+    if (mutex == nullptr) return;
+    waited = WaitForSingleObject(mutex, 120000);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+      leftWhenHad = FolderItems(tempFolder);
+      ReleaseMutex(mutex);
+    }
+    CloseHandle(mutex);
+  });
+  const HostRun run = RunHost("probe=" + name, "");
+  SetEvent(begun);  // a run that never deleted anything: the thread ends
+  nextStage.join();
+  CloseHandle(begun);
+  CloseHandle(probed);
+
+  EXPECT_EQ(0, run.exitCode);
+  EXPECT_EQ((std::vector<std::string>{"removal began", "exit 0"}), run.ReportLines());
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
+  EXPECT_EQ(DWORD(WAIT_TIMEOUT), tried) << "the installer mutex was free while the launcher removed its files";
+  EXPECT_EQ(DWORD(WAIT_OBJECT_0), waited) << "released, not abandoned";
+  EXPECT_EQ(std::vector<std::string>{}, leftWhenHad);
 }
 
 TEST_F(HookedLauncherScenario, TemporaryFolderThatCannotBeReadIsToldAndNothingIsMade) {
