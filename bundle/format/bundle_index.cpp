@@ -68,8 +68,8 @@ bool BundleIndex::LoadChecks() {
   // is named too, but has no CRC of its own.
   const auto less = [](const CheckedName& item, const char* name) { return std::strcmp(item.name, name) < 0; };
   crcs.assign(entries.size(), 0);
-  hasCrc.assign(entries.size(), false);
-  std::vector<bool> taken(parsed.items.size(), false);
+  hasCrc.assign(entries.size(), 0);
+  std::vector<uint8_t> taken(parsed.items.size(), 0);
   for (size_t i = 0; i < entries.size(); ++i) {
     if (IsCheckRecord(entries[i])) continue;
     const char* name = entries[i].name;
@@ -79,9 +79,9 @@ bool BundleIndex::LoadChecks() {
     }
     const size_t item = size_t(at - parsed.items.begin());
     if (taken[item]) continue;
-    taken[item] = true;
+    taken[item] = 1;
     crcs[i] = at->crc;
-    hasCrc[i] = true;
+    hasCrc[i] = 1;
   }
   recordChecked = true;
   return true;
