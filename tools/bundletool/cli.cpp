@@ -72,6 +72,7 @@ Commands DeclareCommands(CLI::App& app, Arguments& a) {
                  "do not hold the bundle against the launcher's entry table, and take any stub (for tests and tools)");
   pack->add_option("--signature-reserve", a.pack.signatureReserve,
                    "bytes kept free below 2 GiB for the signature that signing adds after packing")
+      ->check(CLI::Range(uint64_t(0), uint64_t(bundle::MAX_FILE_SIZE)))
       ->capture_default_str();
   pack->add_flag("-q,--quiet", a.quiet, "print only errors (no report, no progress line)");
 

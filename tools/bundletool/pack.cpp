@@ -73,7 +73,7 @@ StubProgram ProgramOf(InputFile& stub, bool replace) {
 // signing appends after packing.
 void CheckTotal(const PackOptions& options, uint64_t total) {
   const uint64_t limit = uint64_t(bundle::MAX_FILE_SIZE) + 1;
-  if (total + options.signatureReserve < limit) return;
+  if (total < limit && options.signatureReserve < limit - total) return;
   std::string problem = "the launcher with its bundle would be " + std::to_string(total) + " bytes";
   if (options.signatureReserve == 0 || total >= limit) {
     problem += "; the launcher reads only files below 2 GiB (" + std::to_string(limit) + " bytes)";
