@@ -64,9 +64,12 @@ void RemoveStaleOutputs(const std::string& folder, const std::string& base) {
   while (const dirent* entry = ::readdir(dir)) {
     if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) != 0) continue;
     const std::string path = folder + "/" + entry->d_name;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without blocking: a FIFO of that name must not stop the tool; and only
+    // a plain file is a left output.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
     ::close(fd);
   }
   ::closedir(dir);
@@ -131,7 +134,9 @@ FileHandle CreateOutput(const std::string& folder, const std::string& base, std:
   temporary.clear();
   int fd = -1;
 #ifdef O_TMPFILE
-  fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  // An unnamed file is linked in through /proc at the end: without /proc (a
+  // chroot, some containers) it could never be placed.
+  if (::access("/proc/self/fd", X_OK) == 0) fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 #endif
   if (fd < 0) {
     // No unnamed files here: a hidden one, locked, and removed on a signal.

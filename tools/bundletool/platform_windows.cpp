@@ -81,6 +81,20 @@ bool MarkForDeletion(HANDLE file, bool deleteIt) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
+// The outputs whose delete mark was set: only those need it taken off. A file
+// system that cannot mark a file (the next run removes what is left there)
+// must not make every output fail at its placing.
+std::vector<HANDLE> markedOutputs;
+
+bool Unmark(HANDLE file) {
+  for (auto it = markedOutputs.begin(); it != markedOutputs.end(); ++it) {
+    if (*it != file) continue;
+    markedOutputs.erase(it);
+    return MarkForDeletion(file, false);
+  }
+  return true;
+}
+
 }  // namespace
 
 // The C library's words for the failures a file call meets, so that messages
@@ -181,7 +195,7 @@ FileHandle CreateOutput(const std::string& folder, const std::string& base, std:
       // From here the file goes when its handle closes, whatever ends the
       // process (Ctrl+C, a kill): only PlaceOutput unmarks it. Where the
       // file system cannot mark it, the next run removes it.
-      MarkForDeletion(file, true);
+      if (MarkForDeletion(file, true)) markedOutputs.push_back(file);
       temporary = name;
       return reinterpret_cast<FileHandle>(file);
     }
@@ -198,7 +212,7 @@ bool PlaceOutput(FileHandle file, std::string& temporary, const std::string& fol
   // leaves the hidden file to the next run's clean-up.
   const std::wstring from = WidePath(temporary);
   temporary.clear();
-  bool placed = MarkForDeletion(HandleOf(file), false) || Failed(false);
+  bool placed = Unmark(HandleOf(file)) || Failed(false);
   placed = (CloseHandle(HandleOf(file)) || Failed(false)) && placed;
   placed = placed && (MoveFileExW(from.c_str(), WidePath(folder + "/" + base).c_str(),
                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
@@ -213,6 +227,7 @@ bool PlaceOutput(FileHandle file, std::string& temporary, const std::string& fol
 
 void DiscardOutput(FileHandle file, std::string& temporary) {
   const DWORD error = lastError;
+  Unmark(HandleOf(file));  // forgotten, as the handle closes
   MarkForDeletion(HandleOf(file), true);
   CloseHandle(HandleOf(file));
   // Where the mark could not be set, by name.
