@@ -210,9 +210,34 @@ std::string NoBundleText(InputFile& file, const ScannedBundle& scanned) {
 }
 
 // A JSON string.
+// Length of the well-formed UTF-8 sequence at text[i], or 0.
+size_t Utf8SequenceAt(const std::string& text, size_t i) {
+  const unsigned char c = text[i];
+  const size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  uint32_t code = length == 1 ? c : c & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((uint8_t(text[i + k]) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (uint8_t(text[i + k]) & 0x3F);
+  }
+  static const uint32_t LEAST[] = {0, 0, 0x80, 0x800, 0x10000};
+  const bool fits = code >= LEAST[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+  return fits ? length : 0;
+}
+
+// text as a JSON string. A byte that is no part of well-formed UTF-8 (a
+// path of the host's in another encoding) becomes U+FFFD: JSON holds Unicode
+// text only.
 std::string Json(const std::string& text) {
   std::string quoted = "\"";
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = text[i];
+    const size_t length = Utf8SequenceAt(text, i);
+    if (length == 0) {
+      quoted += "\\ufffd";
+      ++i;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       quoted += '\\';
       quoted += char(c);
@@ -221,8 +246,9 @@ std::string Json(const std::string& text) {
       std::snprintf(escape, sizeof escape, "\\u%04x", c);
       quoted += escape;
     } else {
-      quoted += char(c);
+      quoted.append(text, i, length);
     }
+    i += length;
   }
   return quoted + "\"";
 }
