@@ -5,8 +5,8 @@
 #   zephra-trial-tools-VERSION-linux-x86_64.tar.gz  bin/bundletool (stripped),
 #       share/zephra-trial/ (the i686 launcher.exe, shipped.manifest),
 #       share/doc/zephra_launcher/ (publishing.md, bundletool.md)
-#   zephra-trial-tools-VERSION-windows.zip          bundletool.exe (i686, runs on
-#       every Windows the launcher runs on), the i686 launcher.exe,
+#   zephra-trial-tools-VERSION-windows.zip          bundletool.exe (i686, for
+#       32- and 64-bit Windows from Vista on), the i686 launcher.exe,
 #       shipped.manifest, publishing.md, bundletool.md
 # each unpacking into a folder of its own name, as `cmake --install` lays the
 # files out in the host tree and the i686 tree.
@@ -92,7 +92,6 @@ stage, top, archive, stamp = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv
 date = time.gmtime(stamp)[:6]
 with zipfile.ZipFile(archive, "w") as z:
     for here, dirs, files in sorted(os.walk(os.path.join(stage, top))):
-        dirs.sort()
         for name in sorted(files):
             path = os.path.join(here, name)
             info = zipfile.ZipInfo(os.path.relpath(path, stage), date)
