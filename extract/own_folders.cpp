@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "common/dll_search.h"
-#include "common/last_error.h"
 #include "extract/folder_path.h"
 
 namespace {

@@ -30,7 +30,9 @@
 //   watch=NAME nothing fails: every deletion runs for real, and the first one
 //              a hold refuses (DeleteFileW, or the folder's removal through
 //              SetFileInformationByHandle) is reported and sets the event
-//              NAME, on which a holder lets go (child mode hold-files)
+//              NAME, on which a holder lets go (child mode hold-files). The
+//              first deletion waits until the holder holds its files (it
+//              sets NAME_ready), so the removal always meets the hold
 //   probe=NAME nothing fails: at the first deletion (in a run that leaves
 //              nothing behind from before, the removal's first) the event
 //              NAME_begun is set, and the deletion waits until the test has
@@ -42,7 +44,6 @@
 //   shell-execute started|failed|declined|refused 1260
 //                                           each ShellExecuteExA the flow makes
 //   removal refused delete-file|remove-folder ERROR
-//                                           (watch) the first deletion a hold refused
 //                                           (watch) the first deletion a hold refused
 //   removal began                           (probe) the first deletion, once probed
 //   installer-ended-before-mutex 0|1        (elevation) whether the process the
@@ -80,6 +81,7 @@ using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
 
 std::string fault;
 HANDLE letGo = nullptr;  // watch: set at the first refused deletion
+HANDLE holding = nullptr;  // watch: NAME_ready, set once the holder holds its files
 HANDLE probeBegun = nullptr, probeDone = nullptr;  // probe: the events NAME_begun, NAME_probed
 SetInformationFunction realSetInformation = nullptr;
 const ImportHook* deleteFileHook = nullptr;
@@ -167,6 +169,11 @@ void NoteRefusal(const char* call, DWORD error) {
 }
 
 BOOL WINAPI WatchingDeleteFileW(LPCWSTR path) {
+  if (holding != nullptr) {
+    WaitForSingleObject(holding, 60000);
+    CloseHandle(holding);
+    holding = nullptr;
+  }
   if (probeBegun != nullptr) {
     SetEvent(probeBegun);
     WaitForSingleObject(probeDone, 60000);
@@ -239,7 +246,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   fault = __argv[3];
   if (fault.rfind("watch=", 0) == 0) {
     letGo = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, fault.c_str() + 6);
-    if (letGo == nullptr) return 5;
+    holding = OpenEventA(SYNCHRONIZE, FALSE, (fault.substr(6) + "_ready").c_str());
+    if (letGo == nullptr || holding == nullptr) return 5;
   }
   if (fault.rfind("probe=", 0) == 0) {
     const std::string name = fault.substr(6);

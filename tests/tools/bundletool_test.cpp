@@ -823,8 +823,11 @@ TEST_F(BundleTool, HelpVersionAndUsageErrors) {
   EXPECT_TRUE(::testing::internal::RE::FullMatch(
       version.out, ::testing::internal::RE("bundletool [0-9]+\\.[0-9]+\\.[0-9]+ \\(commit [0-9a-f]{12}(\\+modified)?\\)\n")))
       << version.out;
-  for (const std::vector<std::string>& usage : {std::vector<std::string>{}, {"pack", "--stub", stub},
-                                                {"verify", "--bogus", stub}}) {
+  // A signature reserve of 2 GiB or more leaves no room for any launcher
+  // (and a sum with it could wrap): refused as a usage error.
+  for (const std::vector<std::string>& usage :
+       {std::vector<std::string>{}, {"pack", "--stub", stub}, {"verify", "--bogus", stub},
+        {"pack", "--stub", stub, "-o", Path("x.exe"), "--signature-reserve", "18446744073709551615"}}) {
     const Result r = Run(usage);
     EXPECT_EQ(r.code, 2) << r.err;
     EXPECT_EQ(r.out, "");
@@ -891,7 +894,10 @@ TEST_F(BundleTool, KilledRunLeavesNothingBehind) {
   EXPECT_FALSE(Exists(Path(".out.exe.bundletool-AbC123")));
   const Bytes before = ReadFile(Path("out.exe"));
 
-  // A large sparse source keeps the run busy long after its first write.
+  // A large sparse source keeps the run busy long after its first write: 256
+  // MiB through a 1 MiB buffer, against a kill sent the moment writing shows.
+  // Should the run ever finish first, the check of how it ended says so; it
+  // cannot pass by it.
   const int big = ::open(Path("big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
   ASSERT_EQ(::ftruncate(big, off_t(256) << 20), 0);
   ::close(big);

@@ -84,6 +84,13 @@ TEST(NamedMutexTest, SecondCreateOfSameNameInAnotherProcessSeesItExists) {
   CloseHandle(settingOut);
   EXPECT_EQ(WaitResult::Signaled, result);
   EXPECT_TRUE(returnedAfterTheRelease) << "Wait returned while another process owned the mutex";
+  // And the wait took the mutex: its thread ended owning it, so it is
+  // abandoned now.
+  HANDLE opened = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+  ASSERT_NE(nullptr, opened);
+  EXPECT_EQ(DWORD(WAIT_ABANDONED), WaitForSingleObject(opened, 0)) << "Wait did not take the mutex";
+  ReleaseMutex(opened);
+  CloseHandle(opened);
 }
 
 TEST(NamedMutexTest, WaitEndsWhenOwnerProcessDiesWithoutReleasing) {

@@ -12,6 +12,7 @@
 #include "bundle/format/bundle_index.h"
 #include "bundle/format/bundle_writer.h"
 #include "bundle/format/check_record.h"
+#include "bundle/format/crc32.h"
 
 namespace {
 
@@ -20,21 +21,6 @@ namespace {
 // backslash.
 const std::vector<bundle::CheckItem> ITEMS = {
     {"zephra.exe", 0x11111111}, {"\x95\x5c.dat", 0x22222222}, {"Setup.exe", 0x33333333}, {"readme.txt", 0x44444444}};
-
-class MemorySource : public bundle::ByteSource {
- public:
-  explicit MemorySource(std::vector<uint8_t> bytes) : bytes(std::move(bytes)) {}
-  uint32_t Size() override { return uint32_t(bytes.size()); }
-  int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
-    if (position > bytes.size()) return -1;
-    const size_t n = std::min(size_t(count), bytes.size() - position);
-    std::memcpy(buffer, bytes.data() + position, n);
-    return int32_t(n);
-  }
-
- private:
-  std::vector<uint8_t> bytes;
-};
 
 TEST(CheckRecord, ParsedItemsAreTheRecordsOwnNamesSortedByTheirBytes) {
   const std::vector<uint8_t> data = bundle::BuildCheckRecord(ITEMS);
@@ -63,7 +49,8 @@ TEST(CheckRecord, ANameGivenTwiceIsDamageWhereverItStands) {
 TEST(CheckRecord, TheIndexFindsEveryEntrysCrcThroughTheParsedNames) {
   std::vector<bundle::BundleInput> inputs;
   for (const bundle::CheckItem& item : ITEMS) inputs.push_back({item.name, std::vector<uint8_t>(3, uint8_t(1))});
-  MemorySource source(bundle::BuildBundle(inputs, ITEMS));
+  const std::vector<uint8_t> file = bundle::BuildBundle(inputs, ITEMS);
+  bundle::MemorySource source(file.data(), uint32_t(file.size()));
   bundle::BundleIndex index(&source);
   ASSERT_TRUE(index.ListEntries()) << index.LastScan().reason;
   ASSERT_TRUE(index.Checked());
@@ -74,6 +61,42 @@ TEST(CheckRecord, TheIndexFindsEveryEntrysCrcThroughTheParsedNames) {
     EXPECT_TRUE(index.ExpectedCrc(*entry, &crc)) << item.name;
     EXPECT_EQ(crc, item.crc) << item.name;
   }
+}
+
+// How a bundle of one entry and a check record of the given bytes lists: the
+// scan's verdict, and whether its entries are checked.
+std::pair<bundle::ScanStatus, bool> ListWithCheckRecord(const std::string& content,
+                                                        const std::vector<uint8_t>& record) {
+  std::vector<uint8_t> file = bundle::BuildBundle({{"a.txt", std::vector<uint8_t>(content.begin(), content.end())}});
+  const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(bundle::CHECK_RECORD_NAME, uint32_t(record.size()));
+  file.insert(file.end(), record.begin(), record.end());
+  file.insert(file.end(), trailer.begin(), trailer.end());
+  bundle::MemorySource source(file.data(), uint32_t(file.size()));
+  bundle::BundleIndex index(&source);
+  index.ListEntries();
+  return {index.LastScan().status, index.Checked()};
+}
+
+// The record's fields are trusted only once its own CRC-32 holds: a version
+// field damaged in transit must not turn the record into "another version"
+// and so leave every entry unchecked. An intact record of another version
+// does leave them unchecked, so that a later layout never makes this reader
+// refuse a sound bundle.
+TEST(CheckRecord, ItsFieldsCountOnlyOnceItsOwnCrcHolds) {
+  const std::string content = "entry bytes";
+  const std::vector<uint8_t> record =
+      bundle::BuildCheckRecord({{"a.txt", bundle::Crc32(content.data(), content.size())}});
+  EXPECT_EQ(ListWithCheckRecord(content, record), std::make_pair(bundle::ScanStatus::Ok, true));
+
+  std::vector<uint8_t> damaged = record;
+  bundle::StoreLe32(damaged.data(), bundle::CHECK_RECORD_VERSION + 1);
+  EXPECT_EQ(ListWithCheckRecord(content, damaged), std::make_pair(bundle::ScanStatus::Damaged, false))
+      << "a damaged version field was trusted";
+
+  std::vector<uint8_t> later = damaged;
+  bundle::StoreLe32(later.data() + later.size() - 4, bundle::Crc32(later.data(), later.size() - 4));
+  EXPECT_EQ(ListWithCheckRecord(content, later), std::make_pair(bundle::ScanStatus::Ok, false))
+      << "an intact record of another version";
 }
 
 }  // namespace

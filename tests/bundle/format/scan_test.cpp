@@ -1,6 +1,5 @@
 // The backward scan over bytes in memory: listing, and hostile files that must
-// end cleanly without a read outside the file; and the check record as the
-// index takes it.
+// end cleanly without a read outside the file.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,10 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "bundle/format/bundle_index.h"
 #include "bundle/format/bundle_scan.h"
-#include "bundle/format/check_record.h"
-#include "bundle/format/crc32.h"
 #include "lzss_test_codec.h"
 
 using bundle::BundleEntry;
@@ -366,41 +362,4 @@ TEST(BundleScan, SignedFileWithoutABundleBeforeItsSignatureCarriesNone) {
   Put32(file, test_codec::CertificateEntryOf() + 4, uint32_t(table.size()));
   scan = ScanBytes(file);
   EXPECT_EQ(scan.diagnosis.status, ScanStatus::NoBundle);
-}
-
-// The check record's fields are trusted only once its own CRC-32 holds: a
-// version field damaged in transit must not turn the record into "another
-// version" and so leave every entry unchecked. An intact record of another
-// version does leave them unchecked, so that a later layout never makes this
-// reader refuse a sound bundle.
-namespace {
-
-// How a bundle of one entry and a check record of the given bytes lists: the
-// scan's verdict, and whether its entries are checked.
-std::pair<ScanStatus, bool> ListWithCheckRecord(const std::string& content, const std::vector<uint8_t>& record) {
-  const std::vector<uint8_t> file =
-      MakeBundle(IMAGE, {{"a.txt", content}, {bundle::CHECK_RECORD_NAME, std::string(record.begin(), record.end())}});
-  bundle::MemorySource source(file.data(), uint32_t(file.size()));
-  bundle::BundleIndex index(&source);
-  index.ListEntries();
-  return {index.LastScan().status, index.Checked()};
-}
-
-}  // namespace
-
-TEST(BundleIndex, CheckRecordFieldsCountOnlyOnceItsOwnCrcHolds) {
-  const std::string content = "entry bytes";
-  const std::vector<uint8_t> record =
-      bundle::BuildCheckRecord({{"a.txt", bundle::Crc32(content.data(), content.size())}});
-  EXPECT_EQ(ListWithCheckRecord(content, record), std::make_pair(ScanStatus::Ok, true));
-
-  std::vector<uint8_t> damaged = record;
-  Put32(damaged, 0, bundle::CHECK_RECORD_VERSION + 1);
-  EXPECT_EQ(ListWithCheckRecord(content, damaged), std::make_pair(ScanStatus::Damaged, false))
-      << "a damaged version field was trusted";
-
-  std::vector<uint8_t> later = damaged;
-  Put32(later, later.size() - 4, bundle::Crc32(later.data(), later.size() - 4));
-  EXPECT_EQ(ListWithCheckRecord(content, later), std::make_pair(ScanStatus::Ok, false))
-      << "an intact record of another version";
 }
