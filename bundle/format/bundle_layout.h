@@ -25,7 +25,8 @@ constexpr uint32_t MAX_FILE_SIZE = 0x7FFFFFFF;
 // stops there so that a hostile file of tiny records cannot exhaust memory.
 constexpr int32_t MAX_ENTRY_COUNT = 65536;
 
-// Little-endian 32-bit integers at any alignment.
+// Little-endian integers at any alignment.
+inline uint16_t LoadLe16(const uint8_t* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
 inline uint32_t LoadLe32(const uint8_t* bytes) {
   return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
          uint32_t(bytes[3]) << 24;

@@ -10,8 +10,6 @@ constexpr uint32_t LFANEW_OFFSET = 0x3C;
 constexpr uint32_t FILE_HEADER_SIZE = 20;                // after the 4-byte "PE\0\0"
 constexpr uint32_t OPTIONAL_HEADER_SIZE_OFFSET = 4 + 16;  // SizeOfOptionalHeader, from the signature
 constexpr uint32_t OPTIONAL_HEADER_OFFSET = 4 + FILE_HEADER_SIZE;
-constexpr uint16_t PE32_MAGIC = 0x10B;
-constexpr uint16_t PE32_PLUS_MAGIC = 0x20B;
 // NumberOfRvaAndSizes within the optional header; the directory follows it.
 constexpr uint32_t PE32_DIRECTORY_COUNT_OFFSET = 92;
 constexpr uint32_t PE32_PLUS_DIRECTORY_COUNT_OFFSET = 108;
@@ -23,8 +21,6 @@ constexpr uint32_t NT_HEADERS_READ = OPTIONAL_HEADER_OFFSET + PE32_PLUS_DIRECTOR
                                      (CERTIFICATE_ENTRY + 1) * DIRECTORY_ENTRY_SIZE;
 // Signing pads to an 8-byte boundary.
 constexpr uint32_t MAX_PADDING = 7;
-
-uint16_t LoadLe16(const uint8_t* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
 
 }  // namespace
 

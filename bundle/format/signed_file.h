@@ -16,6 +16,10 @@
 
 namespace bundle {
 
+// The optional header's magic: a PE32 (32-bit) or a PE32+ (64-bit) image.
+constexpr uint16_t PE32_MAGIC = 0x10B;
+constexpr uint16_t PE32_PLUS_MAGIC = 0x20B;
+
 // Data directory entry 4 of a PE file, as its headers give it.
 struct CertificateDirectory {
   bool readFailed = false;     // a read of the headers failed: nothing is known

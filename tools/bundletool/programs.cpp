@@ -36,13 +36,9 @@ namespace {
 
 constexpr uint16_t MACHINE_I386 = 0x14C;
 constexpr uint16_t MACHINE_AMD64 = 0x8664;
-constexpr uint16_t PE32_MAGIC = 0x10B;
-constexpr uint16_t PE32_PLUS_MAGIC = 0x20B;
 constexpr uint16_t SUBSYSTEM_GUI = 2;
 constexpr uint16_t SUBSYSTEM_CONSOLE = 3;
 constexpr uint16_t CHARACTERISTICS_DLL = 0x2000;
-
-uint16_t Le16(const uint8_t* bytes) { return uint16_t(bytes[0] | bytes[1] << 8); }
 
 }  // namespace
 
@@ -56,15 +52,15 @@ ProgramHeaders ReadProgramHeaders(InputFile& file) {
   if (nt + 24 > size || std::memcmp(&head[size_t(nt)], "PE\0\0", 4) != 0) return h;
   h.pe = true;
   const uint8_t* fileHeader = &head[size_t(nt) + 4];
-  h.machine = Le16(fileHeader);
-  const uint16_t sections = Le16(fileHeader + 2);
-  const uint16_t optionalSize = Le16(fileHeader + 16);
-  h.characteristics = Le16(fileHeader + 18);
+  h.machine = bundle::LoadLe16(fileHeader);
+  const uint16_t sections = bundle::LoadLe16(fileHeader + 2);
+  const uint16_t optionalSize = bundle::LoadLe16(fileHeader + 16);
+  h.characteristics = bundle::LoadLe16(fileHeader + 18);
   const uint64_t optional = nt + 24;
   const uint64_t table = optional + optionalSize;
   if (optionalSize < 70 || table + uint64_t(sections) * 40 > size) return h;
-  h.magic = Le16(&head[size_t(optional)]);
-  h.subsystem = Le16(&head[size_t(optional) + 68]);
+  h.magic = bundle::LoadLe16(&head[size_t(optional)]);
+  h.subsystem = bundle::LoadLe16(&head[size_t(optional) + 68]);
   h.imageEnd = bundle::LoadLe32(&head[size_t(optional) + 60]);  // SizeOfHeaders
   for (uint16_t i = 0; i < sections; ++i) {
     const uint8_t* section = &head[size_t(table) + 40 * i];
@@ -77,15 +73,17 @@ ProgramHeaders ReadProgramHeaders(InputFile& file) {
 
 std::string LauncherMachine(const ProgramHeaders& h) {
   if (!h.complete || h.subsystem != SUBSYSTEM_GUI || (h.characteristics & CHARACTERISTICS_DLL)) return "";
-  if (h.machine == MACHINE_I386 && h.magic == PE32_MAGIC) return "i386";
-  if (h.machine == MACHINE_AMD64 && h.magic == PE32_PLUS_MAGIC) return "amd64";
+  if (h.machine == MACHINE_I386 && h.magic == bundle::PE32_MAGIC) return "i386";
+  if (h.machine == MACHINE_AMD64 && h.magic == bundle::PE32_PLUS_MAGIC) return "amd64";
   return "";
 }
 
 std::string DescribeProgram(const ProgramHeaders& h) {
   if (!h.pe) return "not a program (no PE headers)";
   if (!h.complete) return "a program whose headers do not fit in its first " + std::to_string(PROGRAM_HEAD_SIZE) + " bytes";
-  const std::string format = h.magic == PE32_MAGIC ? "PE32" : h.magic == PE32_PLUS_MAGIC ? "PE32+" : "PE";
+  const std::string format = h.magic == bundle::PE32_MAGIC        ? "PE32"
+                             : h.magic == bundle::PE32_PLUS_MAGIC ? "PE32+"
+                                                                  : "PE";
   const std::string kind = (h.characteristics & CHARACTERISTICS_DLL) ? "DLL"
                            : h.subsystem == SUBSYSTEM_GUI           ? "GUI program"
                            : h.subsystem == SUBSYSTEM_CONSOLE       ? "console program"
