@@ -4,7 +4,8 @@
 //
 // A well-formed bundle is read record trailer by record trailer from its end,
 // which is the end of the file or, in a file signed after packing, the start
-// of the certificate table less its padding (signed_file.h): the last four
+// of the certificate table, less the zero padding that signing puts before
+// the table and that removing the signature leaves (signed_file.h): the last four
 // bytes hold an entry marker (or the start marker,
 // for a bundle without entries); a record's trailer gives its name length and
 // data size; four bytes before its data sits the previous record's entry
@@ -75,7 +76,8 @@ struct ScanDiagnosis {
   ScanStatus status = ScanStatus::Ok;
   const char* reason = "";
   uint32_t position = 0;
-  uint32_t bundleEnd = 0;       // where the last record ends
+  uint32_t bundleEnd = 0;       // where the last record ends; up to 7 zero
+                                // bytes may follow it, signed or not
   bool signature = false;       // a certificate table runs to the end of the file
   uint32_t signatureStart = 0;  // its start, when signature
 };

@@ -71,28 +71,18 @@ CertificateDirectory ReadCertificateDirectory(ByteSource& source, uint32_t fileS
   return directory;
 }
 
+namespace {
+
 // The padding. A match for k means: the 4 bytes ending at start - k are a
 // marker (B9 07 00 00 or BA 07 00 00) and the k bytes after it are zero.
 // Only one k in 0..7 can match: in a match the marker's 07 is the last
 // nonzero byte before start, at start - k - 3, so that byte fixes k. The
 // padding therefore cannot be mistaken for zero bytes of the last record
-// (an entry marker also ends in two zeros), and no byte of the table is read.
-// Without a match the end is the table's start: nothing there is a marker,
-// so the scan reports that the file carries no bundle.
-BundleEnd LocateBundleEnd(ByteSource& source, uint32_t fileSize) {
+// (an entry marker also ends in two zeros), and nothing at or after start is
+// read. Without a match the end stays at start.
+BundleEnd EndBeforePadding(ByteSource& source, uint32_t start) {
   BundleEnd result;
-  result.end = fileSize;
-  const CertificateDirectory directory = ReadCertificateDirectory(source, fileSize);
-  result.readFailed = directory.readFailed;
-  if (!directory.found || directory.tableSize == 0 ||
-      uint64_t(directory.tableStart) + directory.tableSize != fileSize) {
-    return result;
-  }
-  const uint32_t start = directory.tableStart;
-  result.signature = true;
-  result.signatureStart = start;
   result.end = start;
-
   // The window [start - 11, start): a marker and the longest padding.
   const uint32_t windowSize = start < 4 + MAX_PADDING ? start : 4 + MAX_PADDING;
   uint8_t window[4 + MAX_PADDING];
@@ -110,6 +100,30 @@ BundleEnd LocateBundleEnd(ByteSource& source, uint32_t fileSize) {
       break;
     }
   }
+  return result;
+}
+
+}  // namespace
+
+// A signed file: the bundle ends before the table, less its padding; with
+// no marker there, the scan reports that the file carries no bundle.
+// A file without a table may still end in the padding: removing a signature
+// clears directory entry 4 and cuts the table off, but leaves the zeros that
+// signing put before it. Those zeros, and only zeros, are skipped the same
+// way; anything else after the bundle is still no bundle.
+BundleEnd LocateBundleEnd(ByteSource& source, uint32_t fileSize) {
+  const CertificateDirectory directory = ReadCertificateDirectory(source, fileSize);
+  if (directory.readFailed) {
+    BundleEnd failed;
+    failed.readFailed = true;
+    failed.end = fileSize;
+    return failed;
+  }
+  const bool signature = directory.found && directory.tableSize != 0 &&
+                         uint64_t(directory.tableStart) + directory.tableSize == fileSize;
+  BundleEnd result = EndBeforePadding(source, signature ? directory.tableStart : fileSize);
+  result.signature = signature;
+  if (signature) result.signatureStart = directory.tableStart;
   return result;
 }
 

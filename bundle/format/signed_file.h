@@ -6,6 +6,9 @@
 //
 //   [executable image][1977][record]...[record][0-7 zero bytes][certificate table]
 //
+// Removing the signature again cuts the table off and clears the entry, but
+// keeps the padding, so an unsigned file may end in up to seven zero bytes.
+//
 // Nothing inside the table is read. Every header field is checked against the
 // file before it is used. No Windows calls.
 #pragma once
@@ -40,16 +43,17 @@ CertificateDirectory ReadCertificateDirectory(ByteSource& source, uint32_t fileS
 // Where the last record of a bundle must end.
 struct BundleEnd {
   bool readFailed = false;      // a read failed: nothing is known
-  uint32_t end = 0;             // fileSize, or where the signature's padding starts
+  uint32_t end = 0;             // fileSize, or where the padding starts
   bool signature = false;       // a certificate table runs to the end of the file
   uint32_t signatureStart = 0;  // its file offset, when signature
 };
 
 // The end for a file whose directory entry 4 describes a non-empty region
 // that lies inside the file and ends exactly at its end: the region's start,
-// less the zero padding before it (see the definition). Any other entry,
-// an empty one included, leaves the end at fileSize, so an unsigned file is
-// read exactly as before.
+// less the zero padding before it (see the definition). For any other file,
+// an empty entry included, the end is fileSize less a zero padding that
+// follows a marker there: what removing a signature leaves behind. A file
+// that ends in a marker is read exactly as before.
 BundleEnd LocateBundleEnd(ByteSource& source, uint32_t fileSize);
 
 }  // namespace bundle

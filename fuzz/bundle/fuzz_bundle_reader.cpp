@@ -187,13 +187,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   source.maxRead = bundle::MAX_NAME_LENGTH;
   const bundle::ScanDiagnosis diagnosis = bundle::ScanBundle(source, scanned);
   source.maxRead = bundle::COPY_PIECE;
-  // Three more for the headers of a signed file and the padding before its
-  // signature.
+  // Three more for the headers of a signed file and the padding before the
+  // bundle's end, signed or not.
   FuzzCheck(source.reads <= 2 * scanned.size() + 2 + 3, "more reads than records");
   FuzzCheck(diagnosis.position <= size && diagnosis.bundleEnd <= size, "diagnosis outside the file");
   FuzzCheck(!diagnosis.signature || (diagnosis.bundleEnd <= diagnosis.signatureStart &&
                                      diagnosis.signatureStart - diagnosis.bundleEnd <= 7),
             "bundle reaches into the signature");
+  FuzzCheck(diagnosis.signature || diagnosis.status != bundle::ScanStatus::Ok || size - diagnosis.bundleEnd <= 7,
+            "more than a padding after an unsigned bundle");
   const bool scannedSound = diagnosis.status == bundle::ScanStatus::Ok;
   CheckList(scanned, data, size, scannedSound);
   const bool sound = scannedSound && RecordHolds(scanned, data);

@@ -792,6 +792,25 @@ TEST_F(SignedLauncherScenario, SignedLauncherInstallsAllTenAndRemovesThem) {
   EXPECT_EQ(std::vector<std::string>{}, FolderItems(tempFolder));
 }
 
+// Signed, then stripped again, as internal builds often are: the signature's
+// zero padding stays behind the bundle, which the launcher and the tool read
+// all the same.
+TEST_F(SignedLauncherScenario, LauncherWhoseSignatureWasRemovedInstallsAllTen) {
+  const std::string checked = ReadFileBytes(SIGNED_FOLDER + "\\bundletool-verify-stripped.txt");
+  EXPECT_NE(std::string::npos, checked.find("\nexit 0")) << checked;
+  const std::string stripped = ReadFileBytes(SIGNED_FOLDER + "\\zephra_stripped.exe");
+  const std::string packed = ReadFileBytes(SIGNED_FOLDER + "\\zephra_trial.exe");
+  ASSERT_GT(stripped.size(), packed.size()) << "no padding was left to skip";
+  EXPECT_EQ(std::string(stripped.size() - packed.size(), '\0'), stripped.substr(packed.size()));
+
+  WriteFileBytes(launcherPath, stripped);
+  const RunOutcome outcome = Run(tempFolder);
+  EXPECT_EQ(0, outcome.exitCode);
+  EXPECT_TRUE(outcome.boxes.empty()) << outcome.boxes[0];
+  ExpectInstallerSawEverything(Report(), tempFolder + "ZEQXPC\\");
+  EXPECT_EQ(std::vector<std::string>{}, FolderItems(tempFolder));
+}
+
 // A damaged download: one bit of a stored entry, one bit in the middle of a
 // compressed block, or the first 60% of the file. None reaches the
 // installer; the user is told the file is damaged.

@@ -88,11 +88,12 @@ TEST(BundleScan, KeepsDuplicatesWithTheLaterOneFirst) {
 }
 
 TEST(BundleScan, EdgesOfAWellFormedBundle) {
-  // Only the start marker: an empty list, one read.
+  // Only the start marker: an empty list, two reads (the file's last bytes,
+  // for a padding, then the marker).
   Scan scan = ScanBytes(MakeBundle(IMAGE, {}));
   EXPECT_EQ(scan.diagnosis.status, ScanStatus::Ok);
   EXPECT_TRUE(scan.entries.empty());
-  EXPECT_EQ(scan.reads, 1);
+  EXPECT_EQ(scan.reads, 2);
 
   // An entry of no bytes.
   scan = ScanBytes(MakeBundle(IMAGE, {{"empty", ""}, {"next", "n"}}));
@@ -124,9 +125,9 @@ TEST(BundleScan, ReadsDoNotGrowWithTheEntriesDataSize) {
   const auto small = countFor(10);
   const auto large = countFor(1 << 20);
   EXPECT_EQ(small, large);
-  // One look at the program's headers, one trailer and one name per entry,
-  // one start marker.
-  EXPECT_EQ(small.first, 1 + 3 * 2 + 1);
+  // One look at the program's headers, one at the file's last bytes, one
+  // trailer and one name per entry, one start marker.
+  EXPECT_EQ(small.first, 1 + 1 + 3 * 2 + 1);
 }
 
 // The launcher's scan steps back one byte at a time until it meets a marker,
@@ -190,7 +191,7 @@ TEST(BundleScan, HostileFilesEndCleanly) {
   cases.push_back({"an executable without bundle", std::vector<uint8_t>(IMAGE.begin(), IMAGE.end()), ScanStatus::NoBundle});
   {
     auto b = good;
-    b.push_back(0);  // one byte after the last record
+    b.push_back(' ');  // one byte after the last record, not a padding's zero
     cases.push_back({"no trailing entry marker", b, ScanStatus::NoBundle});
   }
   for (uint32_t bad : {0u, 261u, 0xFFFFFFFFu, 0x80000000u, 100000u}) {
@@ -362,4 +363,38 @@ TEST(BundleScan, SignedFileWithoutABundleBeforeItsSignatureCarriesNone) {
   Put32(file, test_codec::CertificateEntryOf() + 4, uint32_t(table.size()));
   scan = ScanBytes(file);
   EXPECT_EQ(scan.diagnosis.status, ScanStatus::NoBundle);
+}
+
+TEST(BundleScan, SignatureRemovedLeavesItsPaddingWhichIsSkipped) {
+  // Removing a signature clears entry 4 and cuts the table off; the zeros
+  // signing put before it stay. Every padding length, PE32 and PE32+, a
+  // bundle without entries and one whose last data is zeros.
+  for (bool wide : {false, true}) {
+    for (size_t extra = 0; extra < 8; ++extra) {
+      for (const auto& entries : {SIGNED_ENTRIES, {}, {{"z", std::string(9, '\0')}}}) {
+        std::vector<uint8_t> file = PackedImage(0x200 + extra, entries, wide);
+        const uint32_t bundleEnd = uint32_t(file.size());
+        test_codec::AppendSignature(file, CertificateTable(), wide);
+        Put32(file, test_codec::CertificateEntryOf(wide), 0);
+        Put32(file, test_codec::CertificateEntryOf(wide) + 4, 0);
+        file.resize((bundleEnd + 7) / 8 * 8);
+        SCOPED_TRACE("padding " + std::to_string(file.size() - bundleEnd) + (wide ? " PE32+" : " PE32"));
+        const Scan scan = ScanBytes(file);
+        ASSERT_EQ(scan.diagnosis.status, ScanStatus::Ok) << scan.diagnosis.reason;
+        EXPECT_EQ(scan.entries.size(), entries.size());
+        EXPECT_FALSE(scan.diagnosis.signature);
+        EXPECT_EQ(scan.diagnosis.bundleEnd, bundleEnd);
+      }
+    }
+  }
+
+  // Only up to seven zeros are a padding: eight zeros, or a single byte that
+  // is not zero, after the bundle still leave the file without one.
+  const std::vector<uint8_t> packed = PackedImage(0x200, SIGNED_ENTRIES);
+  for (const std::vector<uint8_t>& tail :
+       {std::vector<uint8_t>(8, 0), std::vector<uint8_t>{0, 0, 1}, std::vector<uint8_t>{0x20}}) {
+    std::vector<uint8_t> file = packed;
+    file.insert(file.end(), tail.begin(), tail.end());
+    EXPECT_EQ(ScanBytes(file).diagnosis.status, ScanStatus::NoBundle) << tail.size() << " bytes after the bundle";
+  }
 }
