@@ -9,25 +9,37 @@
 // benchmark keep the library's (scripts/check-launcher-runtime.py checks
 // what the launcher's link kept).
 //
-// What ends the process here ends it as the uncaught exception did before:
-// nothing in the launcher catches, so every one of them went to
-// std::terminate, whose handler wrote a line to standard error (which a GUI
-// program does not have) and called the C runtime's abort().
+// What ends the process here ends it where the uncaught exception did before
+// (nothing in the launcher catches, so every one of them went to
+// std::terminate and abort()), but not as abort() did: in a GUI program the
+// C runtime's abort() shows its own box, in English, and waits for the user
+// before the process ends. The process is ended at once instead, with no
+// box, no DLL told and no handler run: whichever thread runs out, the others
+// may hold any lock. What the launcher wrote stays in the temporary folder
+// until the next run's preparation makes its folders afresh
+// (OwnFolders::Prepare, extract/own_folders.h); the kernel closes its
+// handles and releases its mutexes.
+#include <windows.h>
+
 #include <cstdlib>
 #include <new>
 
+#include "launcher/main_flow.h"
+
 namespace {
 
-// abort(), as the terminate handler called it: the process ends at once,
-// with exit code 3.
-[[noreturn]] void EndProcess() { std::abort(); }
+[[noreturn]] void EndProcess() {
+  TerminateProcess(GetCurrentProcess(), RUNTIME_END_EXIT_CODE);
+  // Not reached: the call ends the calling process as well.
+  ExitProcess(RUNTIME_END_EXIT_CODE);
+}
 
 }  // namespace
 
 // Out of memory is decided here, for every allocation that can fail only by
-// ending the process (containers, plain new): it ends the process with
-// abort(), as the library's operator new did by throwing a bad_alloc that
-// nothing caught. The nothrow forms return null instead, as always, for the
+// ending the process (containers, plain new): it ends the process, as the
+// library's operator new did by throwing a bad_alloc that nothing caught,
+// but without a box (above). The nothrow forms return null instead, as always, for the
 // callers that handle the lack themselves.
 void* operator new(std::size_t size) {
   void* block = std::malloc(size != 0 ? size : 1);

@@ -28,6 +28,13 @@
 // Runs steps 1 to 14; returns the exit code, 0 whatever happens.
 int RunLauncher(HINSTANCE instance, const char* commandLine);
 
+// The exit code of a launcher its own C++ runtime ended (launcher/cxx_runtime.cpp:
+// out of memory where only the end can follow, a call of a pure virtual
+// function, a standard exception raised): 3, as abort() gave, in the range of
+// error codes that no system status takes, so that it is told from abort's 3
+// and from a crash.
+constexpr UINT RUNTIME_END_EXIT_CODE = 0xE0000003;
+
 // What became of a program's start, with the error of the call that failed.
 enum class StartFault {
   None,            // started, and its process has ended

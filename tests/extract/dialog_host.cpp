@@ -30,7 +30,9 @@
 //   (late-cancel and close-queued: before the answer the installer's file is
 //   held open without delete sharing, as security software holds a file;
 //   once the removal that follows has met the hold (its DeleteFileW refused),
-//   a message is sent to the dialog, and the hold ends when it is answered)
+//   a message is sent to the dialog, and the hold ends when it is answered;
+//   the removal thread is held right after posting its finish, until the
+//   dialog's thread begins to wait for it, or ends the dialog)
 //   other-ids    commands with ids IDOK, IDCANCEL and 1005
 //   end-early    the dialog is ended by Dialog's End, the worker still running;
 //                the object is then destroyed
@@ -50,6 +52,8 @@
 //   answered 0|1 TEXT                            the dialog answered the message sent while
 //                                                the removal met the hold; its status then
 //   finish TEXT VISIBLE                          status and button on each OnJobFinished
+//   removal-ended 0|1                            at each End after a late stop: whether the
+//                                                removal thread had ended
 //   end N                                        each End the dialog calls
 //   result N / worker-running 0|1 / worker-ended-after-delete 0|1
 #include <windows.h>
@@ -167,6 +171,12 @@ HANDLE handled = nullptr;  // auto-reset: the dialog has handled the mark, or en
 HANDLE gateHandle = nullptr;
 HANDLE removalMet = nullptr;  // manual-reset: a deletion was refused by the hold
 const JobState* hostedJob = nullptr;
+const ProgressDialog* hostedDialog = nullptr;
+// A late stop's removal thread, once it has posted its finish; `joined`
+// (manual-reset) lets it end: set when the dialog's thread begins to wait
+// for it, or ends the dialog.
+std::atomic<HANDLE> removalThread{nullptr};
+HANDLE joined = nullptr;
 HWND dialogWindow = nullptr;
 WNDPROC originalBarProc = nullptr;
 bool insideFinish = false;
@@ -174,6 +184,7 @@ const testing_support::ImportHook* createFileHook = nullptr;
 const testing_support::ImportHook* waitHook = nullptr;
 const testing_support::ImportHook* postHook = nullptr;
 const testing_support::ImportHook* deleteHook = nullptr;
+const testing_support::ImportHook* msgWaitHook = nullptr;
 
 std::string OneLine(const char* text) {
   std::string line;
@@ -221,6 +232,13 @@ class HostDialog : public ProgressDialog {
   }
 
   INT_PTR End(INT_PTR result) override {
+    // The removal thread, held since its finish, has ended only if the
+    // dialog waited for it.
+    const HANDLE removal = removalThread.load();
+    if (removal != nullptr) {
+      Note("removal-ended %d", WaitForSingleObject(removal, 0) == WAIT_OBJECT_0 ? 1 : 0);
+      SetEvent(joined);
+    }
     Note("end %d", static_cast<int>(result));
     return ProgressDialog::End(result);
   }
@@ -462,6 +480,16 @@ DWORD WINAPI WatchingWaitForSingleObject(HANDLE object, DWORD timeoutMs) {
 
 BOOL WINAPI WatchingPostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   const auto post = postHook->Original<decltype(&PostMessageA)>();
+  if (message == WM_JOB_FINISHED && wParam == 1 && scenario->holdForRemoval) {
+    // The late stop's removal thread (the worker posted the all-written
+    // finish): its last act, after which it must still be waited for.
+    HANDLE self = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, SYNCHRONIZE, FALSE, 0);
+    removalThread = self;
+    const BOOL posted = post(window, message, wParam, lParam);
+    WaitForSingleObject(joined, 30000);
+    return posted;
+  }
   if (message != WM_JOB_FINISHED || wParam != 0 || scenario->moment != Moment::QueuedFinish) {
     return post(window, message, wParam, lParam);
   }
@@ -486,6 +514,16 @@ BOOL WINAPI WatchingDeleteFileW(LPCWSTR path) {
   return deleted;
 }
 
+// The dialog's thread waits for the thread it started: noted once it is the
+// removal thread's turn.
+DWORD WINAPI WatchingMsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD timeoutMs,
+                                               DWORD wakeMask) {
+  if (!OnWorker() && removalThread.load() != nullptr && count == 1 && handles[0] == hostedDialog->workerThread.Get()) {
+    SetEvent(joined);
+  }
+  return msgWaitHook->Original<decltype(&MsgWaitForMultipleObjects)>()(count, handles, all, timeoutMs, wakeMask);
+}
+
 uintptr_t __cdecl FailingThreadStart(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
   errno = EAGAIN;
   return 0;
@@ -505,6 +543,7 @@ int main(int argc, char** argv) {
   released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   handled = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   removalMet = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  joined = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
   testing_support::ImportHook watchCreate("KERNEL32.dll", "CreateFileA",
                                           reinterpret_cast<const void*>(&WatchingCreateFileA));
@@ -514,11 +553,15 @@ int main(int argc, char** argv) {
                                         reinterpret_cast<const void*>(&WatchingPostMessageA));
   testing_support::ImportHook watchDelete("KERNEL32.dll", "DeleteFileW",
                                           reinterpret_cast<const void*>(&WatchingDeleteFileW));
+  testing_support::ImportHook watchMsgWait("USER32.dll", "MsgWaitForMultipleObjects",
+                                           reinterpret_cast<const void*>(&WatchingMsgWaitForMultipleObjects));
   createFileHook = &watchCreate;
   waitHook = &watchWait;
   postHook = &watchPost;
   deleteHook = &watchDelete;
-  if (!watchCreate.Installed() || !watchWait.Installed() || !watchPost.Installed() || !watchDelete.Installed()) {
+  msgWaitHook = &watchMsgWait;
+  if (!watchCreate.Installed() || !watchWait.Installed() || !watchPost.Installed() || !watchDelete.Installed() ||
+      !watchMsgWait.Installed()) {
     return 4;
   }
   testing_support::ImportHook* failStart = nullptr;
@@ -532,6 +575,7 @@ int main(int argc, char** argv) {
   HostDialog* dialog = new HostDialog;
   gateHandle = dialog->job.gate.Handle();
   hostedJob = &dialog->job;
+  hostedDialog = dialog;
   dialog->SetDestinationFolder(argv[1]);
   HANDLE answering = CreateThread(nullptr, 0, Answer, nullptr, 0, nullptr);
   if (answering == nullptr) return 6;

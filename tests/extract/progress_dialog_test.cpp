@@ -215,6 +215,9 @@ TEST_P(LateStopTest, IsHonouredAfterTheAnswerWhileTheDialogKeepsAnswering) {
             run.Values("finish"));
   EXPECT_EQ(ALL_TEN + Posted({9, 8, 7, 6, 5, 4, 3, 2, 1, 0}) + Lines{"sent 0"}, run.bar);
   EXPECT_EQ((Lines{"0"}), run.Values("end"));
+  // The dialog ended only once the removal thread had ended: the host holds
+  // that thread after its finish until the dialog begins to wait for it.
+  EXPECT_EQ((Lines{"1"}), run.Values("removal-ended"));
   EXPECT_EQ("0", run.Value("result"));
   // The installer is gone, so nothing can start it; the read-only read-me
   // went too, as every removal deletes alike.

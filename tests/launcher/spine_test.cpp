@@ -99,6 +99,100 @@ TEST(RemoveExtractedFilesTest, ExtraFileKeepsTheSubFolderWithoutAWait) {
   EXPECT_EQ(1, folderRemovals);
 }
 
+// Deletions refused the Windows way, and the retry pace's clock. Windows
+// answers a deletion with ERROR_ACCESS_DENIED for a file whose deletion is
+// still pending (one an earlier run deleted while something held it with
+// delete sharing), and for a file some security software holds so; Wine
+// never does. So DeleteFileW refuses through the hook, a given number of
+// tries per file, before the real call is made. And Sleep advances the
+// clock GetTickCount reads instead of sleeping: the budget is spent at
+// once, and the time the removal waited is counted exactly. The clock
+// starts just before GetTickCount wraps around.
+class RefusedDeletionTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    current = this;
+    ASSERT_TRUE(deleteHook.Installed() && sleepHook.Installed() && tickHook.Installed());
+    WriteAllEntries(base.Path());
+  }
+  void TearDown() override { current = nullptr; }
+
+  static BOOL WINAPI RefusingDeleteFileW(LPCWSTR path) {
+    int& refusals = current->refusalsLeft[RowOf(path)];
+    ++current->tries[RowOf(path)];
+    if (refusals != 0) {
+      if (refusals > 0) --refusals;
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+    return current->deleteHook.Original<decltype(&DeleteFileW)>()(path);
+  }
+  static void WINAPI AdvancingSleep(DWORD ms) {
+    current->clockMs += ms;
+    current->sleptMs += ms;
+  }
+  static DWORD WINAPI VirtualTickCount() { return current->clockMs; }
+
+  // The EntryTable row of a file's path, or ENTRY_COUNT for any other.
+  static int RowOf(LPCWSTR path) {
+    const wchar_t* name = wcsrchr(path, L'\\');
+    char narrow[MAX_PATH] = "";
+    WideCharToMultiByte(CP_ACP, 0, name != nullptr ? name + 1 : path, -1, narrow, sizeof narrow, nullptr, nullptr);
+    for (int row = 0; row < ENTRY_COUNT; ++row) {
+      if (_stricmp(narrow, EntryTable[row].fileName) == 0) return row;
+    }
+    return ENTRY_COUNT;
+  }
+
+  int TotalTries() const {
+    int total = 0;
+    for (int count : tries) total += count;
+    return total;
+  }
+
+  static RefusedDeletionTest* current;
+  ScratchFolder base{"rm_refused"};
+  // Refusals still to come, per row (-1: every try); the last slot for any
+  // other file.
+  int refusalsLeft[ENTRY_COUNT + 1] = {};
+  int tries[ENTRY_COUNT + 1] = {};
+  DWORD clockMs = 0u - 1000u;
+  DWORD sleptMs = 0;
+  testing_support::ImportHook deleteHook{"KERNEL32.dll", "DeleteFileW",
+                                         reinterpret_cast<const void*>(&RefusingDeleteFileW)};
+  testing_support::ImportHook sleepHook{"KERNEL32.dll", "Sleep", reinterpret_cast<const void*>(&AdvancingSleep)};
+  testing_support::ImportHook tickHook{"KERNEL32.dll", "GetTickCount",
+                                       reinterpret_cast<const void*>(&VirtualTickCount)};
+};
+
+RefusedDeletionTest* RefusedDeletionTest::current = nullptr;
+
+// Access denied is a short hold: each of the ten refused once, then let go,
+// under the one budget, which this leaves unspent.
+TEST_F(RefusedDeletionTest, AccessDeniedIsRiddenOut) {
+  for (int row = 0; row < ENTRY_COUNT; ++row) refusalsLeft[row] = 1;
+  RemoveExtractedFilesUnder(base.Path());
+  for (int row = 0; row < ENTRY_COUNT; ++row) {
+    EXPECT_FALSE(FileExists(EntryPath(base.Path(), row))) << row;
+    EXPECT_EQ(2, tries[row]) << row;
+  }
+  EXPECT_FALSE(FolderExists(base.Path() + "ZEQXPC"));
+  EXPECT_LT(sleptMs, RETRY_BUDGET_MS);
+}
+
+// Every file held past the budget: the removal waits one budget in all, not
+// one per file. The first file's tries spend it; each file after that is
+// tried once and left, and so is the folder, not empty.
+TEST_F(RefusedDeletionTest, HoldsPastTheBudgetCostOneBudgetForAllTheFiles) {
+  for (int row = 0; row < ENTRY_COUNT; ++row) refusalsLeft[row] = -1;
+  RemoveExtractedFilesUnder(base.Path());
+  EXPECT_EQ(RETRY_BUDGET_MS, sleptMs) << "the last pause ends with the budget";
+  EXPECT_GT(tries[0], 2);
+  for (int row = 1; row < ENTRY_COUNT; ++row) EXPECT_EQ(1, tries[row]) << row;
+  for (int row = 0; row < ENTRY_COUNT; ++row) EXPECT_TRUE(FileExists(EntryPath(base.Path(), row))) << row;
+  EXPECT_TRUE(FolderExists(base.Path() + "ZEQXPC"));
+}
+
 TEST(RemoveExtractedFilesTest, NothingPresentIsQuietAndSoIsAnOverlongBase) {
   ScratchFolder base("rm_none");
   RemoveExtractedFilesUnder(base.Path());

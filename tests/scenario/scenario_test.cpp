@@ -389,6 +389,19 @@ TEST_F(LauncherScenario, FolderLeftBeforeTheRunIsEmptiedSoTheInstallerFindsOnlyT
   EXPECT_EQ(std::vector<std::string>{}, FolderItems(tempFolder));
 }
 
+// The launcher's own C++ runtime ends a program built as the launcher is at
+// once, with its own exit code, rather than through the C runtime's abort():
+// on Windows that shows a box in a GUI program and waits for the user. Wine's
+// abort() ends with 3 and no box, so the exit code is what tells the two
+// apart here (and a box would hang the run past the bound). What a launcher
+// so ended leaves, the next run's preparation removes (the case above).
+TEST(LauncherRuntime, EndsTheProcessAtOnceWithoutABox) {
+  const std::string host = WindowsPathOf(RUNTIME_END_HOST_UNIX_PATH);
+  for (const char* cause : {"new", "length"}) {
+    EXPECT_EQ(long(RUNTIME_END_EXIT_CODE), RunAndWait("\"" + host + "\" " + cause, 30000)) << cause;
+  }
+}
+
 TEST_F(LauncherScenario, FolderThatCannotBeEmptiedFailsTheFirstRowAndStartsNothing) {
   // A program left under the installer's name, and a file held open
   // without delete sharing, which cannot be removed.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,21 +16,32 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
+// Bytes after the output in a guarded decode, and what they hold.
+constexpr size_t GUARD_SIZE = 256;
+constexpr uint8_t GUARD_BYTE = 0xA5;
+
 struct Decoded {
   Bytes output;
   bundle::LzssResult result;
+  // Guarded decodes only: the guard after the output was left as it was.
+  bool guardUntouched = true;
 };
 
 // Decodes from a heap copy of exactly the stream's length into an output of
 // exactly D bytes, so that a sanitizer build catches any access past either.
-Decoded Decode(const Bytes& stream, uint32_t decodedSize) {
+// guarded: the output is followed by GUARD_SIZE bytes of GUARD_BYTE instead,
+// checked afterwards, so that every tree sees a write past it.
+Decoded Decode(const Bytes& stream, uint32_t decodedSize, bool guarded = false) {
   std::unique_ptr<uint8_t[]> in(new uint8_t[stream.size() + (stream.empty() ? 1 : 0)]);
   if (!stream.empty()) std::memcpy(in.get(), stream.data(), stream.size());
-  std::unique_ptr<uint8_t[]> out(new uint8_t[decodedSize + (decodedSize == 0 ? 1 : 0)]);
+  const size_t guard = guarded ? GUARD_SIZE : 0;
+  std::unique_ptr<uint8_t[]> out(new uint8_t[decodedSize + guard + (decodedSize + guard == 0 ? 1 : 0)]);
+  std::memset(out.get() + decodedSize, GUARD_BYTE, guard);
   std::vector<uint8_t> ring(bundle::RING_SIZE, 0xEE);  // the kernel must clear it
   Decoded d;
   d.result = bundle::LzssDecodeStream(out.get(), decodedSize, in.get(), stream.size(), ring.data());
   d.output.assign(out.get(), out.get() + d.result.produced);
+  for (size_t i = 0; i < guard; ++i) d.guardUntouched = d.guardUntouched && out[decodedSize + i] == GUARD_BYTE;
   return d;
 }
 
@@ -154,11 +166,13 @@ TEST(LzssKernel, MatchesThePlainRingDecoderOnArbitraryStreams) {
 }
 
 // Groups whose longest items end right at the output margin of the kernel's
-// whole-group mode, past the ring, with stray bytes after the stream: decoded
-// into an output of exactly D bytes, a group taken whole when fewer than
-// 7 * 18 + 24 bytes are left would write past it (the sanitizer tree and the
-// asserts catch that), and one taken item by item must still give the plain
-// decoder's bytes. Short and long distances take the kernel's two copy roads.
+// whole-group mode, past the ring, with stray bytes after the stream: a group
+// taken whole when fewer than 7 * 18 + 24 bytes are left would write past the
+// output, and one taken item by item must still give the plain decoder's
+// bytes. Each stream is decoded twice: into an output of exactly D bytes,
+// for the sanitizer tree (and the asserts) to catch an access past it; and
+// into one followed by a guard, checked untouched, for the trees without
+// them. Short and long distances take the kernel's two copy roads.
 TEST(LzssKernel, GroupsEndingAtTheOutputMarginStayInsideTheOutput) {
   for (uint32_t before : {4096u, 4104u, 8192u}) {
     for (uint32_t left = 140; left <= 152; ++left) {
@@ -172,6 +186,9 @@ TEST(LzssKernel, GroupsEndingAtTheOutputMarginStayInsideTheOutput) {
           ASSERT_EQ(d.result.status, LzssStatus::Complete) << where;
           ASSERT_LT(d.result.consumed, m.stream.size()) << where;
           ASSERT_EQ(d.output, test_codec::PlainRingDecode(m.stream, m.decodedSize)) << where;
+          const Decoded guarded = Decode(m.stream, m.decodedSize, true);
+          ASSERT_TRUE(guarded.guardUntouched) << "written past the output: " << where;
+          ASSERT_EQ(guarded.output, d.output) << where;
         }
       }
     }
