@@ -174,11 +174,8 @@ void CheckLayout(const PackOptions& options, const std::vector<PreparedEntry>& p
                                        : EntryError(*prepared[size_t(problem.entry)].entry, problem.text));
   }
   if (stub != nullptr) {
-    const ProgramHeaders headers = ReadProgramHeaders(*stub);
-    if (LauncherMachine(headers).empty()) {
-      errors.push_back(ToolError(stub->Path(), "is " + DescribeProgram(headers) +
-                                                   ", not a bare launcher (a PE GUI program for i386 or amd64)"));
-    }
+    const std::string problem = StubProblem(*stub);
+    if (!problem.empty()) errors.push_back(ToolError(stub->Path(), problem));
   }
   if (errors.size() > before) {
     errors.push_back(ToolError(options.output, "not written: this is not the layout the launcher installs "
