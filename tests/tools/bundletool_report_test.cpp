@@ -26,6 +26,7 @@
 #include "cli.h"
 #include "common/launcher_marker.h"
 #include "json_writer.h"
+#include "bundle/format/lzss_encoder.h"
 #include "lzss_test_codec.h"
 
 namespace {
@@ -412,6 +413,40 @@ TEST_F(BundleReport, OnlyALauncherOfThisEntryTableIsTakenAsTheStub) {
   const Result verify = Run({"verify", PackSmall("out.exe", stub)});
   EXPECT_NE(verify.err.find("layout: "), std::string::npos) << verify.err;
   EXPECT_EQ(verify.err.find("program:"), std::string::npos) << verify.err;
+}
+
+// ---- What the launcher can hold.
+
+// The launcher reads a compressed block whole and decodes it in one piece:
+// pack refuses a source above 256 MiB to compress before it encodes anything
+// (a sparse file: nothing large is written), verify a block that claims to
+// decode to more before it decodes; 256 MiB itself is no such fault.
+TEST_F(BundleReport, BlocksTooLargeForTheLaunchersMemoryAreRefused) {
+  const std::string big = Path("big.bin");
+  const int fd = ::open(big.c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_EQ(::ftruncate(fd, (off_t(256) << 20) + 1), 0);
+  ::close(fd);
+  const Result pack = Run({"pack", "--any-layout", "--stub", stub, "-o", Path("out.exe"), "-c", big});
+  EXPECT_EQ(pack.code, 1);
+  EXPECT_NE(pack.err.find("bundletool: " + big + ": decodes to 268435457 bytes, more than the 268435456 bytes "
+                          "(256 MiB) the launcher's 32-bit process is sure to hold"), std::string::npos) << pack.err;
+  EXPECT_FALSE(Exists(Path("out.exe")));
+
+  for (const uint32_t decoded : {uint32_t(256) << 20, (uint32_t(256) << 20) + 1}) {
+    const std::string text = "a short text";
+    Bytes block = bundle::BuildCompressedBlock(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                                               bundle::DEFAULT_BLOCK_KEY, bundle::LzssLevel::Fast);
+    bundle::StoreLe32(&block[16], decoded);
+    Bytes file = ReadFile(stub);
+    const Bytes bundle = bundle::BuildBundle({{"big.txt", block}});
+    file.insert(file.end(), bundle.begin(), bundle.end());
+    WriteFile(Path("claims.exe"), file);
+    const Result verify = Run({"verify", "--any-layout", Path("claims.exe")});
+    EXPECT_EQ(verify.code, 1);
+    const bool refused = verify.err.find("#1 big.txt: decodes to " + std::to_string(decoded)) != std::string::npos;
+    EXPECT_EQ(refused, decoded > (uint32_t(256) << 20)) << verify.err;
+    EXPECT_EQ(verify.err.find("truncated block") != std::string::npos, !refused) << verify.err;
+  }
 }
 
 }  // namespace

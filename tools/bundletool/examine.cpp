@@ -125,6 +125,8 @@ struct Decoded {
 
 Decoded DecodeBlock(InputFile& file, const EntryView& entry) {
   Decoded result;
+  result.problem = BlockSizeProblem(entry.decodedSize);
+  if (!result.problem.empty()) return result;
   std::vector<uint8_t> data(size_t(entry.record.dataSize));
   file.ReadExactly(uint64_t(entry.record.dataStart), data.data(), data.size());
   const size_t streamLength = data.size() - bundle::BLOCK_HEADER_SIZE;

@@ -204,8 +204,8 @@ void OpenSources(const PackOptions& options, std::vector<PreparedEntry>& prepare
     }
     const uint64_t stored = p.entry->compressed ? bundle::BLOCK_HEADER_SIZE : p.source->FullSize();
     lowestTotal += bundle::RecordSize(p.storedName, stored);
-    if (p.entry->compressed && p.source->FullSize() > bundle::MAX_FILE_SIZE) {
-      errors.push_back(ToolError(p.entry->source, "is 2 GiB or larger; too large for a compressed block"));
+    if (p.entry->compressed && !BlockSizeProblem(p.source->FullSize()).empty()) {
+      errors.push_back(ToolError(p.entry->source, BlockSizeProblem(p.source->FullSize())));
     }
   }
   if (programLength != nullptr) {
