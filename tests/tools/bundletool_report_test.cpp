@@ -26,6 +26,7 @@
 #include "cli.h"
 #include "common/launcher_marker.h"
 #include "json_writer.h"
+#include "layout.h"
 #include "bundle/format/lzss_encoder.h"
 #include "lzss_test_codec.h"
 
@@ -415,12 +416,45 @@ TEST_F(BundleReport, OnlyALauncherOfThisEntryTableIsTakenAsTheStub) {
   EXPECT_EQ(verify.err.find("program:"), std::string::npos) << verify.err;
 }
 
+// ---- How each record is read.
+
+// A stored file of a row the launcher copies unchanged may begin as a block
+// does: verify takes it as the launcher does, a stored file, by the entry
+// table; only --any-layout, which knows no rows, takes it by its first bytes.
+TEST_F(BundleReport, RowsAreReadTheWayTheLauncherReadsThem) {
+  const std::string payload = Path("payload");
+  ::mkdir(payload.c_str(), 0777);
+  const std::vector<std::string> names = {"i_autorun.exe", "autorun.exe", "setup.exe", "unsetup.exe", "zephra.exe",
+                                          "system.dat", "readme_traial.txt", "inst_bgm.dat", "inst_se.dat",
+                                          "inst_voice_jp.dat"};
+  for (const std::string& name : names) WriteText(payload + "/" + name, "the content of " + name);
+  std::string lookalike = "compress v1.0";
+  lookalike += std::string("\0\0\x5A\xE8\x03\0\0", 7);  // key 0x5A, 1000 bytes decoded
+  lookalike += "and a few bytes";
+  WriteText(payload + "/inst_bgm.dat", lookalike);
+  const std::string out = Path("trial.exe");
+  const Result pack = Run({"pack", "-q", "--stub", stub, "-m", SHIPPED_MANIFEST, "--base", payload, "-o", out});
+  ASSERT_EQ(pack.code, 0) << pack.err;
+
+  const std::string row = "d['entries'][3]['name'] == 'inst_bgm.dat' and d['entries'][3]['kind'] == ";
+  Result verify = Run({"verify", "--json", out});
+  EXPECT_EQ(verify.code, 0) << verify.err;
+  EXPECT_TRUE(TakenAsJson(verify.out, "d['problems'] == [] and " + row + "'stored'")) << verify.out;
+  EXPECT_TRUE(TakenAsJson(Run({"list", "--json", out}).out, row + "'stored'"));
+  verify = Run({"verify", "--json", "--any-layout", out});
+  EXPECT_EQ(verify.code, 1);
+  EXPECT_TRUE(TakenAsJson(verify.out, row + "'compressed' and 'truncated block' in d['problems'][0]"))
+      << verify.out;
+  EXPECT_NE(Run({"verify", "--any-layout", out}).out.find("an entry is taken for a compressed block when it begins "
+                                                          "with a block header"), std::string::npos);
+}
+
 // ---- What the launcher can hold.
 
 // The launcher reads a compressed block whole and decodes it in one piece:
 // pack refuses a source above 256 MiB to compress before it encodes anything
 // (a sparse file: nothing large is written), verify a block that claims to
-// decode to more before it decodes; 256 MiB itself is no such fault.
+// decode to more before it reads it; 256 MiB itself is no such fault.
 TEST_F(BundleReport, BlocksTooLargeForTheLaunchersMemoryAreRefused) {
   const std::string big = Path("big.bin");
   const int fd = ::open(big.c_str(), O_CREAT | O_WRONLY, 0644);
@@ -432,21 +466,30 @@ TEST_F(BundleReport, BlocksTooLargeForTheLaunchersMemoryAreRefused) {
                           "(256 MiB) the launcher's 32-bit process is sure to hold"), std::string::npos) << pack.err;
   EXPECT_FALSE(Exists(Path("out.exe")));
 
-  for (const uint32_t decoded : {uint32_t(256) << 20, (uint32_t(256) << 20) + 1}) {
-    const std::string text = "a short text";
-    Bytes block = bundle::BuildCompressedBlock(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
-                                               bundle::DEFAULT_BLOCK_KEY, bundle::LzssLevel::Fast);
-    bundle::StoreLe32(&block[16], decoded);
-    Bytes file = ReadFile(stub);
-    const Bytes bundle = bundle::BuildBundle({{"big.txt", block}});
-    file.insert(file.end(), bundle.begin(), bundle.end());
-    WriteFile(Path("claims.exe"), file);
-    const Result verify = Run({"verify", "--any-layout", Path("claims.exe")});
-    EXPECT_EQ(verify.code, 1);
-    const bool refused = verify.err.find("#1 big.txt: decodes to " + std::to_string(decoded)) != std::string::npos;
-    EXPECT_EQ(refused, decoded > (uint32_t(256) << 20)) << verify.err;
-    EXPECT_EQ(verify.err.find("truncated block") != std::string::npos, !refused) << verify.err;
-  }
+  // A block that claims 256 MiB and a byte, with a stream that could give
+  // them (a hole in a sparse file): refused before it is read.
+  Bytes head = ReadFile(stub);
+  const Bytes marker = bundle::StartMarkerBytes();
+  head.insert(head.end(), marker.begin(), marker.end());
+  const size_t blockStart = head.size();
+  const char header[] = "compress v1.0\0\0\xA5";
+  head.insert(head.end(), header, header + 16);
+  const uint32_t decoded = (uint32_t(256) << 20) + 1;
+  head.resize(head.size() + 4);
+  bundle::StoreLe32(&head[head.size() - 4], decoded);
+  const uint32_t blockSize = uint32_t(bundle::BLOCK_HEADER_SIZE) + (decoded / 144 + 1) * 17;
+  const Bytes trailer = bundle::RecordTrailerBytes("big.txt", blockSize);
+  WriteFile(Path("claims.exe"), head);
+  const int claims = ::open(Path("claims.exe").c_str(), O_WRONLY);
+  ASSERT_EQ(::pwrite(claims, trailer.data(), trailer.size(), off_t(blockStart + blockSize)), ssize_t(trailer.size()));
+  ::close(claims);
+  const Result verify = Run({"verify", "--any-layout", Path("claims.exe")});
+  EXPECT_EQ(verify.code, 1);
+  EXPECT_NE(verify.err.find("#1 big.txt: decodes to 268435457 bytes, more than"), std::string::npos) << verify.err;
+
+  // The limit itself is no fault.
+  EXPECT_EQ(bundletool::BlockSizeProblem(uint64_t(256) << 20), "");
+  EXPECT_NE(bundletool::BlockSizeProblem((uint64_t(256) << 20) + 1), "");
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ struct EntryView {
   bundle::BundleEntry record;
   std::string name;       // stored bytes, code page 932
   bool checkRecord = false;  // the check record itself
-  bool block = false;     // starts with a whole block header
+  bool block = false;     // read as a compressed block (Scan says when)
+  bool signature = false;  // starts with a whole block header
   uint8_t key = 0;
   uint32_t decodedSize = 0;
   int shadowedBy = -1;    // index of the earlier-listed entry of the same name
@@ -43,7 +44,11 @@ struct ScannedBundle {
   bool checked = false;         // the launcher checks the entries against it
 };
 
-ScannedBundle Scan(InputFile& file) {
+// The bundle's records as the launcher reads them. A record that begins with
+// a whole block header is a block to the launcher unless byTable and its name
+// is a row the launcher copies unchanged: then it is stored, as the launcher
+// writes it, whatever its first bytes are.
+ScannedBundle Scan(InputFile& file, bool byTable) {
   ScannedBundle scanned;
   std::vector<bundle::BundleEntry> records;
   scanned.diagnosis = bundle::ScanBundle(file, records);
@@ -67,7 +72,8 @@ ScannedBundle Scan(InputFile& file) {
       file.ReadExactly(uint64_t(record.dataStart), header, sizeof header);
       if (bundle::HasBlockSignature(header, sizeof header)) {
         const bundle::BlockHeader h = bundle::ReadBlockHeader(header);
-        view.block = true;
+        view.signature = true;
+        view.block = !(byTable && IsStreamedRow(view.name));
         view.key = h.key;
         view.decodedSize = h.decodedSize;
       }
@@ -125,17 +131,18 @@ struct Decoded {
 
 Decoded DecodeBlock(InputFile& file, const EntryView& entry) {
   Decoded result;
-  result.problem = BlockSizeProblem(entry.decodedSize);
-  if (!result.problem.empty()) return result;
-  std::vector<uint8_t> data(size_t(entry.record.dataSize));
-  file.ReadExactly(uint64_t(entry.record.dataStart), data.data(), data.size());
-  const size_t streamLength = data.size() - bundle::BLOCK_HEADER_SIZE;
-  // A larger D cannot be reached, so no output of that size is allocated.
+  // Both before anything is read: a larger D cannot be reached, and one
+  // beyond what the launcher holds is no block to decode either.
+  const size_t streamLength = size_t(entry.record.dataSize) - bundle::BLOCK_HEADER_SIZE;
   if (entry.decodedSize > bundle::MaxDecodedSize(streamLength)) {
     result.problem = "decoded size " + std::to_string(entry.decodedSize) + " is more than a stream of " +
                      std::to_string(streamLength) + " bytes can give (truncated block)";
     return result;
   }
+  result.problem = BlockSizeProblem(entry.decodedSize);
+  if (!result.problem.empty()) return result;
+  std::vector<uint8_t> data(size_t(entry.record.dataSize));
+  file.ReadExactly(uint64_t(entry.record.dataStart), data.data(), data.size());
   uint8_t* stream = data.data() + bundle::BLOCK_HEADER_SIZE;
   bundle::XorBytes(stream, streamLength, entry.key);
   result.bytes.resize(entry.decodedSize);
@@ -399,7 +406,7 @@ int RunList(const std::string& path, const ExamineOptions& options, Console& con
   Attempt(console, findings.problems, [&] {
     file = std::make_unique<InputFile>(path);
     findings.file = file.get();
-    scanned = Scan(*file);
+    scanned = Scan(*file, true);
     findings.scanned = &scanned;
     facts = FactsOf(*file, scanned);
     findings.facts = &facts;
@@ -426,7 +433,7 @@ int RunList(const std::string& path, const ExamineOptions& options, Console& con
 int RunExtract(const std::string& path, const std::string& folder, const std::vector<std::string>& names,
                Console& console) {
   InputFile file(path);
-  const ScannedBundle scanned = Scan(file);
+  const ScannedBundle scanned = Scan(file, true);
   if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) throw ToolError(path, NoBundleText(file, scanned));
   if (scanned.diagnosis.status != bundle::ScanStatus::Ok) throw ToolError(path, DiagnosisText(scanned.diagnosis));
 
@@ -607,6 +614,19 @@ ProgramSignature VerifyStored(InputFile& file, const EntryView& e, const std::st
   return SignatureOfRange(file, uint64_t(e.record.dataStart), uint64_t(e.record.dataSize));
 }
 
+// Whether a record that the launcher copies unchanged, though it begins
+// with a block header, was packed as a block: the check record's CRC-32 is
+// that of its decoded content, not of its bytes. Without a check record it
+// is taken as the launcher takes it, a stored file.
+bool PackedAsBlock(InputFile& file, const EntryView& e) {
+  if (!e.signature || e.block || !e.hasCrc) return false;
+  uint32_t crc = 0;
+  ForEachPiece(file, e, [&](const uint8_t* piece, size_t n) { crc = bundle::Crc32(piece, n, crc); });
+  if (crc == e.crc) return false;
+  const Decoded decoded = DecodeBlock(file, e);
+  return decoded.ok && bundle::Crc32(decoded.bytes.data(), decoded.bytes.size()) == e.crc;
+}
+
 // One entry the launcher would write: its name, whether it is read, its
 // content. Returns what the content is, for the programs' warning.
 ProgramSignature VerifyEntry(InputFile& file, const EntryView& e, const std::string& what, VerifyReport& report) {
@@ -630,7 +650,8 @@ ProgramSignature VerifyEntry(InputFile& file, const EntryView& e, const std::str
 void VerifyLayout(const ScannedBundle& scanned, const FileFacts& facts, const ExamineOptions& options,
                   VerifyReport& report) {
   if (options.anyLayout) {
-    report.Note(std::string("layout: ") + ANY_LAYOUT_NOTE);
+    report.Note(std::string("layout: ") + ANY_LAYOUT_NOTE +
+                "; an entry is taken for a compressed block when it begins with a block header");
     return;
   }
   if (scanned.diagnosis.status != bundle::ScanStatus::Ok) return;
@@ -689,7 +710,7 @@ int RunVerify(const std::string& path, const ExamineOptions& options, Console& c
     // 1. The scan, as the launcher's.
     file = std::make_unique<InputFile>(path);
     findings.file = file.get();
-    scanned = Scan(*file);
+    scanned = Scan(*file, !options.anyLayout);
     findings.scanned = &scanned;
     facts = FactsOf(*file, scanned);
     findings.facts = &facts;
@@ -701,7 +722,9 @@ int RunVerify(const std::string& path, const ExamineOptions& options, Console& c
       console.Report() << path << ": " << Entries(scanned.entries.size()) << " behind " << facts.program << "\n";
     }
 
-    // 2. Every entry, in scan order.
+    // 2. Every entry, in scan order; first, a block in a row the launcher
+    // copies unchanged, told from a stored file that begins as a block does.
+    for (EntryView& e : scanned.entries) e.block = e.block || PackedAsBlock(*file, e);
     std::vector<std::string> unsignedPrograms;
     for (size_t i = 0; i < scanned.entries.size(); ++i) {
       const EntryView& e = scanned.entries[i];

@@ -27,6 +27,13 @@ std::string RowText(size_t row) {
 
 }  // namespace
 
+bool IsStreamedRow(const std::string& name) {
+  for (const Row& row : ROWS) {
+    if (name == row.name) return (row.flags & ENTRY_STREAMED) != 0;
+  }
+  return false;
+}
+
 std::string BlockSizeProblem(uint64_t decodedSize) {
   if (decodedSize <= MAX_BLOCK_DECODED_SIZE) return "";
   return "decodes to " + std::to_string(decodedSize) + " bytes, more than the " +

@@ -29,6 +29,11 @@ struct LayoutProblem {
 // order; none when it is the launcher's layout.
 std::vector<LayoutProblem> LayoutProblems(const std::vector<LayoutEntry>& entries);
 
+// True when name is a row of the entry table that the launcher copies
+// unchanged (ENTRY_STREAMED): it never takes such a row for a block, whatever
+// its bytes begin with.
+bool IsStreamedRow(const std::string& name);
+
 // The largest decoded size of a compressed block that pack writes and verify
 // passes. The launcher reads a block whole (its stored bytes from the general
 // heap) and decodes it into one allocation of the decoded size from its
