@@ -416,6 +416,44 @@ TEST_F(BundleReport, OnlyALauncherOfThisEntryTableIsTakenAsTheStub) {
   EXPECT_EQ(verify.err.find("program:"), std::string::npos) << verify.err;
 }
 
+// ---- Files the launcher finds no bundle in.
+
+// Bytes after a whole bundle (one that ends in its check record) are told
+// from a bundle cut short: other bytes as such, zeros of a removed
+// signature's padding as such; a file that ends inside its last record, whose
+// earlier records read as a bundle without its check record, stays cut short.
+TEST_F(BundleReport, BytesAfterTheBundleAreNotACutShortFile) {
+  const Bytes packed = ReadFile(PackSmall("good.exe", stub));
+  const std::string end = std::to_string(packed.size());
+  const auto appended = [&](const std::string& name, const Bytes& tail) {
+    Bytes file = packed;
+    file.insert(file.end(), tail.begin(), tail.end());
+    WriteFile(Path(name), file);
+    return Path(name);
+  };
+  Bytes tail(5000, 'J');
+  bundle::StoreLe32(&tail[100], uint32_t(bundle::ENTRY_MARKER));  // a marker among the junk
+  const struct {
+    std::string file;
+    std::string said;
+  } cases[] = {
+      {appended("junk.exe", tail), "has 5000 bytes after its bundle (junk appended?): its bundle ends at byte " + end},
+      {appended("zeros.exe", Bytes(3, 0)), "has 3 zero bytes after its bundle (the padding of a removed signature?)"},
+      {appended("cut.exe", {}), "is cut short: a bundle begins at byte 40000 but its end is missing"},
+  };
+  WriteFile(Path("cut.exe"), Bytes(packed.begin(), packed.end() - 5));
+  for (const auto& c : cases) {
+    for (const char* command : {"list", "verify"}) {
+      const Result r = Run({command, c.file});
+      EXPECT_EQ(r.code, 1);
+      EXPECT_NE(r.err.find("bundletool: " + c.file + ": " + c.said), std::string::npos) << r.err;
+      if (c.file != Path("cut.exe")) {
+        EXPECT_EQ(r.err.find("cut short"), std::string::npos) << r.err;
+      }
+    }
+  }
+}
+
 // ---- How each record is read.
 
 // A stored file of a row the launcher copies unchanged may begin as a block

@@ -1,5 +1,6 @@
 #include "examine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -189,6 +190,79 @@ std::string Ratio(uint64_t part, uint64_t whole) {
 
 std::string Entries(size_t count) { return std::to_string(count) + " entr" + (count == 1 ? "y" : "ies"); }
 
+// The first size bytes of a file, for a scan from an earlier end.
+class PrefixSource : public bundle::ByteSource {
+ public:
+  PrefixSource(InputFile& file, uint32_t size) : file(file), size(size) {}
+  uint32_t Size() override { return size; }
+  int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
+    return file.ReadAt(position, buffer, count);
+  }
+
+ private:
+  InputFile& file;
+  uint32_t size;
+};
+
+// Where a whole bundle that begins with the start marker at start ends, when
+// it ends before end: the last such end, found by scanning from every earlier
+// entry marker back (at most a few thousand of them). Whole means ending in
+// its check record, which pack writes last: the records of a bundle cut
+// short in its last record read as a sound bundle too, but without the
+// check record at their end. 0 when there is none: the bundle is cut short
+// (or, packed without a check record, cannot be told from one).
+uint64_t EarlierBundleEnd(InputFile& file, uint64_t start, uint64_t end) {
+  constexpr size_t PIECE = size_t(1) << 20;
+  constexpr int MAX_TRIES = 4096;
+  std::vector<uint8_t> piece(PIECE + 3);
+  int tries = 0;
+  for (uint64_t pieceEnd = end; pieceEnd > start + 8 && tries < MAX_TRIES;) {
+    const uint64_t pieceStart = std::max<uint64_t>(start + 4, pieceEnd > PIECE ? pieceEnd - PIECE : 0);
+    const size_t length = size_t(std::min<uint64_t>(end, pieceEnd + 3) - pieceStart);
+    file.ReadExactly(pieceStart, piece.data(), length);
+    for (size_t at = pieceEnd - pieceStart; at-- > 0 && tries < MAX_TRIES;) {
+      // A marker ending before end: the bundle's last four bytes there.
+      if (at + 4 > length || pieceStart + at + 4 >= end) continue;
+      if (bundle::LoadLe32(&piece[at]) != uint32_t(bundle::ENTRY_MARKER)) continue;
+      ++tries;
+      const uint64_t candidate = pieceStart + at + 4;
+      PrefixSource prefix(file, uint32_t(candidate));
+      std::vector<bundle::BundleEntry> entries;
+      const bundle::ScanDiagnosis d = bundle::ScanBundle(prefix, entries);
+      if (d.status == bundle::ScanStatus::Ok && !entries.empty() && uint64_t(entries.back().dataStart) == start + 4 &&
+          std::strcmp(entries.front().name, bundle::CHECK_RECORD_NAME) == 0) {
+        return candidate;
+      }
+    }
+    pieceEnd = pieceStart;
+  }
+  return 0;
+}
+
+// What follows a sound bundle that ends at bundleEnd, before the file's end:
+// a certificate table that no longer ends the file, padding, or other bytes.
+std::string AfterBundleText(InputFile& file, uint64_t bundleEnd, uint64_t end) {
+  const uint64_t extra = end - bundleEnd;
+  const std::string ends = "its bundle ends at byte " + std::to_string(bundleEnd) + ", and the launcher, which " +
+                           "looks for it at the end of the file, finds none";
+  if (extra <= 7) {
+    std::vector<uint8_t> tail(static_cast<size_t>(extra));
+    file.ReadExactly(bundleEnd, tail.data(), tail.size());
+    if (std::all_of(tail.begin(), tail.end(), [](uint8_t b) { return b == 0; })) {
+      return "has " + std::to_string(extra) + " zero bytes after its bundle (the padding of a removed signature?): " +
+             ends;
+    }
+  }
+  const bundle::CertificateDirectory directory = bundle::ReadCertificateDirectory(file, file.Size());
+  if (directory.found && directory.tableSize != 0 && directory.tableStart >= bundleEnd &&
+      directory.tableStart <= bundleEnd + 7 && uint64_t(directory.tableStart) + directory.tableSize < end) {
+    const uint64_t after = end - directory.tableStart - directory.tableSize;
+    return "has " + std::to_string(after) + " bytes after its certificate table (junk appended after signing?): " +
+           ends;
+  }
+  return "has " + std::to_string(extra) + " bytes after its bundle (junk appended?): " + ends;
+}
+
 // Why a file holds no bundle the launcher reads, as precisely as the file
 // tells: too large for the launcher, cut short, a bare launcher, or none.
 std::string NoBundleText(InputFile& file, const ScannedBundle& scanned) {
@@ -210,8 +284,12 @@ std::string NoBundleText(InputFile& file, const ScannedBundle& scanned) {
       uint8_t marker[4];
       file.ReadExactly(at, marker, sizeof marker);
       if (bundle::LoadLe32(marker) == uint32_t(bundle::START_MARKER) && end > at + 4) {
-        return "is cut short: a bundle begins at byte " + std::to_string(at) +
-               " but its end is missing (an interrupted download or copy?)";
+        const uint64_t bundleEnd = EarlierBundleEnd(file, at, end);
+        if (bundleEnd == 0) {
+          return "is cut short: a bundle begins at byte " + std::to_string(at) +
+                 " but its end is missing (an interrupted download or copy?)";
+        }
+        return AfterBundleText(file, bundleEnd, end);
       }
       if (marker[0] != 0) break;
     }
