@@ -454,6 +454,29 @@ TEST_F(BundleReport, BytesAfterTheBundleAreNotACutShortFile) {
   }
 }
 
+// A signature vouches for nothing list has not checked, nor for a bundle
+// verify finds damaged: only verify of a sound bundle says that the bundle
+// lies in the signed part.
+TEST_F(BundleReport, OnlyASoundCheckedBundleIsSaidToLieInTheSignedPart) {
+  Bytes file = ReadFile(PackSmall("good.exe", stub));
+  test_codec::AppendSignature(file, Bytes(300, 0x30));
+  WriteFile(Path("signed.exe"), file);
+  const std::string claim = "lies inside the signed part";
+  Result r = Run({"list", Path("signed.exe")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.find(claim), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("list checks neither the signature nor the entries"), std::string::npos) << r.out;
+  r = Run({"verify", "--any-layout", Path("signed.exe")});
+  EXPECT_NE(r.out.find(claim), std::string::npos) << r.out;
+
+  file[40010] ^= 0x01;  // in the first entry's block: the check record's CRC-32 fails
+  WriteFile(Path("damaged.exe"), file);
+  r = Run({"verify", "--any-layout", Path("damaged.exe")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.find(claim), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("behind a damaged bundle: no signature vouches for it"), std::string::npos) << r.out;
+}
+
 // ---- How each record is read.
 
 // A stored file of a row the launcher copies unchanged may begin as a block
