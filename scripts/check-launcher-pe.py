@@ -4,19 +4,38 @@
 Checks a built launcher without running it: a GUI program of the named
 machine (PE32 for i386, PE32+ for amd64) that imports only DLLs Windows
 always takes from its system folder, with no delay-load imports, carrying
-its dialogs (101, 102), its icon group (110) and a manifest that names the
-same architecture. Prints one line saying what it found; exits 1 with the
+its dialogs (101, 102), its icon group (110), a manifest that names the
+same architecture, and the marker by which bundletool knows it
+(common/launcher_marker.h) with the digest of common/entry_rows.def's rows. Prints one line saying what it found; exits 1 with the
 faults otherwise. scripts/test.sh runs it on every launcher it builds, so
 the i686 one is checked on hosts that cannot run it.
 """
+import os
 import struct
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import entry_rows  # noqa: E402
 
 MACHINES = {"i386": (0x14C, 0x10B, "PE32", "x86"), "amd64": (0x8664, 0x20B, "PE32+", "amd64")}
 # The DLLs of the system folder that a program of this kind may import
 # (tests/common/dll_search_test.cpp holds the same list for the running check).
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll", "ole32.dll"}
 RT_ICON_GROUP, RT_DIALOG, RT_MANIFEST = 14, 5, 24
+# common/launcher_marker.h: the magic, version 1, and FNV-1a over each row's
+# name, its NUL and its ENTRY_EXTRACT and ENTRY_STREAMED bits (entry_flags.h)
+# as four little-endian bytes.
+MARKER_MAGIC = b"ZQX-LAUNCHER-ET\0"
+ROW_FLAGS = {"ENTRY_EXTRACT": 0x04, "ENTRY_STREAMED": 0x08}
+
+
+def entry_table_digest():
+    digest = 2166136261
+    for name, _, flags in entry_rows.rows():
+        bits = sum(ROW_FLAGS.get(flag, 0) for flag in flags)
+        for byte in name.encode("ascii") + b"\0" + struct.pack("<I", bits):
+            digest = ((digest ^ byte) * 16777619) & 0xFFFFFFFF
+    return digest
 
 
 class Pe:
@@ -98,11 +117,19 @@ def main():
     manifest = resources.get((RT_MANIFEST, 1), b"")
     if f'processorArchitecture="{manifest_arch}"'.encode() not in manifest:
         faults.append(f'its manifest does not name processorArchitecture="{manifest_arch}"')
+    at = pe.data.find(MARKER_MAGIC)
+    if at < 0:
+        faults.append("carries no marker for bundletool (common/launcher_marker.h)")
+    elif struct.unpack_from("<II", pe.data, at + 16) != (1, entry_table_digest()):
+        version, digest = struct.unpack_from("<II", pe.data, at + 16)
+        faults.append(f"its marker (version {version}, digest {digest:#010x}) is not version 1 with the digest "
+                      f"{entry_table_digest():#010x} of common/entry_rows.def")
     if faults:
         print(f"{path}: " + "; ".join(faults))
         return 1
     print(f"{format_name} GUI for {kind}, system DLLs only ({', '.join(sorted(set(dlls)))}), "
-          f"resources (dialogs 101 and 102, icon group 110), manifest for {manifest_arch}")
+          f"resources (dialogs 101 and 102, icon group 110), manifest for {manifest_arch}, "
+          f"marker of entry table {entry_table_digest():#010x}")
     return 0
 
 

@@ -33,6 +33,7 @@
 #include "bundle/format/lzss_encoder.h"
 #include "cli.h"
 #include "common/entry_flags.h"
+#include "common/launcher_marker.h"
 #include "lzss_test_codec.h"
 #include "manifest.h"
 
@@ -144,7 +145,8 @@ class BundleTool : public ::testing::Test {
   }
 
   // The headers of a bare launcher: a PE32 GUI program for i386 whose one
-  // section runs to the end of its size bytes.
+  // section runs to the end of its size bytes, and starts with the marker of
+  // a launcher of this entry table.
   static Bytes LauncherImage(size_t size) {
     Bytes image = test_codec::MakePeImage(size);
     image[0x44] = 0x4C, image[0x45] = 0x01;         // Machine: i386
@@ -154,6 +156,10 @@ class BundleTool : public ::testing::Test {
     image[0x58 + 68] = 2;                           // Subsystem: GUI
     bundle::StoreLe32(&image[0x138 + 16], uint32_t(size - 0x200));  // the section's raw size and start
     bundle::StoreLe32(&image[0x138 + 20], 0x200);
+    const LauncherMarker marker = {"ZQX-LAUNCHER-ET", LAUNCHER_MARKER_VERSION, ENTRY_TABLE_DIGEST};
+    std::memcpy(&image[0x200], marker.magic, sizeof marker.magic);
+    bundle::StoreLe32(&image[0x210], marker.version);
+    bundle::StoreLe32(&image[0x214], marker.digest);
     return image;
   }
   void TearDown() override {

@@ -1,9 +1,11 @@
 #include "examine.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <sstream>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <new>
 
 #include "bundle/format/bundle_index.h"
 #include "bundle/format/bundle_layout.h"
@@ -13,6 +15,7 @@
 #include "bundle/format/crc32.h"
 #include "bundle/format/lzss.h"
 #include "bundle/format/signed_file.h"
+#include "json_writer.h"
 #include "layout.h"
 #include "programs.h"
 
@@ -25,7 +28,8 @@ struct EntryView {
   bundle::BundleEntry record;
   std::string name;       // stored bytes, code page 932
   bool checkRecord = false;  // the check record itself
-  bool block = false;     // starts with a whole block header
+  bool block = false;     // read as a compressed block (Scan says when)
+  bool signature = false;  // starts with a whole block header
   uint8_t key = 0;
   uint32_t decodedSize = 0;
   int shadowedBy = -1;    // index of the earlier-listed entry of the same name
@@ -41,7 +45,11 @@ struct ScannedBundle {
   bool checked = false;         // the launcher checks the entries against it
 };
 
-ScannedBundle Scan(InputFile& file) {
+// The bundle's records as the launcher reads them. A record that begins with
+// a whole block header is a block to the launcher unless byTable and its name
+// is a row the launcher copies unchanged: then it is stored, as the launcher
+// writes it, whatever its first bytes are.
+ScannedBundle Scan(InputFile& file, bool byTable) {
   ScannedBundle scanned;
   std::vector<bundle::BundleEntry> records;
   scanned.diagnosis = bundle::ScanBundle(file, records);
@@ -65,7 +73,8 @@ ScannedBundle Scan(InputFile& file) {
       file.ReadExactly(uint64_t(record.dataStart), header, sizeof header);
       if (bundle::HasBlockSignature(header, sizeof header)) {
         const bundle::BlockHeader h = bundle::ReadBlockHeader(header);
-        view.block = true;
+        view.signature = true;
+        view.block = !(byTable && IsStreamedRow(view.name));
         view.key = h.key;
         view.decodedSize = h.decodedSize;
       }
@@ -123,15 +132,18 @@ struct Decoded {
 
 Decoded DecodeBlock(InputFile& file, const EntryView& entry) {
   Decoded result;
-  std::vector<uint8_t> data(size_t(entry.record.dataSize));
-  file.ReadExactly(uint64_t(entry.record.dataStart), data.data(), data.size());
-  const size_t streamLength = data.size() - bundle::BLOCK_HEADER_SIZE;
-  // A larger D cannot be reached, so no output of that size is allocated.
+  // Both before anything is read: a larger D cannot be reached, and one
+  // beyond what the launcher holds is no block to decode either.
+  const size_t streamLength = size_t(entry.record.dataSize) - bundle::BLOCK_HEADER_SIZE;
   if (entry.decodedSize > bundle::MaxDecodedSize(streamLength)) {
     result.problem = "decoded size " + std::to_string(entry.decodedSize) + " is more than a stream of " +
                      std::to_string(streamLength) + " bytes can give (truncated block)";
     return result;
   }
+  result.problem = BlockSizeProblem(entry.decodedSize);
+  if (!result.problem.empty()) return result;
+  std::vector<uint8_t> data(size_t(entry.record.dataSize));
+  file.ReadExactly(uint64_t(entry.record.dataStart), data.data(), data.size());
   uint8_t* stream = data.data() + bundle::BLOCK_HEADER_SIZE;
   bundle::XorBytes(stream, streamLength, entry.key);
   result.bytes.resize(entry.decodedSize);
@@ -178,6 +190,79 @@ std::string Ratio(uint64_t part, uint64_t whole) {
 
 std::string Entries(size_t count) { return std::to_string(count) + " entr" + (count == 1 ? "y" : "ies"); }
 
+// The first size bytes of a file, for a scan from an earlier end.
+class PrefixSource : public bundle::ByteSource {
+ public:
+  PrefixSource(InputFile& file, uint32_t size) : file(file), size(size) {}
+  uint32_t Size() override { return size; }
+  int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override {
+    return file.ReadAt(position, buffer, count);
+  }
+
+ private:
+  InputFile& file;
+  uint32_t size;
+};
+
+// Where a whole bundle that begins with the start marker at start ends, when
+// it ends before end: the last such end, found by scanning from every earlier
+// entry marker back (at most a few thousand of them). Whole means ending in
+// its check record, which pack writes last: the records of a bundle cut
+// short in its last record read as a sound bundle too, but without the
+// check record at their end. 0 when there is none: the bundle is cut short
+// (or, packed without a check record, cannot be told from one).
+uint64_t EarlierBundleEnd(InputFile& file, uint64_t start, uint64_t end) {
+  constexpr size_t PIECE = size_t(1) << 20;
+  constexpr int MAX_TRIES = 4096;
+  std::vector<uint8_t> piece(PIECE + 3);
+  int tries = 0;
+  for (uint64_t pieceEnd = end; pieceEnd > start + 8 && tries < MAX_TRIES;) {
+    const uint64_t pieceStart = std::max<uint64_t>(start + 4, pieceEnd > PIECE ? pieceEnd - PIECE : 0);
+    const size_t length = size_t(std::min<uint64_t>(end, pieceEnd + 3) - pieceStart);
+    file.ReadExactly(pieceStart, piece.data(), length);
+    for (size_t at = pieceEnd - pieceStart; at-- > 0 && tries < MAX_TRIES;) {
+      // A marker ending before end: the bundle's last four bytes there.
+      if (at + 4 > length || pieceStart + at + 4 >= end) continue;
+      if (bundle::LoadLe32(&piece[at]) != uint32_t(bundle::ENTRY_MARKER)) continue;
+      ++tries;
+      const uint64_t candidate = pieceStart + at + 4;
+      PrefixSource prefix(file, uint32_t(candidate));
+      std::vector<bundle::BundleEntry> entries;
+      const bundle::ScanDiagnosis d = bundle::ScanBundle(prefix, entries);
+      if (d.status == bundle::ScanStatus::Ok && !entries.empty() && uint64_t(entries.back().dataStart) == start + 4 &&
+          std::strcmp(entries.front().name, bundle::CHECK_RECORD_NAME) == 0) {
+        return candidate;
+      }
+    }
+    pieceEnd = pieceStart;
+  }
+  return 0;
+}
+
+// What follows a sound bundle that ends at bundleEnd, before the file's end:
+// a certificate table that no longer ends the file, padding, or other bytes.
+std::string AfterBundleText(InputFile& file, uint64_t bundleEnd, uint64_t end) {
+  const uint64_t extra = end - bundleEnd;
+  const std::string ends = "its bundle ends at byte " + std::to_string(bundleEnd) + ", and the launcher, which " +
+                           "looks for it at the end of the file, finds none";
+  if (extra <= 7) {
+    std::vector<uint8_t> tail(static_cast<size_t>(extra));
+    file.ReadExactly(bundleEnd, tail.data(), tail.size());
+    if (std::all_of(tail.begin(), tail.end(), [](uint8_t b) { return b == 0; })) {
+      return "has " + std::to_string(extra) + " zero bytes after its bundle (the padding of a removed signature?): " +
+             ends;
+    }
+  }
+  const bundle::CertificateDirectory directory = bundle::ReadCertificateDirectory(file, file.Size());
+  if (directory.found && directory.tableSize != 0 && directory.tableStart >= bundleEnd &&
+      directory.tableStart <= bundleEnd + 7 && uint64_t(directory.tableStart) + directory.tableSize < end) {
+    const uint64_t after = end - directory.tableStart - directory.tableSize;
+    return "has " + std::to_string(after) + " bytes after its certificate table (junk appended after signing?): " +
+           ends;
+  }
+  return "has " + std::to_string(extra) + " bytes after its bundle (junk appended?): " + ends;
+}
+
 // Why a file holds no bundle the launcher reads, as precisely as the file
 // tells: too large for the launcher, cut short, a bare launcher, or none.
 std::string NoBundleText(InputFile& file, const ScannedBundle& scanned) {
@@ -199,8 +284,12 @@ std::string NoBundleText(InputFile& file, const ScannedBundle& scanned) {
       uint8_t marker[4];
       file.ReadExactly(at, marker, sizeof marker);
       if (bundle::LoadLe32(marker) == uint32_t(bundle::START_MARKER) && end > at + 4) {
-        return "is cut short: a bundle begins at byte " + std::to_string(at) +
-               " but its end is missing (an interrupted download or copy?)";
+        const uint64_t bundleEnd = EarlierBundleEnd(file, at, end);
+        if (bundleEnd == 0) {
+          return "is cut short: a bundle begins at byte " + std::to_string(at) +
+                 " but its end is missing (an interrupted download or copy?)";
+        }
+        return AfterBundleText(file, bundleEnd, end);
       }
       if (marker[0] != 0) break;
     }
@@ -209,160 +298,220 @@ std::string NoBundleText(InputFile& file, const ScannedBundle& scanned) {
   return DiagnosisText(scanned.diagnosis);
 }
 
-// A JSON string.
-// Length of the well-formed UTF-8 sequence at text[i], or 0.
-size_t Utf8SequenceAt(const std::string& text, size_t i) {
-  const unsigned char c = text[i];
-  const size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-  if (length == 0 || i + length > text.size()) return 0;
-  uint32_t code = length == 1 ? c : c & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((uint8_t(text[i + k]) & 0xC0) != 0x80) return 0;
-    code = code << 6 | (uint8_t(text[i + k]) & 0x3F);
-  }
-  static const uint32_t LEAST[] = {0, 0, 0x80, 0x800, 0x10000};
-  const bool fits = code >= LEAST[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-  return fits ? length : 0;
-}
-
-// text as a JSON string. A byte that is no part of well-formed UTF-8 (a
-// path of the host's in another encoding) becomes U+FFFD: JSON holds Unicode
-// text only.
-std::string Json(const std::string& text) {
-  std::string quoted = "\"";
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = text[i];
-    const size_t length = Utf8SequenceAt(text, i);
-    if (length == 0) {
-      quoted += "\\ufffd";
-      ++i;
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += char(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      quoted += escape;
-    } else {
-      quoted.append(text, i, length);
-    }
-    i += length;
-  }
-  return quoted + "\"";
-}
-
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string list = "[";
-  for (size_t i = 0; i < items.size(); ++i) list += (i ? ", " : "") + Json(items[i]);
-  return list + "]";
-}
+// How far the signature's line may vouch for the bundle (SignatureText).
+enum class SignatureClaim {
+  Checked,    // read whole and checked by verify without a problem
+  Unchecked,  // read whole by list, which checks no entry
+  Damaged,    // the bundle is damaged
+};
 
 // What list and verify say of the whole file: its program and signature.
 struct FileFacts {
   std::string program;  // DescribeProgram of its headers
   std::string machine;  // LauncherMachine: "i386", "amd64" or empty
   bool signedFile;
+  MarkFinding mark;     // the launcher's marker, as far as the program is one
 };
 
 FileFacts FactsOf(InputFile& file, const ScannedBundle& scanned) {
   const ProgramHeaders headers = ReadProgramHeaders(file);
-  return {DescribeProgram(headers), LauncherMachine(headers), scanned.diagnosis.signature};
+  return {DescribeProgram(headers), LauncherMachine(headers), scanned.diagnosis.signature,
+          FindLauncherMark(file, headers)};
 }
 
-// The JSON object of a file and its entries; extra holds further members
-// (verify's findings), each ending in ",\n".
-std::string JsonReport(InputFile& file, const ScannedBundle& scanned, const FileFacts& facts, const std::string& extra) {
-  std::ostringstream j;
-  const char* bundleState = scanned.diagnosis.status == bundle::ScanStatus::Ok ? "ok" : "damaged";
-  j << "{\n  \"file\": " << Json(file.Path()) << ",\n  \"size\": " << file.FullSize() << ",\n";
-  j << "  \"program\": {\"kind\": " << Json(facts.program) << ", \"launcher\": "
-    << (facts.machine.empty() ? "null" : Json(facts.machine));
-  if (scanned.diagnosis.status == bundle::ScanStatus::Ok) j << ", \"size\": " << scanned.programLength;
-  j << "},\n  \"signed\": " << (facts.signedFile ? "true" : "false") << ",\n  \"bundle\": " << Json(bundleState)
-    << ",\n  \"checked\": " << (scanned.checked ? "true" : "false") << ",\n" << extra << "  \"entries\": [";
+// What --json reports: as much as the run learnt before it ended, so that a
+// run that fails early still gives its one object. Everything is read before
+// the object is written, so that a failed read cannot cut the object short.
+struct JsonFindings {
+  JsonFindings(const char* command, const std::string& path) : command(command), path(path) {}
+  const char* command;                     // "list" or "verify"
+  std::string path;
+  const InputFile* file = nullptr;         // set once opened
+  const ScannedBundle* scanned = nullptr;  // set once scanned
+  const FileFacts* facts = nullptr;        // set once the program was read
+  std::vector<const char*> programs;       // each entry's SignatureWord, when all were read
+  const char* layout = nullptr;            // verify: "launcher" or "any"
+  std::vector<std::string> problems, warnings;
+  bool failed = false;
+};
+
+// The report's version: raised only when a key changes its meaning or goes
+// (docs/bundletool-json.md). New keys may come without it.
+const char* const JSON_SCHEMA = "bundletool-report/1";
+
+void WriteJson(std::ostream& out, const JsonFindings& f) {
+  using Layout = JsonWriter::Layout;
+  JsonWriter j(out);
+  const ScannedBundle* scanned = f.scanned;
+  const bool sound = scanned && scanned->diagnosis.status == bundle::ScanStatus::Ok;
+  j.BeginObject();
+  j.Key("schema").String(JSON_SCHEMA);
+  j.Key("command").String(f.command);
+  j.Key("file").String(f.path);
+  if (f.file) j.Key("size").Number(f.file->FullSize()); else j.Key("size").Null();
+  j.Key("program");
+  if (f.facts) {
+    j.BeginObject(Layout::Inline);
+    j.Key("kind").String(f.facts->program);
+    j.Key("launcher").StringOrNull(f.facts->machine.empty() ? nullptr : f.facts->machine.c_str());
+    j.Key("marker").String(MarkWord(f.facts->mark.mark));
+    if (sound) j.Key("size").Number(scanned->programLength); else j.Key("size").Null();
+    j.EndObject();
+  } else {
+    j.Null();
+  }
+  if (scanned) j.Key("signed").Bool(scanned->diagnosis.signature); else j.Key("signed").Null();
+  j.Key("bundle").StringOrNull(!scanned                                                   ? nullptr
+                               : scanned->diagnosis.status == bundle::ScanStatus::NoBundle ? "none"
+                               : sound                                                     ? "ok"
+                                                                                           : "damaged");
+  j.Key("checked").Bool(scanned && scanned->checked);
+  j.Key("layout").StringOrNull(f.layout);
+  j.Key("ok").Bool(!f.failed);
+  j.Key("problems").BeginArray(Layout::Inline);
+  for (const std::string& problem : f.problems) j.String(problem);
+  j.EndArray();
+  j.Key("warnings").BeginArray(Layout::Inline);
+  for (const std::string& warning : f.warnings) j.String(warning);
+  j.EndArray();
+  j.Key("entries").BeginArray();
+  const bool listed = scanned && f.programs.size() == scanned->entries.size();
+  for (size_t i = 0; listed && i < scanned->entries.size(); ++i) {
+    const EntryView& e = scanned->entries[i];
+    j.BeginObject(Layout::Inline);
+    j.Key("index").Number(i + 1);
+    j.Key("name").String(DisplayName(e.name));
+    j.Key("kind").String(e.checkRecord ? "check" : e.block ? "compressed" : "stored");
+    j.Key("stored_size").Number(uint64_t(e.record.dataSize));
+    j.Key("decoded_size");
+    if (e.checkRecord) j.Null(); else j.Number(e.block ? e.decodedSize : uint64_t(e.record.dataSize));
+    j.Key("key");
+    if (e.block) j.Number(e.key); else j.Null();
+    j.Key("crc32").StringOrNull(e.hasCrc ? Hex32(e.crc).c_str() : nullptr);
+    j.Key("program").StringOrNull(f.programs[i][0] == '-' ? nullptr : f.programs[i]);
+    j.Key("shadowed_by");
+    if (e.shadowedBy >= 0) j.Number(uint64_t(e.shadowedBy) + 1); else j.Null();
+    j.EndObject();
+  }
+  j.EndArray();
+  j.EndObject();
+}
+
+// Each entry's SignatureWord, for the JSON report.
+std::vector<const char*> ProgramWords(InputFile& file, const ScannedBundle& scanned) {
+  std::vector<const char*> words;
+  for (const EntryView& e : scanned.entries) words.push_back(SignatureWord(SignatureOfEntry(file, e)));
+  return words;
+}
+
+// Runs step; a failure it throws (a file that cannot be opened or read, no
+// memory) is reported on err as the command-line layer would, and kept among
+// problems. Returns false after such a failure.
+template <typename Step>
+bool Attempt(Console& console, std::vector<std::string>& problems, Step step) {
+  try {
+    step();
+    return true;
+  } catch (const ToolError& error) {
+    console.Problem(error.File(), error.Problem());
+    problems.push_back(error.Problem());
+  } catch (const std::bad_alloc&) {
+    console.err << "bundletool: out of memory\n";
+    problems.push_back("out of memory");
+  }
+  return false;
+}
+
+// What list and verify say about the file's end. Only of a bundle read whole
+// and, by verify, checked without a problem does it say that the bundle lies
+// in the part the signature covers: list checks no entry, and of a damaged
+// bundle that claim would read as the signature vouching for it.
+std::string SignatureText(const ScannedBundle& scanned, uint64_t fileSize, SignatureClaim claim) {
+  const bundle::ScanDiagnosis& d = scanned.diagnosis;
+  if (!d.signature) return "not signed";
+  const std::string table =
+      "certificate table (bytes " + std::to_string(d.signatureStart) + " to " + std::to_string(fileSize) + ")";
+  switch (claim) {
+    case SignatureClaim::Checked:
+      return "signed: its " + table + " follows the bundle, which lies inside the signed part (it ends at " +
+             std::to_string(d.bundleEnd) + ")";
+    case SignatureClaim::Unchecked:
+      return "signed: its " + table + " follows the bundle (which ends at " + std::to_string(d.bundleEnd) +
+             "); list checks neither the signature nor the entries (verify checks the entries)";
+    case SignatureClaim::Damaged: break;
+  }
+  return "a " + table + " ends the file, behind a damaged bundle: no signature vouches for it";
+}
+
+// list's table, in the launcher's order.
+void PrintListing(InputFile& file, const ScannedBundle& scanned, const FileFacts& facts, std::ostream& out) {
+  const bool sound = scanned.diagnosis.status == bundle::ScanStatus::Ok;
+  size_t nameWidth = 4;
+  for (const EntryView& e : scanned.entries) nameWidth = std::max(nameWidth, DisplayWidth(DisplayName(e.name)));
+  out << file.Path() << ": " << Entries(scanned.entries.size()) << " behind " << facts.program;
+  if (sound) out << " of " << scanned.programLength << " bytes";
+  out << ", in the launcher's order (stored last first); "
+      << (scanned.checked ? "checked by its check record" : "no check record the launcher reads") << "; "
+      << SignatureText(scanned, file.FullSize(), sound ? SignatureClaim::Unchecked : SignatureClaim::Damaged)
+      << "\n";
+  out << PadLeft("#", 3) << "  " << PadRight("name", nameWidth) << "  " << PadRight("kind", 10) << "  "
+      << PadLeft("stored", 10) << "  " << PadLeft("decoded", 10) << "  " << PadLeft("ratio", 6)
+      << "  key   crc-32    program\n";
   for (size_t i = 0; i < scanned.entries.size(); ++i) {
     const EntryView& e = scanned.entries[i];
     const uint64_t decoded = e.block ? e.decodedSize : uint64_t(e.record.dataSize);
-    const char* program = SignatureWord(SignatureOfEntry(file, e));
-    j << (i ? ",\n" : "\n") << "    {\"index\": " << i + 1 << ", \"name\": " << Json(DisplayName(e.name))
-      << ", \"kind\": " << Json(e.checkRecord ? "check" : e.block ? "compressed" : "stored")
-      << ", \"stored_size\": " << e.record.dataSize << ", \"decoded_size\": ";
-    if (e.checkRecord) j << "null"; else j << decoded;
-    j << ", \"key\": ";
-    if (e.block) j << unsigned(e.key); else j << "null";
-    j << ", \"crc32\": " << (e.hasCrc ? Json(Hex32(e.crc)) : "null")
-      << ", \"program\": " << (program[0] == '-' ? "null" : Json(program)) << ", \"shadowed_by\": ";
-    if (e.shadowedBy >= 0) j << e.shadowedBy + 1; else j << "null";
-    j << "}";
+    char key[8];
+    std::snprintf(key, sizeof key, "0x%02X", e.key);
+    out << PadLeft(std::to_string(i + 1), 3) << "  " << PadRight(DisplayName(e.name), nameWidth) << "  "
+        << PadRight(e.checkRecord ? "check" : e.block ? "compressed" : "stored", 10) << "  "
+        << PadLeft(std::to_string(e.record.dataSize), 10) << "  "
+        << PadLeft(e.checkRecord ? "-" : std::to_string(decoded), 10) << "  "
+        << PadLeft(e.block ? Ratio(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
+        << PadRight(e.block ? key : "-", 4) << "  " << PadRight(e.hasCrc ? Hex32(e.crc) : "-", 8) << "  "
+        << SignatureWord(SignatureOfEntry(file, e));
+    if (e.shadowedBy >= 0) out << "  shadowed by #" << e.shadowedBy + 1;
+    out << "\n";
   }
-  j << (scanned.entries.empty() ? "]\n}\n" : "\n  ]\n}\n");
-  return j.str();
 }
 
 }  // namespace
 
-// What list and verify say about the file's end: a signature, and whether
-// the entries are checked.
-std::string SignatureText(const ScannedBundle& scanned, uint64_t fileSize) {
-  const bundle::ScanDiagnosis& d = scanned.diagnosis;
-  if (!d.signature) return "not signed";
-  return "signed: its certificate table (bytes " + std::to_string(d.signatureStart) + " to " +
-         std::to_string(fileSize) + ") follows the bundle, which lies inside the signed part (it ends at " +
-         std::to_string(d.bundleEnd) + ")";
-}
-
 int RunList(const std::string& path, const ExamineOptions& options, Console& console) {
-  InputFile file(path);
-  const ScannedBundle scanned = Scan(file);
-  if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
-    console.Problem(path, NoBundleText(file, scanned));
-    return 1;
-  }
-  const FileFacts facts = FactsOf(file, scanned);
-  const bool sound = scanned.diagnosis.status == bundle::ScanStatus::Ok;
-  if (options.json) {
-    console.out << JsonReport(file, scanned, facts, sound ? "" : "  \"problem\": " + Json(DiagnosisText(scanned.diagnosis)) + ",\n");
-  } else {
-    std::ostream& out = console.Report();
-    size_t nameWidth = 4;
-    for (const EntryView& e : scanned.entries) nameWidth = std::max(nameWidth, DisplayWidth(DisplayName(e.name)));
-    out << path << ": " << Entries(scanned.entries.size()) << " behind " << facts.program;
-    if (sound) out << " of " << scanned.programLength << " bytes";
-    out << ", in the launcher's order (stored last first); "
-        << (scanned.checked ? "checked by its check record" : "no check record the launcher reads") << "; "
-        << SignatureText(scanned, file.FullSize()) << "\n";
-    out << PadLeft("#", 3) << "  " << PadRight("name", nameWidth) << "  " << PadRight("kind", 10) << "  "
-        << PadLeft("stored", 10) << "  " << PadLeft("decoded", 10) << "  " << PadLeft("ratio", 6)
-        << "  key   crc-32    program\n";
-    for (size_t i = 0; i < scanned.entries.size(); ++i) {
-      const EntryView& e = scanned.entries[i];
-      const uint64_t decoded = e.block ? e.decodedSize : uint64_t(e.record.dataSize);
-      char key[8];
-      std::snprintf(key, sizeof key, "0x%02X", e.key);
-      out << PadLeft(std::to_string(i + 1), 3) << "  " << PadRight(DisplayName(e.name), nameWidth) << "  "
-          << PadRight(e.checkRecord ? "check" : e.block ? "compressed" : "stored", 10) << "  "
-          << PadLeft(std::to_string(e.record.dataSize), 10) << "  "
-          << PadLeft(e.checkRecord ? "-" : std::to_string(decoded), 10) << "  "
-          << PadLeft(e.block ? Ratio(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
-          << PadRight(e.block ? key : "-", 4) << "  " << PadRight(e.hasCrc ? Hex32(e.crc) : "-", 8) << "  "
-          << SignatureWord(SignatureOfEntry(file, e));
-      if (e.shadowedBy >= 0) out << "  shadowed by #" << e.shadowedBy + 1;
-      out << "\n";
+  JsonFindings findings{"list", path};
+  std::unique_ptr<InputFile> file;
+  ScannedBundle scanned;
+  FileFacts facts;
+  Attempt(console, findings.problems, [&] {
+    file = std::make_unique<InputFile>(path);
+    findings.file = file.get();
+    scanned = Scan(*file, true);
+    findings.scanned = &scanned;
+    facts = FactsOf(*file, scanned);
+    findings.facts = &facts;
+    if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
+      findings.problems.push_back(NoBundleText(*file, scanned));
+      console.Problem(path, findings.problems.back());
+      return;
     }
-  }
-  if (!sound) {
-    console.Problem(path, DiagnosisText(scanned.diagnosis));
-    return 1;
-  }
-  return 0;
+    if (options.json) {
+      findings.programs = ProgramWords(*file, scanned);
+    } else {
+      PrintListing(*file, scanned, facts, console.Report());
+    }
+    if (scanned.diagnosis.status != bundle::ScanStatus::Ok) {
+      findings.problems.push_back(DiagnosisText(scanned.diagnosis));
+      console.Problem(path, findings.problems.back());
+    }
+  });
+  findings.failed = !findings.problems.empty();
+  if (options.json) WriteJson(console.out, findings);
+  return findings.failed ? 1 : 0;
 }
 
 int RunExtract(const std::string& path, const std::string& folder, const std::vector<std::string>& names,
                Console& console) {
   InputFile file(path);
-  const ScannedBundle scanned = Scan(file);
+  const ScannedBundle scanned = Scan(file, true);
   if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) throw ToolError(path, NoBundleText(file, scanned));
   if (scanned.diagnosis.status != bundle::ScanStatus::Ok) throw ToolError(path, DiagnosisText(scanned.diagnosis));
 
@@ -543,6 +692,19 @@ ProgramSignature VerifyStored(InputFile& file, const EntryView& e, const std::st
   return SignatureOfRange(file, uint64_t(e.record.dataStart), uint64_t(e.record.dataSize));
 }
 
+// Whether a record that the launcher copies unchanged, though it begins
+// with a block header, was packed as a block: the check record's CRC-32 is
+// that of its decoded content, not of its bytes. Without a check record it
+// is taken as the launcher takes it, a stored file.
+bool PackedAsBlock(InputFile& file, const EntryView& e) {
+  if (!e.signature || e.block || !e.hasCrc) return false;
+  uint32_t crc = 0;
+  ForEachPiece(file, e, [&](const uint8_t* piece, size_t n) { crc = bundle::Crc32(piece, n, crc); });
+  if (crc == e.crc) return false;
+  const Decoded decoded = DecodeBlock(file, e);
+  return decoded.ok && bundle::Crc32(decoded.bytes.data(), decoded.bytes.size()) == e.crc;
+}
+
 // One entry the launcher would write: its name, whether it is read, its
 // content. Returns what the content is, for the programs' warning.
 ProgramSignature VerifyEntry(InputFile& file, const EntryView& e, const std::string& what, VerifyReport& report) {
@@ -566,7 +728,8 @@ ProgramSignature VerifyEntry(InputFile& file, const EntryView& e, const std::str
 void VerifyLayout(const ScannedBundle& scanned, const FileFacts& facts, const ExamineOptions& options,
                   VerifyReport& report) {
   if (options.anyLayout) {
-    report.Note(std::string("layout: ") + ANY_LAYOUT_NOTE);
+    report.Note(std::string("layout: ") + ANY_LAYOUT_NOTE +
+                "; an entry is taken for a compressed block when it begins with a block header");
     return;
   }
   if (scanned.diagnosis.status != bundle::ScanStatus::Ok) return;
@@ -576,11 +739,15 @@ void VerifyLayout(const ScannedBundle& scanned, const FileFacts& facts, const Ex
   }
   const std::vector<LayoutProblem> problems = LayoutProblems(entries);
   for (const LayoutProblem& problem : problems) report.Problem("layout", problem.text);
+  const std::string markProblem = MarkProblem(facts.mark);
   if (facts.machine.empty()) {
     report.Problem("program", "it is " + facts.program + ", not a launcher (a PE GUI program for i386 or amd64)");
+  } else if (!markProblem.empty()) {
+    report.Problem("program", "it is " + facts.program + " that " + markProblem);
   }
-  if (problems.empty() && !facts.machine.empty()) {
-    report.Ok("layout", "the launcher's entry table, every row as it reads it; the program is " + facts.program);
+  if (problems.empty() && !facts.machine.empty() && markProblem.empty()) {
+    report.Ok("layout", "the launcher's entry table, every row as it reads it; the program is " + facts.program +
+                            ", a launcher of this entry table");
   }
 }
 
@@ -593,7 +760,8 @@ void VerifyWholeFile(InputFile& file, const ScannedBundle& scanned, VerifyReport
     report.Warning("", "no check record: the launcher cannot tell a damaged copy (pack again to add one)");
   }
   if (scanned.diagnosis.signature) {
-    report.Ok("", SignatureText(scanned, file.FullSize()));
+    const bool checked = scanned.diagnosis.status == bundle::ScanStatus::Ok && report.Problems().empty();
+    report.Ok("", SignatureText(scanned, file.FullSize(), checked ? SignatureClaim::Checked : SignatureClaim::Damaged));
   } else {
     report.Warning("", "the launcher is not signed: SmartScreen warns of an unsigned download (sign it after "
                        "packing)");
@@ -609,53 +777,71 @@ void VerifyWholeFile(InputFile& file, const ScannedBundle& scanned, VerifyReport
 }  // namespace
 
 int RunVerify(const std::string& path, const ExamineOptions& options, Console& console) {
-  // 1. The scan, as the launcher's.
-  InputFile file(path);
-  const ScannedBundle scanned = Scan(file);
-  if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
-    console.Problem(path, NoBundleText(file, scanned));
-    return 1;
-  }
-  const FileFacts facts = FactsOf(file, scanned);
-  if (!options.json) console.Report() << path << ": " << Entries(scanned.entries.size()) << " behind " << facts.program << "\n";
-
-  // 2. Every entry, in scan order.
   VerifyReport report(path, options, console);
-  std::vector<std::string> unsignedPrograms;
-  for (size_t i = 0; i < scanned.entries.size(); ++i) {
-    const EntryView& e = scanned.entries[i];
-    const std::string what = "#" + std::to_string(i + 1) + " " + DisplayName(e.name);
-    if (e.checkRecord) {
-      VerifyCheckRecord(scanned, e, what, report);
-    } else if (VerifyEntry(file, e, what, report) == ProgramSignature::Unsigned) {
-      unsignedPrograms.push_back(DisplayName(e.name));
+  JsonFindings findings{"verify", path};
+  findings.layout = options.anyLayout ? "any" : "launcher";
+  std::unique_ptr<InputFile> file;
+  ScannedBundle scanned;
+  FileFacts facts;
+  std::vector<std::string> failures;  // what was thrown: a file that cannot be read, no memory
+  const bool finished = Attempt(console, failures, [&] {
+    // 1. The scan, as the launcher's.
+    file = std::make_unique<InputFile>(path);
+    findings.file = file.get();
+    scanned = Scan(*file, !options.anyLayout);
+    findings.scanned = &scanned;
+    facts = FactsOf(*file, scanned);
+    findings.facts = &facts;
+    if (scanned.diagnosis.status == bundle::ScanStatus::NoBundle) {
+      report.Problem("", NoBundleText(*file, scanned));
+      return;
     }
-  }
+    if (!options.json) {
+      console.Report() << path << ": " << Entries(scanned.entries.size()) << " behind " << facts.program << "\n";
+    }
 
-  // 3. The programs the launcher would start unsigned, named once.
-  if (!unsignedPrograms.empty()) {
-    std::string names;
-    for (const std::string& name : unsignedPrograms) names += (names.empty() ? "" : ", ") + name;
-    report.Warning("", "unsigned program" + std::string(unsignedPrograms.size() == 1 ? "" : "s") + " " + names +
-                           ": " + UNSIGNED_PROGRAM_RISK + " (sign them before packing)");
-  }
+    // 2. Every entry, in scan order; first, a block in a row the launcher
+    // copies unchanged, told from a stored file that begins as a block does.
+    for (EntryView& e : scanned.entries) e.block = e.block || PackedAsBlock(*file, e);
+    std::vector<std::string> unsignedPrograms;
+    for (size_t i = 0; i < scanned.entries.size(); ++i) {
+      const EntryView& e = scanned.entries[i];
+      const std::string what = "#" + std::to_string(i + 1) + " " + DisplayName(e.name);
+      if (e.checkRecord) {
+        VerifyCheckRecord(scanned, e, what, report);
+      } else if (VerifyEntry(*file, e, what, report) == ProgramSignature::Unsigned) {
+        unsignedPrograms.push_back(DisplayName(e.name));
+      }
+    }
 
-  // 4. The layout, the file as a whole, and the verdict.
-  VerifyLayout(scanned, facts, options, report);
-  VerifyWholeFile(file, scanned, report);
-  const size_t problems = report.Problems().size(), warnings = report.Warnings().size();
+    // 3. The programs the launcher would start unsigned, named once.
+    if (!unsignedPrograms.empty()) {
+      std::string names;
+      for (const std::string& name : unsignedPrograms) names += (names.empty() ? "" : ", ") + name;
+      report.Warning("", "unsigned program" + std::string(unsignedPrograms.size() == 1 ? "" : "s") + " " + names +
+                             ": " + UNSIGNED_PROGRAM_RISK + " (sign them before packing)");
+    }
+
+    // 4. The layout and the file as a whole.
+    VerifyLayout(scanned, facts, options, report);
+    VerifyWholeFile(*file, scanned, report);
+    if (options.json) findings.programs = ProgramWords(*file, scanned);
+  });
+
+  // 5. The verdict.
+  findings.problems = report.Problems();
+  findings.problems.insert(findings.problems.end(), failures.begin(), failures.end());
+  findings.warnings = report.Warnings();
+  findings.failed = !finished || report.Failed();
   if (options.json) {
-    console.out << JsonReport(file, scanned, facts,
-                              std::string("  \"layout\": ") + (options.anyLayout ? "\"any\"" : "\"launcher\"") +
-                                  ",\n  \"ok\": " + (report.Failed() ? "false" : "true") +
-                                  ",\n  \"problems\": " + JsonList(report.Problems()) +
-                                  ",\n  \"warnings\": " + JsonList(report.Warnings()) + ",\n");
-  } else {
+    WriteJson(console.out, findings);
+  } else if (finished && scanned.diagnosis.status != bundle::ScanStatus::NoBundle) {
+    const size_t problems = report.Problems().size(), warnings = report.Warnings().size();
     console.Report() << (report.Failed() ? "failed: " : "ok: ") << Entries(scanned.entries.size()) << ", "
                      << problems << " problem" << (problems == 1 ? "" : "s") << ", " << warnings << " warning"
                      << (warnings == 1 ? "" : "s") << (options.strict && warnings ? " (--strict)" : "") << "\n";
   }
-  return report.Failed() ? 1 : 0;
+  return findings.failed ? 1 : 0;
 }
 
 }  // namespace bundletool

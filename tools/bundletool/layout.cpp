@@ -27,6 +27,21 @@ std::string RowText(size_t row) {
 
 }  // namespace
 
+bool IsStreamedRow(const std::string& name) {
+  for (const Row& row : ROWS) {
+    if (name == row.name) return (row.flags & ENTRY_STREAMED) != 0;
+  }
+  return false;
+}
+
+std::string BlockSizeProblem(uint64_t decodedSize) {
+  if (decodedSize <= MAX_BLOCK_DECODED_SIZE) return "";
+  return "decodes to " + std::to_string(decodedSize) + " bytes, more than the " +
+         std::to_string(MAX_BLOCK_DECODED_SIZE) +
+         " bytes (256 MiB) the launcher's 32-bit process is sure to hold when it reads a compressed block whole: "
+         "store it in a streamed row, or make it smaller";
+}
+
 const char* const ANY_LAYOUT_NOTE = "not held against the launcher's entry table (--any-layout)";
 
 std::vector<LayoutProblem> LayoutProblems(const std::vector<LayoutEntry>& entries) {

@@ -174,11 +174,8 @@ void CheckLayout(const PackOptions& options, const std::vector<PreparedEntry>& p
                                        : EntryError(*prepared[size_t(problem.entry)].entry, problem.text));
   }
   if (stub != nullptr) {
-    const ProgramHeaders headers = ReadProgramHeaders(*stub);
-    if (LauncherMachine(headers).empty()) {
-      errors.push_back(ToolError(stub->Path(), "is " + DescribeProgram(headers) +
-                                                   ", not a bare launcher (a PE GUI program for i386 or amd64)"));
-    }
+    const std::string problem = StubProblem(*stub);
+    if (!problem.empty()) errors.push_back(ToolError(stub->Path(), problem));
   }
   if (errors.size() > before) {
     errors.push_back(ToolError(options.output, "not written: this is not the layout the launcher installs "
@@ -207,8 +204,8 @@ void OpenSources(const PackOptions& options, std::vector<PreparedEntry>& prepare
     }
     const uint64_t stored = p.entry->compressed ? bundle::BLOCK_HEADER_SIZE : p.source->FullSize();
     lowestTotal += bundle::RecordSize(p.storedName, stored);
-    if (p.entry->compressed && p.source->FullSize() > bundle::MAX_FILE_SIZE) {
-      errors.push_back(ToolError(p.entry->source, "is 2 GiB or larger; too large for a compressed block"));
+    if (p.entry->compressed && !BlockSizeProblem(p.source->FullSize()).empty()) {
+      errors.push_back(ToolError(p.entry->source, BlockSizeProblem(p.source->FullSize())));
     }
   }
   if (programLength != nullptr) {

@@ -7,6 +7,7 @@
 
 #include "bundle/format/bundle_scan.h"
 #include "bundle/format/signed_file.h"
+#include "common/launcher_marker.h"
 
 namespace bundletool {
 
@@ -92,6 +93,69 @@ std::string DescribeProgram(const ProgramHeaders& h) {
   std::snprintf(machine, sizeof machine, "machine 0x%04X", h.machine);
   const std::string target = h.machine == MACHINE_I386 ? "i386" : h.machine == MACHINE_AMD64 ? "amd64" : machine;
   return "a " + format + " " + kind + " for " + target;
+}
+
+MarkFinding FindLauncherMark(InputFile& file, const ProgramHeaders& headers) {
+  MarkFinding finding;
+  if (!headers.complete) return finding;
+  // The marker lies in the launcher's read-only data, inside its image;
+  // the image is read in pieces that overlap by a marker less one byte.
+  const uint64_t end = std::min(headers.imageEnd, file.FullSize());
+  constexpr size_t PIECE = size_t(1) << 20, SIZE = sizeof(LauncherMarker);
+  std::vector<uint8_t> piece(PIECE + SIZE);
+  for (uint64_t start = 0; start + SIZE <= end; start += PIECE) {
+    const size_t length = size_t(std::min<uint64_t>(end - start, piece.size()));
+    file.ReadExactly(start, piece.data(), length);
+    for (size_t at = 0; at + SIZE <= length && at < PIECE; ++at) {
+      if (std::memcmp(&piece[at], LAUNCHER_MARKER_MAGIC, sizeof LAUNCHER_MARKER_MAGIC) != 0) continue;
+      finding.version = bundle::LoadLe32(&piece[at + 16]);
+      finding.digest = bundle::LoadLe32(&piece[at + 20]);
+      const bool same = finding.version == LAUNCHER_MARKER_VERSION && finding.digest == ENTRY_TABLE_DIGEST;
+      finding.mark = same ? LauncherMark::ThisTable : LauncherMark::OtherTable;
+      return finding;
+    }
+  }
+  return finding;
+}
+
+const char* MarkWord(LauncherMark mark) {
+  switch (mark) {
+    case LauncherMark::ThisTable: return "this-table";
+    case LauncherMark::OtherTable: return "other-table";
+    case LauncherMark::None: break;
+  }
+  return "none";
+}
+
+namespace {
+
+std::string Hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", unsigned(value));
+  return text;
+}
+
+}  // namespace
+
+std::string MarkProblem(const MarkFinding& finding) {
+  switch (finding.mark) {
+    case LauncherMark::ThisTable: return "";
+    case LauncherMark::OtherTable:
+      return "is a launcher for another entry table (its marker: version " + std::to_string(finding.version) +
+             ", digest " + Hex32(finding.digest) + "; this tool's: version " +
+             std::to_string(LAUNCHER_MARKER_VERSION) + ", digest " + Hex32(ENTRY_TABLE_DIGEST) +
+             "): pack it with the bundletool of its own release";
+    case LauncherMark::None: break;
+  }
+  return "carries no launcher marker (is it the installer or another program?)";
+}
+
+std::string StubProblem(InputFile& file) {
+  const ProgramHeaders headers = ReadProgramHeaders(file);
+  const std::string what = "is " + DescribeProgram(headers);
+  if (LauncherMachine(headers).empty()) return what + ", not a bare launcher (a PE GUI program for i386 or amd64)";
+  const std::string problem = MarkProblem(FindLauncherMark(file, headers));
+  return problem.empty() ? "" : what + " that " + problem;
 }
 
 const char* SignatureWord(ProgramSignature signature) {

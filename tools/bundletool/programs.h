@@ -54,6 +54,31 @@ std::string LauncherMachine(const ProgramHeaders& headers);
 // header)"...
 std::string DescribeProgram(const ProgramHeaders& headers);
 
+// Whether a program is a launcher of the entry table this tool holds bundles
+// against, by the marker the launcher carries (common/launcher_marker.h),
+// looked for in the program's image without running it.
+enum class LauncherMark {
+  ThisTable,   // the marker, with this tool's digest of common/entry_rows.def
+  OtherTable,  // a marker of another digest or version: a launcher of another build's table
+  None,        // no marker: another program (the installer given by mistake...)
+};
+struct MarkFinding {
+  LauncherMark mark = LauncherMark::None;
+  uint32_t version = 0;  // the marker's, when found
+  uint32_t digest = 0;
+};
+MarkFinding FindLauncherMark(InputFile& file, const ProgramHeaders& headers);
+// "this-table", "other-table" or "none", for the JSON report.
+const char* MarkWord(LauncherMark mark);
+
+// Why file cannot be the stub of a launcher this tool packs: not a GUI
+// program for i386 or amd64, or one without this entry table's marker. Empty
+// when it is a bare launcher of this table (a bundle it may carry is pack's
+// question).
+std::string StubProblem(InputFile& file);
+// What the marker says of a GUI program, for verify: empty for ThisTable.
+std::string MarkProblem(const MarkFinding& finding);
+
 // "signed", "unsigned" or "-", for list's column.
 const char* SignatureWord(ProgramSignature signature);
 
