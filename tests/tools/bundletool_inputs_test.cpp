@@ -248,7 +248,7 @@ TEST_F(BundleToolInputs, InputsThatAreNoFilesAreRefusedAtOnceAndManifestsMayBeSt
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   ::mkdir(Path("folder").c_str(), 0755);
   WriteText(Path("a.txt"), "alpha");
-  const std::string isFifo = ": is not a regular file (a FIFO)\n";
+  const std::string isFifo = ": is not a regular file (a FIFO or pipe)\n";
   const struct {
     std::vector<std::string> args;
     std::string message;

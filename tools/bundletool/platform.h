@@ -108,6 +108,15 @@ void PrepareStandardStreams();
 // Whether standard error is a terminal, where a progress line may be drawn.
 bool StandardErrorIsTerminal();
 
+#ifdef _WIN32
+// The form of a UTF-8 path that the wide file calls take at any length: the
+// full path (GetFullPathNameW) behind \\?\, or \\?\UNC\ for \\server\share;
+// a device (\\.\NUL) or a path in that form already stays as it is. False,
+// with ERROR_NO_UNICODE_TRANSLATION kept for LastProblem, for a path that is
+// not UTF-8: it names no file, and never another.
+bool ExtendedPath(const std::string& path, std::wstring& extended);
+#endif
+
 inline std::string HiddenPrefix(const std::string& base, size_t maxName) {
   static const char TAIL[] = ".bundletool-";
   constexpr size_t SUFFIX = 6, TAIL_UNITS = sizeof TAIL - 1, HASH_UNITS = 9;  // "~" and eight digits

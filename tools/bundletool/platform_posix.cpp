@@ -108,7 +108,7 @@ bool MakeHiddenName(const std::string& folder, const std::string& prefix, std::s
 
 const char* KindOf(mode_t mode) {
   if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISFIFO(mode)) return "a FIFO or pipe";
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
   if (S_ISSOCK(mode)) return "a socket";
   return "not a plain file";
