@@ -12,6 +12,21 @@ namespace {
 bool IsLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool IsTrailByte(uint8_t c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
+// The device names Windows keeps in every folder: a file named so, in any
+// case, with any extension and with blanks before it, cannot be created.
+bool IsReservedDeviceName(const std::string& name) {
+  std::string stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) {
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  }
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (stem == device) return true;
+  }
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '0' &&
+         stem[3] <= '9';
+}
+
 }  // namespace
 
 const char* CheckEntryName(const std::string& name) {
@@ -34,6 +49,10 @@ const char* CheckEntryName(const std::string& name) {
   }
   const char last = name.back();
   if (last == '.' || last == ' ') return "name ends with a dot or a space";
+  if (IsReservedDeviceName(name)) {
+    return "name is a device name Windows reserves (CON, PRN, AUX, NUL, COM0-9, LPT0-9), which no file can have, "
+           "whatever its extension";
+  }
   return nullptr;
 }
 

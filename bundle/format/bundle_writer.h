@@ -20,7 +20,8 @@ namespace bundle {
 // bytes of well-formed code page 932 text, no path separator, none of the
 // characters a Windows file name cannot hold (control characters,
 // : * ? " < > |), not "." or "..", not ending in a dot or a space (Windows
-// drops those, so the file written would not carry the stored name).
+// drops those, so the file written would not carry the stored name), not a
+// device name Windows reserves (CON, NUL, COM1.txt... in any case).
 // Separators are looked for character by character, so a double-byte
 // character whose second byte is 0x5C is not taken for a backslash. The check
 // record's name (check_record.h) is refused too, with a reason of its own.

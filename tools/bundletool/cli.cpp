@@ -2,12 +2,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstring>
 #include <map>
 #include <new>
 
 #include "examine.h"
 #include "manifest.h"
 #include "pack.h"
+#include "platform.h"
 #include "version.h"
 
 namespace bundletool {
@@ -52,7 +54,8 @@ Commands DeclareCommands(CLI::App& app, Arguments& a) {
   pack->add_option("--stub", a.pack.stub, "the bare launcher")->required();
   pack->add_option("-o,--output", a.pack.output, "the launcher with its bundle to write")->required();
   pack->add_option("-m,--manifest", a.manifest,
-                   "entries, one a line: NAME SOURCE compressed|stored; # starts a comment");
+                   "entries, one a line: NAME SOURCE compressed|stored; # starts a comment (- reads the standard "
+                   "input)");
   pack->add_option("--base", a.base, "folder the manifest's sources are relative to (default: its own folder)");
   pack->add_option("-c,--compressed", a.compressedEntries, "an entry stored as a compressed block: NAME=FILE or FILE");
   pack->add_option("-s,--stored", a.storedEntries, "an entry stored unchanged: NAME=FILE or FILE");
@@ -109,7 +112,7 @@ PackOptions PackOptionsOf(Arguments& a, const CLI::App& pack) {
   PackOptions options = a.pack;
   if (!a.manifest.empty()) {
     options.entries = ReadManifest(a.manifest, a.base);
-    options.otherInputs.push_back(a.manifest);
+    options.otherInputs.push_back(a.manifest == "-" ? STANDARD_INPUT : a.manifest);
   } else if (!a.base.empty()) {
     throw ToolError(a.base, "--base applies only to a manifest's sources");
   }
@@ -145,6 +148,19 @@ int RunCommand(Arguments& a, const Commands& commands, Console& console) {
 
 }  // namespace
 
+// The argument that holds a double quote, on a system whose paths cannot
+// hold one: there it is the trace of a quoted path that ended in a
+// backslash ("C:\payload\"), which Windows' command line reads as a quote
+// inside the argument, running it into the arguments after it. Empty when
+// there is none, or where a path may hold a quote.
+static std::string QuoteRunOn(const std::vector<const char*>& words) {
+  if (!platform::IsSeparator('\\')) return "";
+  for (size_t i = 1; i < words.size(); ++i) {
+    if (std::strchr(words[i], '"') != nullptr) return words[i];
+  }
+  return "";
+}
+
 // 1. declare the commands; 2. parse (a usage error exits 2); 3. run the one
 // parsed, turning what it throws into messages and exit code 1.
 int RunBundleTool(int argc, const char* const* argv, Console& console) {
@@ -164,6 +180,13 @@ int RunBundleTool(int argc, const char* const* argv, Console& console) {
     if (std::string(words[i]) == "/?") words[i] = "--help";
   }
 
+  const std::string runOn = QuoteRunOn(words);
+  if (!runOn.empty()) {
+    console.err << "bundletool: the argument '" << runOn << "' holds a double quote, which no Windows path can: "
+                << "a quoted path that ends in a backslash, such as \"C:\\payload\\\", keeps the quote and runs into "
+                << "the arguments after it; drop the trailing backslash (\"C:\\payload\")\n";
+    return EXIT_USAGE;
+  }
   try {
     app.parse(int(words.size()), words.data());
   } catch (const CLI::ParseError& e) {

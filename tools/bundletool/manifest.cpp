@@ -5,9 +5,42 @@
 
 namespace bundletool {
 
+const char* const STANDARD_INPUT = "(standard input)";
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A manifest read as a stream stops here: it is a few lines, not a file of
+// any size.
+constexpr size_t MAX_STREAMED_MANIFEST = size_t(16) << 20;
+
+// The manifest's bytes: a regular file's, or a pipe's or FIFO's read to its
+// end (a shell's <(...), or - for the standard input); anything else is
+// refused as other inputs are. Sets stream for a pipe.
+std::vector<uint8_t> ManifestBytes(const std::string& path, bool& stream) {
+  std::vector<uint8_t> bytes;
+  stream = true;
+  std::string shown = path;
+  bool read = false;
+  if (path == "-") {
+    shown = STANDARD_INPUT;
+    read = platform::ReadStream(platform::StandardInput(), bytes, MAX_STREAMED_MANIFEST);
+  } else {
+    const platform::FileHandle file = platform::OpenForReading(path);
+    if (file == platform::NO_FILE) throw ToolError(path, "cannot open: " + platform::LastProblem());
+    platform::FileState state;
+    stream = platform::QueryFile(file, state) && state.stream;
+    read = stream && platform::ReadStream(file, bytes, MAX_STREAMED_MANIFEST);
+    const std::string problem = platform::LastProblem();
+    platform::Close(file);
+    if (!stream) return ReadWholeFile(path);
+    if (!read) throw ToolError(path, "cannot read: " + problem);
+  }
+  if (!read) throw ToolError(shown, "cannot read: " + platform::LastProblem());
+  if (bytes.empty()) throw ToolError(shown, "the stream ended before any text (a FIFO that no process writes?)");
+  return bytes;
+}
 
 // The manifest's bytes as UTF-8: a UTF-8 byte order mark dropped, UTF-16
 // with one converted. Throws ToolError for UTF-16 that does not decode.
@@ -64,6 +97,8 @@ std::vector<PackEntry> ParseManifest(const std::string& text, const std::string&
       throw ToolError(manifestPath, "line " + std::to_string(lineNumber) + ": " + problem);
     };
 
+    // A C string ends at a NUL: a path or name holding one would be cut short.
+    if (line.find('\0') != std::string::npos) fail("holds a NUL character, which no name or path can hold");
     if (!IsUtf8(line)) fail("not UTF-8 text (save the manifest as UTF-8 or UTF-16)");
 
     size_t i = 0;
@@ -108,8 +143,11 @@ std::vector<PackEntry> ParseManifest(const std::string& text, const std::string&
 }
 
 std::vector<PackEntry> ReadManifest(const std::string& path, const std::string& base) {
-  const std::vector<uint8_t> bytes = ReadWholeFile(path);
-  return ParseManifest(TextOf(bytes, path), path, base.empty() ? FolderOf(path) : base);
+  bool stream = false;
+  const std::vector<uint8_t> bytes = ManifestBytes(path, stream);
+  const std::string shown = path == "-" ? STANDARD_INPUT : path;
+  // A stream's folder (/dev/fd) says nothing of where its sources are.
+  return ParseManifest(TextOf(bytes, shown), shown, !base.empty() ? base : stream ? "" : FolderOf(path));
 }
 
 PackEntry ParseEntryArgument(const std::string& argument, bool compressed) {

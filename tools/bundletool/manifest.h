@@ -34,7 +34,12 @@ struct PackEntry {
 std::vector<PackEntry> ParseManifest(const std::string& text, const std::string& manifestPath,
                                      const std::string& base);
 
-// Reads and parses a manifest file; an empty base means the manifest's folder.
+// How a manifest read from the standard input ("-") is named in messages.
+extern const char* const STANDARD_INPUT;
+
+// Reads and parses a manifest: a file, a pipe or FIFO read to its end (the
+// shell's <(...)), or "-" for the standard input. An empty base means the
+// manifest's folder, or for a pipe the current folder.
 std::vector<PackEntry> ReadManifest(const std::string& path, const std::string& base);
 
 // A command-line entry "NAME=FILE", or "FILE" stored under its file name.

@@ -104,6 +104,23 @@ void CopyRange(InputFile& from, uint64_t start, uint64_t length, OutputFile& to,
   }
 }
 
+// Runs read, which reads source, and refuses the source when it changed
+// from its opening to the end of the read: what was read could be any mix of
+// its old and new bytes, so the output is not written.
+template <typename Read>
+void ReadUnchanged(InputFile& source, const std::string& output, Read read) {
+  try {
+    read();
+  } catch (const ToolError&) {
+    if (source.Unchanged()) throw;
+  }
+  if (!source.Unchanged()) {
+    throw ToolError(source.Path(), "changed while being packed (it had " + std::to_string(source.FullSize()) +
+                                       " bytes when pack opened it); " + output +
+                                       " was not written: pack again once the file no longer changes");
+  }
+}
+
 // Checks that block gives back data exactly, as the launcher decodes it. The
 // stream is unscrambled in place and scrambled again, so the check costs one
 // decoded copy.
@@ -248,11 +265,13 @@ PackedLine WriteEntry(const PackOptions& options, PreparedEntry& p, const std::s
   uint64_t storedSize;
   if (p.entry->compressed) {
     std::vector<uint8_t> data(static_cast<size_t>(sourceSize));
-    p.source->ReadExactly(0, data.data(), data.size());
+    ReadUnchanged(*p.source, options.output, [&] { p.source->ReadExactly(0, data.data(), data.size()); });
     crc = bundle::Crc32(data.data(), data.size());
     std::vector<uint8_t> block = bundle::BuildCompressedBlock(
         data.data(), data.size(), options.key, options.level,
         [&](size_t done, size_t total) { progress.Show(label, done, total); });
+    // Encoding takes long enough for a file being written to move on.
+    ReadUnchanged(*p.source, options.output, [] {});
     CheckBlockDecodes(block, data, options.key, p.entry->source);
     storedSize = block.size();
     CheckTotal(options, output.Written() + bundle::RecordSize(p.storedName, storedSize));
@@ -260,11 +279,8 @@ PackedLine WriteEntry(const PackOptions& options, PreparedEntry& p, const std::s
   } else {
     storedSize = sourceSize;
     CheckTotal(options, output.Written() + bundle::RecordSize(p.storedName, storedSize));
-    CopyRange(*p.source, 0, sourceSize, output, &progress, label, &crc);
-    uint8_t extra;
-    if (p.source->ReadAt(uint32_t(std::min<uint64_t>(sourceSize, 0xFFFFFFFFu)), &extra, 1) != 0) {
-      throw ToolError(p.entry->source, "file grew while being read");
-    }
+    ReadUnchanged(*p.source, options.output,
+                  [&] { CopyRange(*p.source, 0, sourceSize, output, &progress, label, &crc); });
   }
   const std::vector<uint8_t> trailer = bundle::RecordTrailerBytes(p.storedName, uint32_t(storedSize));
   output.Write(trailer.data(), trailer.size());
@@ -338,8 +354,10 @@ void RunPack(const PackOptions& options, Console& console) {
   // The output, record by record, then the check record.
   OutputFile output(options.output);
   Progress progress(console);
-  CopyRange(*stub, 0, program.length, output, nullptr, "", nullptr,
-            program.clearSignature ? program.signatureEntry : UINT64_MAX);
+  ReadUnchanged(*stub, options.output, [&] {
+    CopyRange(*stub, 0, program.length, output, nullptr, "", nullptr,
+              program.clearSignature ? program.signatureEntry : UINT64_MAX);
+  });
   const std::vector<uint8_t> marker = bundle::StartMarkerBytes();
   output.Write(marker.data(), marker.size());
   std::vector<bundle::CheckItem> checks;

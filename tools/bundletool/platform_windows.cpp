@@ -32,6 +32,10 @@ T Failed(T result) {
 
 HANDLE HandleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+// The file calls below take paths in the \\?\ form (ExtendedPath): past 260
+// characters they work on every Windows, without the system's long path
+// switch that the manifest's longPathAware depends on.
+
 // The UTF-8 form of wide text (a lone surrogate becomes U+FFFD).
 std::string FromWide(const std::wstring& wide) {
   if (wide.empty()) return "";
@@ -52,25 +56,77 @@ bool ToWide(const std::string& text, std::wstring& wide) {
   return true;
 }
 
-// The path for the wide calls; a path that is not UTF-8 names no file.
-std::wstring WidePath(const std::string& path) {
+}  // namespace
+
+bool ExtendedPath(const std::string& path, std::wstring& extended) {
+  extended.clear();
   std::wstring wide;
-  if (!ToWide(path, wide)) wide = L"?";
-  return wide;
+  if (path.empty() || !ToWide(path, wide)) {
+    lastError = ERROR_NO_UNICODE_TRANSLATION;  // named as no file, never as another one
+    return false;
+  }
+  if (wide.compare(0, 4, L"\\\\?\\") == 0 || wide.compare(0, 4, L"\\\\.\\") == 0) {
+    extended = wide;
+    return true;
+  }
+  // The full path as Win32 reads it (/ as \, . and .. resolved, the
+  // current folder and drive applied), which the \\?\ form no longer does.
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(wide.c_str(), DWORD(full.size()), &full[0], nullptr);
+    if (n == 0) return Failed(false);
+    if (n < full.size()) {
+      full.resize(n);
+      break;
+    }
+    full.assign(n, L'\0');
+  }
+  if (full.compare(0, 4, L"\\\\.\\") == 0 || full.compare(0, 4, L"\\\\?\\") == 0) {
+    extended = full;  // a device (NUL, CON) or a form already whole
+  } else if (full.compare(0, 2, L"\\\\") == 0) {
+    extended = L"\\\\?\\UNC\\" + full.substr(2);
+  } else {
+    extended = L"\\\\?\\" + full;
+  }
+  return true;
 }
 
-std::wstring HiddenPrefix(const std::string& base) { return WidePath("." + base + ".bundletool-"); }
+namespace {
 
-// Removes the hidden outputs for base of earlier runs. A running tool holds
-// its own open without sharing, so deleting it fails; one left by a run that
-// could not mark it for deletion goes.
+// The names of a folder's files hold at most this many UTF-16 units on the
+// file systems Windows writes (NTFS, FAT's long names, exFAT, ReFS).
+constexpr size_t MAX_NAME = 255;
+
+bool MarkForDeletion(HANDLE file, bool deleteIt);
+
+// Removes the hidden outputs for base of earlier runs: names exactly of the
+// tool's form, files (not folders or links) that no process has open. A
+// running tool holds its own open from its creation until it is in place,
+// so the open here, which shares nothing, fails on it; one left by a run that
+// ended without its delete mark (killed between unmarking and placing, or on
+// a file system that cannot mark) goes.
 void RemoveStaleOutputs(const std::string& folder, const std::string& base) {
-  const std::wstring folderPrefix = WidePath(folder) + L"\\";
+  std::wstring wideFolder;
+  if (!ExtendedPath(folder, wideFolder)) return;
+  if (!wideFolder.empty() && wideFolder.back() != L'\\') wideFolder += L'\\';
+  const std::string prefix = HiddenPrefix(base, MAX_NAME);
+  std::wstring widePrefix;
+  if (!ToWide(prefix, widePrefix)) return;
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW((folderPrefix + HiddenPrefix(base) + L"*").c_str(), &found);
+  const HANDLE search = FindFirstFileW((wideFolder + widePrefix + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((folderPrefix + found.cFileName).c_str());
+    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    if (!IsHiddenOutputName(FromWide(found.cFileName), prefix)) continue;
+    const HANDLE file = CreateFileW((wideFolder + found.cFileName).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) continue;  // held by a live run, or gone
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      MarkForDeletion(file, true);
+    }
+    CloseHandle(file);
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }
@@ -130,6 +186,15 @@ std::string LastProblem() {
     case ERROR_OUTOFMEMORY:
       error = ENOMEM;
       break;
+    case ERROR_FILENAME_EXCED_RANGE:
+      error = ENAMETOOLONG;
+      break;
+    case ERROR_NO_UNICODE_TRANSLATION:
+      error = EILSEQ;
+      break;
+    case ERROR_FILE_TOO_LARGE:
+      error = EFBIG;
+      break;
   }
   return std::strerror(error);
 }
@@ -139,22 +204,64 @@ bool IsRooted(const std::string& path) {
   return (!path.empty() && IsSeparator(path[0])) || (path.size() >= 2 && path[1] == ':');
 }
 
+size_t NameUnits(const std::string& utf8) {
+  size_t units = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;  // a character beyond U+FFFF takes a surrogate pair
+  }
+  return units;
+}
+
 FileHandle OpenForReading(const std::string& path) {
   // Backup semantics open a folder as well, which QueryFile then refuses as
   // not a regular file, as on other systems.
-  const HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::wstring wide;
+  if (!ExtendedPath(path, wide)) return NO_FILE;
+  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   return file == INVALID_HANDLE_VALUE ? Failed(NO_FILE) : reinterpret_cast<FileHandle>(file);
 }
 
-bool QueryFile(FileHandle file, uint64_t& size, bool& regular) {
+FileHandle StandardInput() { return reinterpret_cast<FileHandle>(GetStdHandle(STD_INPUT_HANDLE)); }
+
+bool QueryFile(FileHandle file, FileState& state) {
+  const DWORD type = GetFileType(HandleOf(file));
+  state = FileState();
+  if (type != FILE_TYPE_DISK) {
+    state.stream = type == FILE_TYPE_PIPE;
+    state.kind = state.stream ? "a FIFO or pipe" : "a device";
+    return true;
+  }
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(HandleOf(file), &info)) return Failed(false);
-  size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
-  regular = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 &&
-            GetFileType(HandleOf(file)) == FILE_TYPE_DISK;
+  FILE_BASIC_INFO times;
+  if (!GetFileInformationByHandle(HandleOf(file), &info) ||
+      !GetFileInformationByHandleEx(HandleOf(file), FileBasicInfo, &times, sizeof times)) {
+    return Failed(false);
+  }
+  state.size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  state.regular = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  state.kind = state.regular ? "" : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "a folder" : "a device";
+  state.written = uint64_t(times.LastWriteTime.QuadPart);
+  state.changed = uint64_t(times.ChangeTime.QuadPart);
   return true;
+}
+
+bool ReadStream(FileHandle file, std::vector<uint8_t>& bytes, size_t limit) {
+  bytes.clear();
+  uint8_t buffer[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(HandleOf(file), buffer, sizeof buffer, &read, nullptr)) {
+      if (GetLastError() == ERROR_BROKEN_PIPE || GetLastError() == ERROR_HANDLE_EOF) return true;
+      return Failed(false);
+    }
+    if (read == 0) return true;
+    if (bytes.size() + read > limit) {
+      lastError = ERROR_FILE_TOO_LARGE;
+      return false;
+    }
+    bytes.insert(bytes.end(), buffer, buffer + read);
+  }
 }
 
 int64_t ReadAt(FileHandle file, uint64_t position, void* buffer, size_t count) {
@@ -182,14 +289,24 @@ bool Close(FileHandle file) { return CloseHandle(HandleOf(file)) || Failed(false
 FileHandle CreateOutput(const std::string& folder, const std::string& base, std::string& temporary) {
   RemoveStaleOutputs(folder, base);
   // CREATE_NEW fails on a name taken, so a name is never shared; the
-  // counter and the process id make a clash unlikely to begin with.
+  // counter, the time and the process id make a clash unlikely to begin
+  // with. The handle shares reading only: the clean-up of other runs, which
+  // opens sharing nothing, cannot take the file, and PlaceOutput can open it
+  // once more to hold it while it moves.
+  static const char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   static unsigned counter = 0;
+  const std::string prefix = folder + "/" + HiddenPrefix(base, MAX_NAME);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%04X%02X", unsigned(GetCurrentProcessId() & 0xFFFF),
-                  unsigned((counter++ + GetTickCount()) & 0xFF));
-    const std::string name = folder + "/." + base + ".bundletool-" + suffix;
-    const HANDLE file = CreateFileW(WidePath(name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    uint64_t seed = uint64_t(GetCurrentProcessId()) << 32 ^ (uint64_t(counter++) << 20) ^ GetTickCount();
+    std::string suffix(6, ' ');
+    for (char& c : suffix) {
+      seed = seed * 6364136223846793005u + 1442695040888963407u;
+      c = LETTERS[(seed >> 33) % (sizeof LETTERS - 1)];
+    }
+    const std::string name = prefix + suffix;
+    std::wstring wide;
+    if (!ExtendedPath(name, wide)) return NO_FILE;
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       // From here the file goes when its handle closes, whatever ends the
@@ -208,20 +325,38 @@ bool FinishOutput(FileHandle file, unsigned) { return FlushFileBuffers(HandleOf(
 
 bool PlaceOutput(FileHandle file, std::string& temporary, const std::string& folder, const std::string& base) {
   // Closed, then moved by name: a rename through the handle takes a path
-  // that Windows and Wine read differently. A run ended between the two
-  // leaves the hidden file to the next run's clean-up.
-  const std::wstring from = WidePath(temporary);
+  // that Windows and Wine read differently. A second handle, which lets the
+  // move (and a deletion by this run) share it but keeps every other run's
+  // clean-up out, holds the file from before the first closes until it is
+  // in place. A run ended between unmarking and moving leaves the hidden
+  // file to the next run's clean-up.
+  std::wstring from, to;
+  const bool named = ExtendedPath(temporary, from) && ExtendedPath(folder + "/" + base, to);
   temporary.clear();
-  bool placed = Unmark(HandleOf(file)) || Failed(false);
-  placed = (CloseHandle(HandleOf(file)) || Failed(false)) && placed;
-  placed = placed && (MoveFileExW(from.c_str(), WidePath(folder + "/" + base).c_str(),
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+  bool placed = named && (Unmark(HandleOf(file)) || Failed(false));
+  const HANDLE hold = placed ? CreateFileW(from.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                             : INVALID_HANDLE_VALUE;
+  placed = placed && (hold != INVALID_HANDLE_VALUE || Failed(false));
+  if (!placed) {
+    // Still marked, or marked again: it goes as the handle closes.
+    const DWORD error = lastError;
+    MarkForDeletion(HandleOf(file), true);
+    CloseHandle(HandleOf(file));
+    if (named) DeleteFileW(from.c_str());
+    lastError = error;
+    return false;
+  }
+  placed = CloseHandle(HandleOf(file)) || Failed(false);
+  placed = placed && (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
                       Failed(false));
   if (!placed) {
     const DWORD error = lastError;
     DeleteFileW(from.c_str());
     lastError = error;
   }
+  CloseHandle(hold);
   return placed;
 }
 
@@ -231,13 +366,15 @@ void DiscardOutput(FileHandle file, std::string& temporary) {
   MarkForDeletion(HandleOf(file), true);
   CloseHandle(HandleOf(file));
   // Where the mark could not be set, by name.
-  if (!temporary.empty()) DeleteFileW(WidePath(temporary).c_str());
+  std::wstring wide;
+  if (!temporary.empty() && ExtendedPath(temporary, wide)) DeleteFileW(wide.c_str());
   temporary.clear();
   lastError = error;
 }
 
 bool MakeFolder(const std::string& path) {
-  const std::wstring wide = WidePath(path);
+  std::wstring wide;
+  if (!ExtendedPath(path, wide)) return false;
   if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS) {
@@ -253,7 +390,9 @@ bool SameFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION info[2];
   const std::string* paths[2] = {&a, &b};
   for (int i = 0; i < 2; ++i) {
-    const HANDLE file = CreateFileW(WidePath(*paths[i]).c_str(), 0,
+    std::wstring wide;
+    if (!ExtendedPath(*paths[i], wide)) return false;
+    const HANDLE file = CreateFileW(wide.c_str(), 0,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;

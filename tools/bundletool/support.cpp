@@ -11,16 +11,19 @@ namespace bundletool {
 
 InputFile::InputFile(const std::string& path) : path(path), file(platform::OpenForReading(path)) {
   if (file == platform::NO_FILE) throw ToolError(path, "cannot open: " + platform::LastProblem());
-  bool regular = false;
-  if (!platform::QueryFile(file, size, regular)) {
+  platform::FileState state;
+  if (!platform::QueryFile(file, state)) {
     const std::string problem = platform::LastProblem();
     platform::Close(file);
     throw ToolError(path, "cannot read its size: " + problem);
   }
-  if (!regular) {
+  if (!state.regular) {
     platform::Close(file);
-    throw ToolError(path, "is not a regular file");
+    throw ToolError(path, std::string("is not a regular file (") + state.kind + ")");
   }
+  size = state.size;
+  written = state.written;
+  changed = state.changed;
 }
 
 InputFile::~InputFile() { platform::Close(file); }
@@ -46,6 +49,13 @@ void InputFile::ReadExactly(uint64_t position, void* buffer, size_t count) {
     if (n == 0) throw ToolError(path, "file ended early (did it change while being read?)");
     done += size_t(n);
   }
+}
+
+bool InputFile::Unchanged() {
+  uint8_t extra;
+  if (platform::ReadAt(file, size, &extra, 1) != 0) return false;
+  platform::FileState now;
+  return platform::QueryFile(file, now) && now.size == size && now.written == written && now.changed == changed;
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {

@@ -75,11 +75,16 @@ class InputFile : public bundle::ByteSource {
   int32_t ReadAt(uint32_t position, void* buffer, int32_t count) override;
   // Reads exactly count bytes at position; throws ToolError otherwise.
   void ReadExactly(uint64_t position, void* buffer, size_t count);
+  // True when the file still ends where it ended when opened, and neither
+  // its size nor its modification or change time has moved since: what was
+  // read of it is the file as it stands.
+  bool Unchanged();
 
  private:
   std::string path;
   intptr_t file;  // platform::FileHandle
   uint64_t size = 0;
+  uint64_t written = 0, changed = 0;  // platform::FileState at opening
 };
 
 // Reads a whole file; throws ToolError.
