@@ -26,14 +26,14 @@
 # --check then proves the archives: SHA256SUMS verifies; everything shipped
 # is exported and built once more from the commit, in a second folder, and
 # packaged into the same bytes (with --from-build the same trees are only
-# packaged again); the Linux tool runs; the shipped documents walk through as
-# written from each archive alone, the Windows lines as .bat files under Wine
-# (scripts/walk-docs.py); and the unpacked Windows archive packs the demo
-# payload with its bundletool.exe into its launcher.exe, which installs it
-# under Wine (BUILD/win64's test packed_launcher_tests, which the suite
-# builds). Where this host cannot run i686 programs, the x86-64 build's
-# bundletool.exe and launcher.exe take their place, with the archive's
-# manifest, and the check says so. The demo payload and the Windows test come
+# packaged again); the Linux tool runs; the unpacked Windows archive packs
+# the demo payload with its bundletool.exe into its launcher.exe, which
+# installs it under Wine (BUILD/win64's test packed_launcher_tests, which the
+# suite builds); and the shipped documents walk through as written from each
+# archive alone, the Windows lines as .bat files under Wine
+# (scripts/walk-docs.py). Where this host cannot run i686 programs, the
+# x86-64 build's bundletool.exe and launcher.exe take their place, with the
+# archive's manifest, and the check says so. The demo payload and the Windows test come
 # from the built trees (BUILD, or $ZEPHRA_BUILD, default build/).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -167,9 +167,9 @@ if [ -z "${WINEPREFIX:-}" ]; then
   . "$top/scripts/wine-session.sh"
   zephra_wine_session "$tests/win64/wine"
 fi
+"$top/scripts/wine-run" "$tests/win64/tests/tools/packed_launcher_tests.exe" \
+  --gtest_filter=ToolPackedLauncher.ShippedLayoutPacksVerifiesAndInstallsAllTen
 
 # The guide and the archive's README, as written, from each archive alone.
 python3 "$top/scripts/walk-docs.py" "$work/payload" "$work/walk" "$out/$linux.tar.gz" "$out/$windows.zip" \
   --wine-run "$top/scripts/wine-run" "${substitute[@]}"
-"$top/scripts/wine-run" "$tests/win64/tests/tools/packed_launcher_tests.exe" \
-  --gtest_filter=ToolPackedLauncher.ShippedLayoutPacksVerifiesAndInstallsAllTen
