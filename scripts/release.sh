@@ -33,8 +33,8 @@
 # archive alone, the Windows lines as .bat files under Wine
 # (scripts/walk-docs.py). Where this host cannot run i686 programs, the
 # x86-64 build's bundletool.exe and launcher.exe take their place, with the
-# archive's manifest, and the check says so. The demo payload and the Windows test come
-# from the built trees (BUILD, or $ZEPHRA_BUILD, default build/).
+# archive's manifest, and the check says so. The demo payload and the Windows
+# test come from the built trees (BUILD, or $ZEPHRA_BUILD, default build/).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m "${ZEPHRA_RELEASE_OUT:-$top/dist}")
@@ -60,7 +60,7 @@ stamp=$(git -C "$top" log -1 --format=%ct HEAD)
 # build_commit ROOT: the commit exported into ROOT/src, and what ships built
 # in ROOT/build/host and ROOT/build/win32.
 build_commit() {
-  local root=$1 tree
+  local root=$1
   mkdir "$root" "$root/src"
   git -C "$top" archive --format=tar HEAD | tar -x -C "$root/src"
   # ROOT's name is new on every run: the programs (the host's debug
