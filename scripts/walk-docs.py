@@ -8,10 +8,10 @@ Windows one), the archive is unpacked into an empty folder, the trial's ten
 files are copied in as `PAYLOAD`, a throw-away certificate is made, and the
 document's blocks run there in order, as written. The blocks are read from the
 shipped copies, so the documents and this walk cannot drift apart. Every
-document must also name only documents that the archive holds beside it, and
-no file that no archive holds: every `.md` and every path (a name with a
-slash) written as code in the text must be a file or folder of an archive, by
-its path from the archive's top or beside the document, and no `<build>`.
+shipped document must also name only what the archives hold: every `.md` and
+every path (a name with a slash) written as code in its text must be a file
+or folder of one of them, by its path from the archive's top or beside the
+document; and no `<build>`.
 
 Linux: the blocks run as one bash script (`set -e`: a failing line fails the
 walk). Windows: the blocks run as real .bat files under Wine (`cmd /c`), each
