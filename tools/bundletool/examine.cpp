@@ -763,6 +763,9 @@ void VerifyWholeFile(InputFile& file, const ScannedBundle& scanned, VerifyReport
   } else {
     report.Warning("", "the launcher is not signed: SmartScreen warns of an unsigned download (sign it after "
                        "packing)");
+    if (scanned.diagnosis.status == bundle::ScanStatus::Ok && scanned.diagnosis.bundleEnd < file.FullSize()) {
+      report.Ok("", SignatureText(scanned, file.FullSize(), SignatureClaim::Unchecked));
+    }
   }
   const bundle::CertificateDirectory directory = bundle::ReadCertificateDirectory(file, file.Size());
   if (!scanned.diagnosis.signature && directory.found && (directory.tableStart != 0 || directory.tableSize != 0)) {
