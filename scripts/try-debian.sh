@@ -21,7 +21,8 @@
 # only when nothing is mounted under it any more.
 #
 # Needs root and debootstrap (apt-get install debootstrap); uncommitted
-# changes are not in the clone. Takes as long as a fresh machine's set-up,
+# changes are not in the clone. The host's /tmp/.X11-unix is shared (see
+# below). Takes as long as a fresh machine's set-up,
 # builds and suite: on 2 cores about an hour for the three commands.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -115,6 +116,13 @@ for m in proc sys dev; do
   mount --rbind "/$m" "$root/$m"
   mount --make-rslave "$root/$m"
 done
+# X servers listen on abstract sockets too, one namespace for the host and
+# the root: the root's Xvfb must not take a display number the host's use,
+# nor a host one the root's. Sharing the socket folder, where the scripts
+# look for a free number, keeps the two apart.
+mkdir -p /tmp/.X11-unix "$root/tmp/.X11-unix"
+chmod 1777 /tmp/.X11-unix
+mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 
 git clone -q --no-local "$top" "$root/root/zephra"
 git -C "$root/root/zephra" checkout -q "$commit"
