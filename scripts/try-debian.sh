@@ -141,7 +141,10 @@ for c in "${commands[@]}"; do
   n=$((n + 1))
   echo "== [$release] $c (log: $out/command-$n.log)"
   started=$SECONDS code=0
-  in_root "$c" >"$out/command-$n.log" 2>&1 || code=$?
+  # In the background and waited for: a signal to this script then ends
+  # the wait at once, and the clean-up ends what runs in the root.
+  in_root "$c" >"$out/command-$n.log" 2>&1 </dev/null &
+  wait $! || code=$?
   results+=("$c: exit $code, $((SECONDS - started)) s")
   tail -n 30 "$out/command-$n.log"
   [ $code = 0 ] || status=1
