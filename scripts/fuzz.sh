@@ -8,7 +8,8 @@
 # corpus size per target; a finding is saved under
 # build/fuzz/fuzz-work/<target>/findings/ and makes the script fail.
 # --coverage then reports the line and branch coverage that the whole corpus
-# reaches in the code under test (needs llvm-14: llvm-profdata, llvm-cov).
+# reaches in the code under test (llvm-profdata and llvm-cov of the clang's
+# release, which scripts/setup.sh installs).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZEPHRA_BUILD:-$top/build}
@@ -41,10 +42,12 @@ done
 for pid in "${pids[@]}"; do wait "$pid" || status=1; done
 
 if [ $coverage -eq 1 ]; then
-  profdata=$(command -v llvm-profdata-14 || command -v llvm-profdata)
-  cov=$(command -v llvm-cov-14 || command -v llvm-cov)
-  if [ -z "$profdata" ] || [ -z "$cov" ]; then
-    echo "fuzz: --coverage needs llvm-profdata and llvm-cov (apt-get install llvm-14)" >&2
+  # The tools must read the profiles of the clang that built the tree.
+  llvm=$(readlink -f "$(command -v clang)" | sed -nE 's|^/usr/lib/llvm-([0-9]+)/.*|\1|p')
+  profdata=$(command -v "llvm-profdata-$llvm" || true)
+  cov=$(command -v "llvm-cov-$llvm" || true)
+  if [ -z "$llvm" ] || [ -z "$profdata" ] || [ -z "$cov" ]; then
+    echo "fuzz: --coverage needs llvm-profdata and llvm-cov of clang's release (llvm-${llvm:-N}: scripts/setup.sh)" >&2
     exit 1
   fi
   configure "$build/fuzz-coverage" -DZEPHRA_FUZZ_COVERAGE=ON
