@@ -28,51 +28,11 @@
 #include "bundle/format/bundle_layout.h"
 #include "bundle/format/bundle_writer.h"
 #include "cli.h"
+#include "tool_test_files.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-void WriteText(const std::string& path, const std::string& text) { WriteFile(path, Bytes(text.begin(), text.end())); }
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string Quoted(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// The words of BUNDLETOOL_COMMAND, or none for the in-process commands.
-std::vector<std::string> ToolCommand() {
-  std::vector<std::string> words;
-  const char* command = std::getenv("BUNDLETOOL_COMMAND");
-  for (std::string rest = command ? command : ""; !rest.empty();) {
-    const size_t bar = rest.find('|');
-    words.push_back(rest.substr(0, bar));
-    rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
-  }
-  return words;
-}
+using namespace tool_test;
 
 bool Windows() { return !ToolCommand().empty(); }
 

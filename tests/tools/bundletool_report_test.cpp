@@ -29,71 +29,11 @@
 #include "layout.h"
 #include "bundle/format/lzss_encoder.h"
 #include "lzss_test_codec.h"
+#include "tool_test_files.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-void WriteText(const std::string& path, const std::string& text) { WriteFile(path, Bytes(text.begin(), text.end())); }
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string Quoted(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string TextOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// True when Python's JSON reader, which refuses raw control characters in
-// strings, takes text as one document and, given it as d, finds condition
-// true.
-bool TakenAsJson(const std::string& text, const std::string& condition) {
-  char path[] = "/tmp/bundletool_report_json.XXXXXX";
-  const int fd = ::mkstemp(path);
-  if (fd < 0 || ::write(fd, text.data(), text.size()) != ssize_t(text.size())) return false;
-  ::close(fd);
-  const std::string command =
-      "python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding=\"utf-8\")); "
-      "sys.exit(0 if eval(sys.argv[2]) else 1)' " + std::string(path) + " " + Quoted(condition);
-  const int status = std::system(command.c_str());
-  std::remove(path);
-  return status == 0;
-}
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-std::vector<std::string> ToolCommand() {
-  std::vector<std::string> words;
-  const char* command = std::getenv("BUNDLETOOL_COMMAND");
-  for (std::string rest = command ? command : ""; !rest.empty();) {
-    const size_t bar = rest.find('|');
-    words.push_back(rest.substr(0, bar));
-    rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
-  }
-  return words;
-}
+using namespace tool_test;
 
 // The built program (or BUNDLETOOL_COMMAND's), its standard output sent to
 // out: a file, or a device such as /dev/full.

@@ -36,10 +36,11 @@
 #include "common/launcher_marker.h"
 #include "lzss_test_codec.h"
 #include "manifest.h"
+#include "tool_test_files.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace tool_test;
 
 // The launcher's entry table, from its one source.
 struct ShippedRow {
@@ -53,23 +54,6 @@ const ShippedRow SHIPPED_ROWS[] = {
 };
 constexpr int SHIPPED_COUNT = int(sizeof SHIPPED_ROWS / sizeof SHIPPED_ROWS[0]);
 static_assert(SHIPPED_COUNT == 10, "the shipped layout has ten entries");
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-void WriteText(const std::string& path, const std::string& text) { WriteFile(path, Bytes(text.begin(), text.end())); }
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
 
 bundle::CheckItem CheckOf(const std::string& name, const Bytes& content) {
   return {name, bundle::Crc32(content.data(), content.size())};
@@ -88,50 +72,6 @@ Bytes Random(size_t size, unsigned seed) {
   Bytes b(size);
   for (auto& c : b) c = uint8_t(rng());
   return b;
-}
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-// The words of BUNDLETOOL_COMMAND, or none for the in-process commands.
-std::vector<std::string> ToolCommand() {
-  std::vector<std::string> words;
-  const char* command = std::getenv("BUNDLETOOL_COMMAND");
-  for (std::string rest = command ? command : ""; !rest.empty();) {
-    const size_t bar = rest.find('|');
-    words.push_back(rest.substr(0, bar));
-    rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
-  }
-  return words;
-}
-
-std::string Quoted(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string TextOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// True when Python's JSON reader takes text and, given it as d, finds
-// condition true.
-bool TakenAsJson(const std::string& text, const std::string& condition) {
-  char path[] = "/tmp/bundletool_json.XXXXXX";
-  const int fd = ::mkstemp(path);
-  if (fd < 0 || ::write(fd, text.data(), text.size()) != ssize_t(text.size())) return false;
-  ::close(fd);
-  const std::string command =
-      "python3 -c 'import json, sys; d = json.load(open(sys.argv[1])); sys.exit(0 if eval(sys.argv[2]) else 1)' " +
-      std::string(path) + " " + Quoted(condition);
-  const int status = std::system(command.c_str());
-  std::remove(path);
-  return status == 0;
 }
 
 class BundleTool : public ::testing::Test {

@@ -1,0 +1,92 @@
+// What the bundletool tests share: files read and written whole, the result
+// of one run of the tool, the command that runs the built program, and
+// Python's strict JSON reader as the judge of --json output. Header-only;
+// each test program defines BUNDLETOOL_PATH for RunBuilt.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace tool_test {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+inline Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string TextOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  WriteFile(path, Bytes(text.begin(), text.end()));
+}
+
+// Anything under the name, a dangling link included: "nothing written" means
+// nothing at all.
+inline bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// word as one shell word.
+inline std::string Quoted(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The words of BUNDLETOOL_COMMAND, separated by '|' (the Windows trees name
+// scripts/wine-run and bundletool.exe), or none for the in-process commands.
+inline std::vector<std::string> ToolCommand() {
+  std::vector<std::string> words;
+  const char* command = std::getenv("BUNDLETOOL_COMMAND");
+  for (std::string rest = command ? command : ""; !rest.empty();) {
+    const size_t bar = rest.find('|');
+    words.push_back(rest.substr(0, bar));
+    rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
+  }
+  return words;
+}
+
+// True when Python's JSON reader, which refuses raw control characters in
+// strings, takes text as one document and, given it as d, finds condition
+// true.
+inline bool TakenAsJson(const std::string& text, const std::string& condition) {
+  char path[] = "/tmp/bundletool_json.XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd < 0) return false;
+  const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+  ::close(fd);
+  const std::string command =
+      "python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding=\"utf-8\")); "
+      "sys.exit(0 if eval(sys.argv[2]) else 1)' " + std::string(path) + " " + Quoted(condition);
+  const int status = written ? std::system(command.c_str()) : -1;
+  std::remove(path);
+  return status == 0;
+}
+
+}  // namespace tool_test
