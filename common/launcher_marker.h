@@ -26,17 +26,19 @@ struct LauncherMarker {
 };
 static_assert(sizeof(LauncherMarker) == 24, "the marker has no padding");
 
-namespace launcher_marker_detail {
-
-struct DigestRow {
+// The rows' names and flags, usable in constant expressions (the digest)
+// and by host code that checks a bundle against the table (the tool).
+struct EntryNameAndFlags {
   const char* name;
   uint32_t flags;
 };
-constexpr DigestRow ROWS[] = {
+constexpr EntryNameAndFlags ENTRY_NAMES_AND_FLAGS[] = {
 #define ENTRY_ROW(name, prefix, flags) {name, flags},
 #include "common/entry_rows.def"
 #undef ENTRY_ROW
 };
+
+namespace launcher_marker_detail {
 
 constexpr uint32_t FNV_OFFSET = 2166136261u, FNV_PRIME = 16777619u;
 constexpr uint32_t Mix(uint32_t hash, uint8_t byte) { return (hash ^ byte) * FNV_PRIME; }
@@ -51,7 +53,7 @@ constexpr uint32_t Mix(uint32_t hash, uint8_t byte) { return (hash ^ byte) * FNV
 constexpr uint32_t EntryTableDigest() {
   using namespace launcher_marker_detail;
   uint32_t hash = FNV_OFFSET;
-  for (const DigestRow& row : ROWS) {
+  for (const EntryNameAndFlags& row : ENTRY_NAMES_AND_FLAGS) {
     const char* name = row.name;
     do {
       hash = Mix(hash, uint8_t(*name));

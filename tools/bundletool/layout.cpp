@@ -3,22 +3,15 @@
 #include <map>
 
 #include "common/entry_flags.h"
+#include "common/launcher_marker.h"
 #include "support.h"
 
 namespace bundletool {
 
 namespace {
 
-struct Row {
-  const char* name;
-  uint32_t flags;
-};
-const Row ROWS[] = {
-#define ENTRY_ROW(name, prefix, flags) {name, flags},
-#include "common/entry_rows.def"
-#undef ENTRY_ROW
-};
-constexpr size_t ROW_COUNT = sizeof ROWS / sizeof ROWS[0];
+constexpr const EntryNameAndFlags* ROWS = ENTRY_NAMES_AND_FLAGS;
+constexpr size_t ROW_COUNT = sizeof ENTRY_NAMES_AND_FLAGS / sizeof ENTRY_NAMES_AND_FLAGS[0];
 
 std::string RowText(size_t row) {
   return "\"" + std::string(ROWS[row].name) + "\" (row " + std::to_string(row + 1) + " of " +
@@ -28,7 +21,7 @@ std::string RowText(size_t row) {
 }  // namespace
 
 bool IsStreamedRow(const std::string& name) {
-  for (const Row& row : ROWS) {
+  for (const EntryNameAndFlags& row : ENTRY_NAMES_AND_FLAGS) {
     if (name == row.name) return (row.flags & ENTRY_STREAMED) != 0;
   }
   return false;
