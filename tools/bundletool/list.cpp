@@ -14,13 +14,6 @@ namespace bundletool {
 
 namespace {
 
-std::string Ratio(uint64_t part, uint64_t whole) {
-  if (whole == 0) return "-";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f%%", 100.0 * double(part) / double(whole));
-  return text;
-}
-
 // list's table, in the launcher's order.
 void PrintListing(InputFile& file, const ScannedBundle& scanned, const FileFacts& facts, std::ostream& out) {
   const bool sound = scanned.diagnosis.status == bundle::ScanStatus::Ok;
@@ -44,7 +37,7 @@ void PrintListing(InputFile& file, const ScannedBundle& scanned, const FileFacts
         << PadRight(e.checkRecord ? "check" : e.block ? "compressed" : "stored", 10) << "  "
         << PadLeft(std::to_string(e.record.dataSize), 10) << "  "
         << PadLeft(e.checkRecord ? "-" : std::to_string(decoded), 10) << "  "
-        << PadLeft(e.block ? Ratio(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
+        << PadLeft(e.block ? Percent(uint64_t(e.record.dataSize), decoded) : "-", 6) << "  "
         << PadRight(e.block ? key : "-", 4) << "  " << PadRight(e.hasCrc ? Hex32(e.crc) : "-", 8) << "  "
         << SignatureWord(SignatureOfEntry(file, e));
     if (e.shadowedBy >= 0) out << "  shadowed by #" << e.shadowedBy + 1;

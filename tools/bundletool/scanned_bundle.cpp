@@ -46,7 +46,7 @@ ScannedBundle Scan(InputFile& file, bool byTable) {
     scanned.entries.push_back(view);
   }
   if (scanned.diagnosis.status == bundle::ScanStatus::Ok) {
-    scanned.programLength = records.empty() ? scanned.diagnosis.bundleEnd - 4 : uint64_t(records.back().dataStart) - 4;
+    scanned.programLength = ProgramLength(scanned.diagnosis, records);
   }
   return scanned;
 }
