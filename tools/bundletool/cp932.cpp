@@ -43,24 +43,29 @@ const std::vector<uint16_t>& EncodeTable() {
 }
 
 // The next code point of UTF-8 text at i, advancing i; false for a byte
-// sequence that is not UTF-8 (overlong forms and surrogates included).
+// sequence that is not UTF-8.
 bool NextCodePoint(const std::string& text, size_t& i, uint32_t& code) {
-  const uint8_t c = uint8_t(text[i]);
-  const size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-  if (length == 0 || i + length > text.size()) return false;
-  code = length == 1 ? c : c & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    const uint8_t next = uint8_t(text[i + k]);
-    if ((next & 0xC0) != 0x80) return false;
-    code = code << 6 | (next & 0x3F);
-  }
-  static const uint32_t LEAST[5] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < LEAST[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+  const size_t length = Utf8SequenceAt(text, i, code);
   i += length;
-  return true;
+  return length > 0;
 }
 
 }  // namespace
+
+size_t Utf8SequenceAt(const std::string& text, size_t i, uint32_t& code) {
+  const uint8_t c = uint8_t(text[i]);
+  const size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  code = length == 1 ? c : c & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    const uint8_t next = uint8_t(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = code << 6 | (next & 0x3F);
+  }
+  static const uint32_t LEAST[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < LEAST[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
 
 bool Utf8ToCp932(const std::string& utf8, std::string& cp932) {
   const std::vector<uint16_t>& table = EncodeTable();

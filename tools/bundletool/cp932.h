@@ -7,6 +7,7 @@
 // other systems differs for several characters (〜 − — ‖ ¢ £ ¬ among them).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,14 @@ bool Utf8ToCp932(const std::string& utf8, std::string& cp932);
 // The UTF-8 text of code page 932 bytes; false for a byte or pair the code
 // page does not define, or a lead byte at the end.
 bool Cp932ToUtf8(const std::string& cp932, std::string& utf8);
+
+// The length of the well-formed UTF-8 sequence at text[i] (i below text's
+// size), with its code point in code; 0 when the bytes there are none: a
+// stray continuation byte, a lead byte without its continuation bytes, an
+// overlong form, a surrogate, or a code point beyond U+10FFFF. The tool's one
+// UTF-8 decoder: what refuses such bytes (names, manifests) and what
+// replaces them (JSON strings, display widths) read text alike.
+size_t Utf8SequenceAt(const std::string& text, size_t i, uint32_t& code);
 
 // Appends the UTF-8 form of a code point (up to U+10FFFF, no surrogate).
 void AppendUtf8(std::string& text, uint32_t code);

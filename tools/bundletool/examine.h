@@ -1,5 +1,9 @@
 // list, extract and verify: a launcher's bundle as the launcher sees it,
-// through the same backward scan and the same LZSS kernel.
+// through the same backward scan and the same LZSS kernel. Each command is a
+// file of its own (list.cpp, extract.cpp, verify.cpp) over what they share:
+// the scanned bundle (scanned_bundle.h), what is said of the whole file
+// (whole_file.h), verify's findings (report.h) and the JSON object
+// (json_report.h).
 #pragma once
 
 #include <string>

@@ -2,24 +2,11 @@
 
 #include <stdexcept>
 
+#include "cp932.h"
+
 namespace bundletool {
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at text[i], or 0.
-size_t Utf8SequenceAt(const std::string& text, size_t i) {
-  const unsigned char c = text[i];
-  const size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-  if (length == 0 || i + length > text.size()) return 0;
-  uint32_t code = length == 1 ? c : c & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((uint8_t(text[i + k]) & 0xC0) != 0x80) return 0;
-    code = code << 6 | (uint8_t(text[i + k]) & 0x3F);
-  }
-  static const uint32_t LEAST[] = {0, 0, 0x80, 0x800, 0x10000};
-  const bool fits = code >= LEAST[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-  return fits ? length : 0;
-}
 
 [[noreturn]] void Misuse(const char* what) { throw std::logic_error(std::string("JSON writer: ") + what); }
 
@@ -30,7 +17,8 @@ std::string JsonWriter::Quote(const std::string& text) {
   std::string quoted = "\"";
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = text[i];
-    const size_t length = Utf8SequenceAt(text, i);
+    uint32_t code;
+    const size_t length = Utf8SequenceAt(text, i, code);
     if (length == 0) {
       quoted += "\\ufffd";
       ++i;

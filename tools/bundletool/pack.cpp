@@ -4,7 +4,6 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 
 #include "bundle/format/bundle_layout.h"
 #include "bundle/format/bundle_scan.h"
@@ -59,7 +58,7 @@ StubProgram ProgramOf(InputFile& stub, bool replace) {
     throw ToolError(stub.Path(), "already carries a bundle of " + std::to_string(found.size()) +
                                      " entries; use --replace to replace it, or start from the bare launcher");
   } else {
-    program.length = found.empty() ? diagnosis.bundleEnd - 4 : uint64_t(found.back().dataStart) - 4;
+    program.length = ProgramLength(diagnosis, found);
   }
   const bundle::CertificateDirectory directory = bundle::ReadCertificateDirectory(stub, stub.Size());
   program.clearSignature = directory.found && (directory.tableStart != 0 || directory.tableSize != 0) &&
@@ -137,15 +136,6 @@ void CheckBlockDecodes(std::vector<uint8_t>& block, const std::vector<uint8_t>& 
   if (r.status != bundle::LzssStatus::Complete || decoded != data) {
     throw ToolError(source, "the encoded block does not decode to this file (an encoder fault)");
   }
-}
-
-std::string Percent(uint64_t part, uint64_t whole) {
-  if (whole == 0) return "-";
-  std::ostringstream s;
-  s.setf(std::ios::fixed);
-  s.precision(1);
-  s << 100.0 * double(part) / double(whole) << "%";
-  return s.str();
 }
 
 // 1. Names: convertible, acceptable, and unique unless asked otherwise. An

@@ -160,7 +160,7 @@ void MakeFolder(const std::string& folder) {
 
 unsigned PermissionsOf(const std::string& path) { return platform::PermissionsOf(path); }
 
-// ---- Names
+// ---- Names and columns
 
 std::string DisplayName(const std::string& cp932) {
   std::string utf8;
@@ -182,10 +182,12 @@ std::string DisplayName(const std::string& cp932) {
 size_t DisplayWidth(const std::string& utf8) {
   size_t width = 0;
   for (size_t i = 0; i < utf8.size();) {
-    const unsigned char c = utf8[i];
-    const size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    uint32_t code = length == 1 ? c : c & (0x7F >> length);
-    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) code = code << 6 | (uint8_t(utf8[i + k]) & 0x3F);
+    uint32_t code;
+    size_t length = Utf8SequenceAt(utf8, i, code);
+    if (length == 0) {
+      length = 1;
+      code = uint8_t(utf8[i]);
+    }
     const bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
                       (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
                       (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
@@ -204,6 +206,13 @@ std::string PadRight(const std::string& text, size_t width) {
 std::string PadLeft(const std::string& text, size_t width) {
   const size_t w = DisplayWidth(text);
   return w >= width ? text : std::string(width - w, ' ') + text;
+}
+
+std::string Percent(uint64_t part, uint64_t whole) {
+  if (whole == 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", 100.0 * double(part) / double(whole));
+  return text;
 }
 
 // ---- Progress

@@ -133,8 +133,19 @@ unsigned PermissionsOf(const std::string& path);
 // A stored name for display: its UTF-8 form, or its bytes with \xNN escapes.
 std::string DisplayName(const std::string& cp932);
 
+// Where the program in front of a bundle that the scan read as sound ends:
+// at its start marker, four bytes before the data of the record stored first
+// (the scan's last), or, in a bundle of no records, four bytes before its end.
+inline uint64_t ProgramLength(const bundle::ScanDiagnosis& diagnosis, const std::vector<bundle::BundleEntry>& records) {
+  return records.empty() ? diagnosis.bundleEnd - 4 : uint64_t(records.back().dataStart) - 4;
+}
+
+// part as a percentage of whole with one decimal ("41.5%"), or "-" when
+// whole is 0.
+std::string Percent(uint64_t part, uint64_t whole);
+
 // Columns text takes on a terminal: one per character, two for the wide
-// (CJK) ones.
+// (CJK) ones; a byte that is no part of well-formed UTF-8 takes one.
 size_t DisplayWidth(const std::string& utf8);
 // text padded with blanks to width columns, on the right or the left.
 std::string PadRight(const std::string& text, size_t width);
