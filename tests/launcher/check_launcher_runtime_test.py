@@ -12,9 +12,9 @@ import unittest
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
                       "check-launcher-runtime.py")
-spec = importlib.util.spec_from_file_location("check_launcher_runtime", SCRIPT)
-check = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(check)
+loader_spec = importlib.util.spec_from_file_location("check_launcher_runtime", SCRIPT)
+check = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(check)
 
 GCC = "/usr/lib/gcc/x86_64-w64-mingw32/12-posix"
 MINGW = GCC + "/../../../../x86_64-w64-mingw32/lib"

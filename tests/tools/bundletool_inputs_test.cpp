@@ -66,22 +66,14 @@ class FirstWrite : public std::streambuf {
   std::function<void()> action;
 };
 
-class BundleToolInputs : public ::testing::Test {
+class BundleToolInputs : public ScratchFolderTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/bundletool_inputs.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ScratchFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     stub = Path("stub.exe");
     WriteFile(stub, Bytes(40000, 0x90));
   }
-  void TearDown() override {
-    const std::string command = "rm -rf '" + dir + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  std::string Path(const std::string& name) const { return dir + "/" + name; }
-
   // The tool under test: the in-process commands, or BUNDLETOOL_COMMAND;
   // the standard input from stdinPath.
   Result Run(std::vector<std::string> args, const std::string& stdinPath = "/dev/null") {
@@ -134,7 +126,6 @@ class BundleToolInputs : public ::testing::Test {
     return names;
   }
 
-  std::string dir;
   std::string stub;
 };
 

@@ -55,22 +55,14 @@ struct Stub {
   bool dll = false;                   // IMAGE_FILE_DLL set
 };
 
-class BundleReport : public ::testing::Test {
+class BundleReport : public ScratchFolderTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/bundletool_report.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ScratchFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     stub = Path("stub.exe");
     WriteFile(stub, LauncherImage({}));
   }
-  void TearDown() override {
-    const std::string command = "rm -rf " + Quoted(dir);
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  std::string Path(const std::string& name) const { return dir + "/" + name; }
-
   // A PE32 GUI program for i386 of 40000 bytes whose one section holds, at
   // its start, the marker a launcher carries (common/launcher_marker.h).
   static Bytes LauncherImage(const Stub& kind) {
@@ -119,7 +111,6 @@ class BundleReport : public ::testing::Test {
     return Path(name);
   }
 
-  std::string dir;
   std::string stub;
 };
 

@@ -74,12 +74,11 @@ Bytes Random(size_t size, unsigned seed) {
   return b;
 }
 
-class BundleTool : public ::testing::Test {
+class BundleTool : public ScratchFolderTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/bundletool_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ScratchFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     stub = Path("stub.exe");
     WriteFile(stub, LauncherImage(40000));
   }
@@ -102,13 +101,6 @@ class BundleTool : public ::testing::Test {
     bundle::StoreLe32(&image[0x214], marker.digest);
     return image;
   }
-  void TearDown() override {
-    const std::string command = "rm -rf '" + dir + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  std::string Path(const std::string& name) const { return dir + "/" + name; }
-
   // The tool under test: the in-process commands, or BUNDLETOOL_COMMAND.
   Result Run(const std::vector<std::string>& args) {
     const std::vector<std::string> command = ToolCommand();
@@ -174,7 +166,6 @@ class BundleTool : public ::testing::Test {
     return names;
   }
 
-  std::string dir;
   std::string stub;
 };
 

@@ -4,6 +4,7 @@
 // each test program defines BUNDLETOOL_PATH for RunBuilt.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,5 +89,25 @@ inline bool TakenAsJson(const std::string& text, const std::string& condition) {
   std::remove(path);
   return status == 0;
 }
+
+// A test with a fresh folder of its own under /tmp, removed with all it
+// holds when the test ends. A fixture's SetUp calls this one first and
+// returns on a fatal failure.
+class ScratchFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/bundletool_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    if (dir.empty()) return;
+    const std::string command = "rm -rf " + Quoted(dir);
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  std::string Path(const std::string& name) const { return dir + "/" + name; }
+
+  std::string dir;
+};
 
 }  // namespace tool_test
