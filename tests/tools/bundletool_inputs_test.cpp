@@ -79,13 +79,7 @@ class BundleToolInputs : public ScratchFolderTest {
   Result Run(std::vector<std::string> args, const std::string& stdinPath = "/dev/null") {
     std::vector<std::string> words = ToolCommand();
     if (words.empty() && stdinPath == "/dev/null") {
-      args.insert(args.begin(), "bundletool");
-      std::vector<const char*> argv;
-      for (const std::string& a : args) argv.push_back(a.c_str());
-      std::ostringstream out, err;
-      bundletool::Console console{out, err, false};
-      const int code = bundletool::RunBundleTool(int(argv.size()), argv.data(), console);
-      return Result{code, out.str(), err.str()};
+      return RunInProcess(args);
     }
     if (words.empty()) words = {BUNDLETOOL_PATH};
     words.insert(words.end(), args.begin(), args.end());

@@ -92,13 +92,7 @@ class BundleReport : public ScratchFolderTest {
       std::remove(Path(".err").c_str());
       return r;
     }
-    args.insert(args.begin(), "bundletool");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    bundletool::Console console{out, err, false};
-    const int code = bundletool::RunBundleTool(int(argv.size()), argv.data(), console);
-    return Result{code, out.str(), err.str()};
+    return RunInProcess(args);
   }
 
   // A sound bundle of two entries behind the stub, packed with --any-layout.

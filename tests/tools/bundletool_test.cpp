@@ -127,16 +127,6 @@ class BundleTool : public ScratchFolderTest {
   // verify of such a bundle.
   Result VerifyAny(const std::string& path) { return Run({"verify", "--any-layout", path}); }
 
-  Result RunInProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), "bundletool");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    bundletool::Console console{out, err, false};
-    const int code = bundletool::RunBundleTool(int(argv.size()), argv.data(), console);
-    return Result{code, out.str(), err.str()};
-  }
-
   // The ten payload files of the shipped layout, of every kind: programs,
   // text, random data, an empty file, one byte, a long run.
   std::string MakePayload() {

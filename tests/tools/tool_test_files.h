@@ -1,7 +1,8 @@
 // What the bundletool tests share: files read and written whole, the result
-// of one run of the tool, the command that runs the built program, and
-// Python's strict JSON reader as the judge of --json output. Header-only;
-// each test program defines BUNDLETOOL_PATH for RunBuilt.
+// of one run of the tool, its commands run in-process, the words of the
+// command that runs the built program instead, Python's strict JSON reader as
+// the judge of --json output, and a fixture with a scratch folder of its own.
+// Header-only, for programs linked with the tool's commands.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,9 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "cli.h"
 
 namespace tool_test {
 
@@ -58,6 +62,17 @@ inline std::string Quoted(const std::string& word) {
   std::string quoted = "'";
   for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+// The tool's commands run in this process, as `bundletool ARGS...`.
+inline Result RunInProcess(std::vector<std::string> args) {
+  args.insert(args.begin(), "bundletool");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  bundletool::Console console{out, err, false};
+  const int code = bundletool::RunBundleTool(int(argv.size()), argv.data(), console);
+  return Result{code, out.str(), err.str()};
 }
 
 // The words of BUNDLETOOL_COMMAND, separated by '|' (the Windows trees name
