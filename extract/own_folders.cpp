@@ -4,38 +4,13 @@
 
 #include <cstring>
 #include <cwchar>
-#include <utility>
 
-#include "common/dll_search.h"
 #include "extract/folder_path.h"
+#include "extract/private_folder_security.h"
 
 namespace {
 
-// FileDispositionInfo of SetFileInformationByHandle (since Vista), which the
-// headers of older systems lack; its data is FILE_DISPOSITION_INFO, one
-// BOOLEAN.
-constexpr int FILE_DISPOSITION_INFO_CLASS = 4;
-
 constexpr uint32_t ALL_ROWS = (1u << ENTRY_COUNT) - 1;
-
-bool IsMissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-// The fault of a folder's attributes: None for a plain folder.
-FolderResult CheckPlainFolder(DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    return FolderResult::Failed(FolderFault::Link, ERROR_STOPPED_ON_SYMLINK);
-  }
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderResult::Failed(FolderFault::NotFolder, ERROR_DIRECTORY);
-  return FolderResult();
-}
-
-FolderResult LookupFailed(DWORD error) {
-  return FolderResult::Failed(IsMissingError(error) ? FolderFault::Missing : FolderFault::Refused, error);
-}
-
-bool ToWide(const char* path, wchar_t (&wide)[MAX_PATH]) {
-  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) != 0;
-}
 
 // What RemoveItem is given.
 enum class ItemKind {
@@ -170,7 +145,7 @@ bool HoldsOnly(const wchar_t* path, const char* const* names, int count) {
     bool known = false;
     for (int i = 0; i < count && !known; ++i) {
       wchar_t wide[MAX_PATH];
-      known = ToWide(names[i], wide) && lstrcmpiW(wide, name) == 0;
+      known = ToWidePath(names[i], wide) && lstrcmpiW(wide, name) == 0;
     }
     only = known;
   } while (only && FindNextFileW(search, &found));
@@ -187,7 +162,7 @@ PrepareResult MakeFresh(const char* path, HeldFolder& hold, PrivateFolderSecurit
   switch (held.fault) {
     case FolderFault::None: {
       wchar_t wide[MAX_PATH];
-      if (!ToWide(path, wide)) return PrepareResult::Failed(PrepareFault::NotEmptied, ERROR_NO_UNICODE_TRANSLATION);
+      if (!ToWidePath(path, wide)) return PrepareResult::Failed(PrepareFault::NotEmptied, ERROR_NO_UNICODE_TRANSLATION);
       DWORD error = EmptyFolder(wide, wcslen(wide), pace);
       if (error == ERROR_SUCCESS) error = RemoveItem(wide, ItemKind::EmptiedFolder, &hold, pace);
       if (error == ERROR_STOPPED_ON_SYMLINK) return PrepareResult::Failed(PrepareFault::Link, error);
@@ -207,145 +182,6 @@ PrepareResult MakeFresh(const char* path, HeldFolder& hold, PrivateFolderSecurit
 }
 
 }  // namespace
-
-FolderResult HeldFolder::Hold(const char* path) {
-  Release();
-  wchar_t wide[MAX_PATH];
-  if (!ToWide(path, wide)) return FolderResult::Failed(FolderFault::Refused, ERROR_NO_UNICODE_TRANSLATION);
-  return Hold(wide);
-}
-
-// Listing rights make the hold count in the platform's sharing checks, which
-// pass over a handle opened for its attributes alone.
-FolderResult HeldFolder::Hold(const wchar_t* path) { return Open(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES); }
-
-FolderResult HeldFolder::Open(const wchar_t* path, DWORD access) {
-  Release();
-  FileHandle folder(CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!folder.IsValid()) return LookupFailed(GetLastError());
-  BY_HANDLE_FILE_INFORMATION opened;
-  if (!GetFileInformationByHandle(folder.Get(), &opened)) return LookupFailed(GetLastError());
-  FolderResult checked = CheckPlainFolder(opened.dwFileAttributes);
-  if (checked.Ok()) {
-    const DWORD named = GetFileAttributesW(path);
-    checked = named == INVALID_FILE_ATTRIBUTES ? LookupFailed(GetLastError()) : CheckPlainFolder(named);
-  }
-  if (checked.Ok()) handle = std::move(folder);
-  return checked;
-}
-
-FolderResult HeldFolder::ReleaseAndRemove(const wchar_t* path) {
-  using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
-  const auto setInformation = Kernel32Function<SetInformationFunction>("SetFileInformationByHandle");
-  Release();
-  if (setInformation == nullptr) {
-    // Before Vista: checked, then removed by name. RemoveDirectory removes a
-    // junction put there in between, never what it points to.
-    const FolderResult checked = Open(path, FILE_READ_ATTRIBUTES);
-    Release();
-    if (!checked.Ok()) return checked;
-    return RemoveDirectoryW(path) ? FolderResult() : LookupFailed(GetLastError());
-  }
-  const FolderResult checked = Open(path, FILE_READ_ATTRIBUTES | DELETE);
-  if (!checked.Ok()) return checked;
-  BOOLEAN deleteFolder = TRUE;
-  FolderResult removed;
-  if (!setInformation(handle.Get(), FILE_DISPOSITION_INFO_CLASS, &deleteFolder, sizeof deleteFolder)) {
-    removed = FolderResult::Failed(FolderFault::Refused, GetLastError());
-  }
-  // The folder goes as its last handle closes: this one, unless some other
-  // program has it open too (with delete sharing).
-  Release();
-  return removed;
-}
-
-PrivateFolderSecurity::PrivateFolderSecurity()
-    : userSid(), systemSid(), administratorsSid(), aclBytes(), descriptor(), attributes() {
-  HANDLE opened = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) {
-    error = GetLastError();
-    return;
-  }
-  KernelHandle token(opened);
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } tokenUser;
-  DWORD size = 0;
-  if (!GetTokenInformation(token.Get(), TokenUser, &tokenUser, sizeof tokenUser, &size) ||
-      !CopySid(sizeof userSid, userSid, tokenUser.user.User.Sid)) {
-    error = GetLastError();
-    return;
-  }
-  token.Close();
-
-  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  InitializeSid(systemSid, &ntAuthority, 1);
-  *GetSidSubAuthority(systemSid, 0) = SECURITY_LOCAL_SYSTEM_RID;
-  InitializeSid(administratorsSid, &ntAuthority, 2);
-  *GetSidSubAuthority(administratorsSid, 0) = SECURITY_BUILTIN_DOMAIN_RID;
-  *GetSidSubAuthority(administratorsSid, 1) = DOMAIN_ALIAS_RID_ADMINS;
-
-  PACL acl = reinterpret_cast<PACL>(aclBytes);
-  bool built = InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) != FALSE;
-  const PSID sids[] = {userSid, systemSid, administratorsSid};
-  for (PSID sid : sids) {
-    built = built &&
-            AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid);
-  }
-  built = built && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-          SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
-          SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-  if (!built) {
-    error = GetLastError();
-    return;
-  }
-  attributes.nLength = sizeof attributes;
-  attributes.lpSecurityDescriptor = &descriptor;
-  attributes.bInheritHandle = FALSE;
-  error = ERROR_SUCCESS;
-}
-
-DestinationPaths::DestinationPaths(const char* folder) {
-  foldersFit = CopyPath(destination, sizeof destination, folder) && AppendBackslash(destination, sizeof destination);
-  const size_t length = strlen(destination);
-  if (length > 0) destination[length - 1] = '\0';
-  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    char* path = subFolders[i];
-    foldersFit = foldersFit && CopyPath(path, PATH_CAPACITY, destination) && AppendPath(path, PATH_CAPACITY, "\\") &&
-                 AppendPath(path, PATH_CAPACITY, CleanupFolders[i]);
-  }
-  for (int row = 0; row < ENTRY_COUNT; ++row) {
-    char* path = entries[row];
-    entryFits[row] = foldersFit && SubFolderOfRow(row) >= 0 && CopyPath(path, PATH_CAPACITY, destination) &&
-                     AppendPath(path, PATH_CAPACITY, "\\") &&
-                     AppendPath(path, PATH_CAPACITY, EntryTable[row].folderPrefix) &&
-                     AppendPath(path, PATH_CAPACITY, EntryTable[row].fileName);
-  }
-}
-
-const char* DestinationPaths::SubFolder(int index) const {
-  assert(index >= 0 && index < CLEANUP_FOLDER_COUNT);
-  return subFolders[index];
-}
-
-const char* DestinationPaths::Entry(int row) const {
-  assert(row >= 0 && row < ENTRY_COUNT);
-  return entryFits[row] ? entries[row] : nullptr;
-}
-
-int DestinationPaths::SubFolderOfRow(int row) {
-  assert(row >= 0 && row < ENTRY_COUNT);
-  const char* prefix = EntryTable[row].folderPrefix;
-  for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
-    const size_t length = strlen(CleanupFolders[i]);
-    if (strncmp(prefix, CleanupFolders[i], length) == 0 && prefix[length] == '\\' && prefix[length + 1] == '\0') {
-      return i;
-    }
-  }
-  return -1;
-}
 
 void OwnFolders::SetDestination(const char* destination, bool ownsDestination) {
   destinationHold.Release();
@@ -406,7 +242,7 @@ uint32_t OwnFolders::RemoveFiles(uint32_t rows, RemovalSteps* steps, RetryPace& 
     const char* path = paths.Entry(row);
     const int folder = DestinationPaths::SubFolderOfRow(row);
     wchar_t wide[MAX_PATH];
-    if (path != nullptr && subFolderHolds[folder].Held() && ToWide(path, wide) &&
+    if (path != nullptr && subFolderHolds[folder].Held() && ToWidePath(path, wide) &&
         RemoveItem(wide, ItemKind::File, nullptr, pace) == ERROR_SUCCESS) {
       gone |= 1u << row;
     }
@@ -420,7 +256,7 @@ void OwnFolders::RemoveFolders(uint32_t gone, bool destinationToo, RetryPace& pa
   int removedCount = 0;
   for (int i = 0; i < CLEANUP_FOLDER_COUNT; ++i) {
     wchar_t wide[MAX_PATH];
-    if (!subFolderHolds[i].Held() || !ToWide(paths.SubFolder(i), wide)) continue;
+    if (!subFolderHolds[i].Held() || !ToWidePath(paths.SubFolder(i), wide)) continue;
     const char* deleted[ENTRY_COUNT];
     int deletedCount = 0;
     for (int row = 0; row < ENTRY_COUNT; ++row) {
@@ -434,7 +270,7 @@ void OwnFolders::RemoveFolders(uint32_t gone, bool destinationToo, RetryPace& pa
     }
   }
   wchar_t wide[MAX_PATH];
-  if (!destinationToo || !destinationHold.Held() || !ToWide(paths.Destination(), wide)) return;
+  if (!destinationToo || !destinationHold.Held() || !ToWidePath(paths.Destination(), wide)) return;
   const ItemKind kind = HoldsOnly(wide, removedFolders, removedCount) ? ItemKind::EmptiedFolder : ItemKind::Folder;
   RemoveItem(wide, kind, &destinationHold, pace);
 }

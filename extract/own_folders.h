@@ -11,17 +11,20 @@
 // installer would load, with rights to swap the installer between its write
 // and its start. So the job's first row makes each folder afresh (Prepare):
 // whatever is there is removed, and the folder is created again with a
-// descriptor of its own (PrivateFolderSecurity). A reparse point met on the
-// way is never followed, and never removed either (under Wine, removing a
-// link to a folder removes the folder it points to): it fails the job.
+// descriptor of its own (PrivateFolderSecurity, in
+// private_folder_security.h). A reparse point met on the way is never
+// followed, and never removed either (under Wine, removing a link to a
+// folder removes the folder it points to): it fails the job.
 //
-// Each folder is then held open (HeldFolder) from that check until the
-// launcher's removal, without delete sharing: nobody can rename it away and
-// put a link in its place in between, and the installer is started from a
-// folder that is still the one written. The holder cannot remove a folder it
-// holds that way either, so the removal deletes the files while it holds the
-// folder, then ends the hold and removes the folder through a handle opened
-// and checked again: a link put in its place in that moment is left alone.
+// Each folder is then held open (HeldFolder, in held_folder.h) from that
+// check until the launcher's removal, without delete sharing: nobody can
+// rename it away and put a link in its place in between, and the installer
+// is started from a folder that is still the one written. The holder cannot
+// remove a folder it holds that way either, so the removal deletes the files
+// while it holds the folder, then ends the hold and removes the folder
+// through a handle opened and checked again: a link put in its place in
+// that moment is left alone. The paths of it all are built once
+// (DestinationPaths, in destination_paths.h).
 //
 // Every file deleted and every folder removed, by the preparation and by
 // every removal alike, goes through one step (RemoveItem in own_folders.cpp):
@@ -35,124 +38,9 @@
 
 #include "common/entry_table.h"
 #include "common/fault_result.h"
-#include "common/handle.h"
-#include "common/paths.h"
 #include "common/retry_pace.h"
-
-// Since Windows Vista; the headers of older systems lack it.
-#ifndef ERROR_STOPPED_ON_SYMLINK
-#define ERROR_STOPPED_ON_SYMLINK 681
-#endif
-
-// What a step on one folder came to, with the error of the call that found
-// it (the step's own code where no call failed).
-enum class FolderFault {
-  None,
-  Missing,    // nothing there (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND)
-  Link,       // a reparse point: a junction, a symbolic link, a mount point (ERROR_STOPPED_ON_SYMLINK)
-  NotFolder,  // a file (ERROR_DIRECTORY)
-  Refused,    // the platform refused: not empty, held, no rights, ... (the platform's error)
-};
-
-using FolderResult = FaultResult<FolderFault>;
-
-// One folder held open for as long as the object holds it: opened with
-// FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT and shared for
-// reading and writing but not for deletion, which refuses every open that
-// would rename or delete it. The hold asks to list and to read attributes:
-// holding DELETE as well would refuse every open that does not share
-// deletion, and Wine lists a folder through one. Movable, not copyable (the
-// handle's owner, common/handle.h).
-class HeldFolder {
- public:
-  HeldFolder() = default;
-
-  // Releases any folder held, then holds the folder at path (UTF-16, or an
-  // ANSI path in the exact form the launcher uses; no trailing backslash,
-  // with which a lookup goes on through a link). Ok when path names a plain
-  // folder; otherwise nothing is held. Windows shows a reparse point on the
-  // handle opened; Wine opens what its Unix link points to and shows the
-  // link only to a lookup by name, which is made after the open, once the
-  // name can no longer be moved.
-  FolderResult Hold(const wchar_t* path);
-  FolderResult Hold(const char* path);
-  // Ends the hold and removes the folder at path (the one held) when it is
-  // empty and still a plain folder: opened again for deletion, checked as
-  // Hold checks, and deleted through that handle, so a link put in its place
-  // meanwhile is neither removed nor followed. (Before Vista, which cannot
-  // delete through a handle, it is removed by name after the check.) One
-  // try; nothing is held afterwards either way.
-  FolderResult ReleaseAndRemove(const wchar_t* path);
-  // Closes the handle, if any; leaves the thread's last error as it was.
-  void Release() { handle.Close(); }
-
-  bool Held() const { return handle.IsValid(); }
-
- private:
-  // Hold with the given access.
-  FolderResult Open(const wchar_t* path, DWORD access);
-
-  FileHandle handle;
-};
-
-// A security descriptor for a folder of the launcher's own: full control for
-// the current user (the process token's user), SYSTEM and the Administrators
-// group, inherited by every file and folder made inside, and nothing
-// inherited from the parent (a protected DACL). Built on construction,
-// without the heap.
-class PrivateFolderSecurity {
- public:
-  PrivateFolderSecurity();
-  PrivateFolderSecurity(const PrivateFolderSecurity&) = delete;
-  PrivateFolderSecurity& operator=(const PrivateFolderSecurity&) = delete;
-
-  // For CreateDirectory; null when the descriptor could not be built (the
-  // token could not be read), and then Error() is the failing call's error.
-  SECURITY_ATTRIBUTES* Attributes() { return error == ERROR_SUCCESS ? &attributes : nullptr; }
-  DWORD Error() const { return error; }
-
- private:
-  // The three SIDs, then the ACL, each aligned for the platform.
-  DWORD userSid[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
-  DWORD systemSid[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
-  DWORD administratorsSid[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
-  DWORD aclBytes[(sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)) / sizeof(DWORD)];
-  SECURITY_DESCRIPTOR descriptor;
-  SECURITY_ATTRIBUTES attributes;
-  DWORD error = ERROR_GEN_FAILURE;
-};
-
-// Every path of one destination that the launcher writes, starts or removes,
-// built once from the destination folder: a value, copied whole. Folders are
-// named without their trailing backslash: with it, a lookup by name goes on
-// through a link to what it points to.
-class DestinationPaths {
- public:
-  // No destination: nothing fits.
-  DestinationPaths() = default;
-  // destination: the destination folder, with or without its trailing
-  // backslash.
-  explicit DestinationPaths(const char* destination);
-
-  // The destination folder and every cleanup sub-folder fit PATH_CAPACITY.
-  bool FoldersFit() const { return foldersFit; }
-  const char* Destination() const { return destination; }
-  const char* SubFolder(int index) const;
-  // The full path of an EntryTable row's file: the one path the job writes,
-  // the launcher starts (row 0) and every removal deletes. Null when it does
-  // not fit PATH_CAPACITY: a cut path would name some other file.
-  const char* Entry(int row) const;
-  // The index in CleanupFolders of row's folder (its prefix without the
-  // backslash); -1 when it is none of them.
-  static int SubFolderOfRow(int row);
-
- private:
-  char destination[PATH_CAPACITY] = "";
-  char subFolders[CLEANUP_FOLDER_COUNT][PATH_CAPACITY] = {};
-  char entries[ENTRY_COUNT][PATH_CAPACITY] = {};
-  bool entryFits[ENTRY_COUNT] = {};
-  bool foldersFit = false;
-};
+#include "extract/destination_paths.h"
+#include "extract/held_folder.h"
 
 // What stood in the way of the job's own folders (OwnFolders::Prepare), with
 // the error of the call that found it.
