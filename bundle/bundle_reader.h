@@ -23,6 +23,7 @@
 
 #include "bundle/file_access.h"
 #include "bundle/format/bundle_index.h"
+#include "common/fault_result.h"
 
 using bundle::BundleEntry;
 
@@ -38,14 +39,9 @@ enum class ReaderFault {
   WriteFailed,   // a write of the destination failed
 };
 
-struct ReaderResult {
-  ReaderFault fault = ReaderFault::None;
-  // The error of the platform call that failed, taken right after it;
-  // ERROR_SUCCESS where none did (Damaged, Missing, NoRoom).
-  DWORD error = ERROR_SUCCESS;
-
-  bool Ok() const { return fault == ReaderFault::None; }
-};
+// The error is ERROR_SUCCESS where no platform call failed (Damaged,
+// Missing, NoRoom).
+using ReaderResult = FaultResult<ReaderFault>;
 
 class BundleReader : private bundle::ByteSource {
  public:

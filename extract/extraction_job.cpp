@@ -124,7 +124,7 @@ EntryResult WriteRow(const EntryRow& row, const char* filePath, const char* file
   }
   Sleep(1);  // hands the processor to the dialog between entries
   const EntryResult result = ExtractEntryInMemory(filePath, fileName);
-  if (result.Written() && (row.flags & ENTRY_READ_ONLY)) SetFileAttributesA(filePath, FILE_ATTRIBUTE_READONLY);
+  if (result.Ok() && (row.flags & ENTRY_READ_ONLY)) SetFileAttributesA(filePath, FILE_ATTRIBUTE_READONLY);
   return result;
 }
 
@@ -151,7 +151,7 @@ EntryResult ExtractRow(JobState& job, int index, bool firstRow) {
   // nothing there either.
   if (firstRow) {
     const EntryResult prepared = FaultOf(job.ownFolders.Prepare());
-    if (!prepared.Written()) return prepared;
+    if (!prepared.Ok()) return prepared;
   }
   // An unrecorded file would escape the removal.
   job.writtenRows |= 1u << index;
@@ -216,7 +216,7 @@ unsigned __stdcall RunExtraction(void* context) {
     firstRow = false;
 
     // 7. The failure's send returns once the dialog has shown its message.
-    if (result.Written()) {
+    if (result.Ok()) {
       SendMessageA(job.window, WM_JOB_STEP, 0, 0);
     } else {
       SendMessageA(job.window, WM_JOB_FAILED, static_cast<WPARAM>(FailureOf(result)), 0);

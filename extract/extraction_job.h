@@ -35,8 +35,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "common/handle.h"
 #include "common/entry_table.h"
+#include "common/fault_result.h"
+#include "common/handle.h"
 #include "common/paths.h"
 #include "extract/own_folders.h"
 #include "ui/sync.h"
@@ -98,13 +99,8 @@ enum class EntryFault {
   WriteFailed,     // a write of the entry's file failed
 };
 
-struct EntryResult {
-  EntryFault fault = EntryFault::None;
-  DWORD error = ERROR_SUCCESS;
-
-  bool Written() const { return fault == EntryFault::None; }
-  static EntryResult Failed(EntryFault fault, DWORD error) { return EntryResult{fault, error}; }
-};
+// Ok(): the entry's file is written whole.
+using EntryResult = FaultResult<EntryFault>;
 
 // WM_JOB_FAILED's wParam: which text the dialog shows.
 enum class JobFailure : WPARAM {

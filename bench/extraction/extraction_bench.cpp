@@ -105,7 +105,7 @@ bool CompareRoute(const char* label, const char* entry, bool streamed, int round
     const EntryResult result =
         streamed ? ExtractEntryStreamed(routed.c_str(), entry) : ExtractEntryInMemory(routed.c_str(), entry);
     SetLastError(result.error);
-    return result.Written();
+    return result.Ok();
   };
   const double routeTime = Best(rounds, routed, route);
   if (routeTime < 0) {
@@ -149,7 +149,7 @@ void ComparePieces(const char* entry, int rounds, const std::string& work) {
   const std::string source = work + "plain_" + entry;
   const std::string copied = work + "copied_" + entry;
   Remove(source);
-  if (!ExtractEntryStreamed(source.c_str(), entry).Written()) return;
+  if (!ExtractEntryStreamed(source.c_str(), entry).Ok()) return;
   const uint64_t bytes = SizeOf(source);
   std::printf("%-28s %-18s %8.1f MB ", "plain loop, same bytes", entry, bytes / 1e6);
   for (DWORD piece : {4096u, 65536u}) {
@@ -179,7 +179,7 @@ double ExtractAllRows(const std::string& destination, OwnFolders& folders, doubl
     Remove(file);
     const bool ok = ((entry.flags & ENTRY_STREAMED) ? ExtractEntryStreamed(file.c_str(), entry.fileName)
                                                     : ExtractEntryInMemory(file.c_str(), entry.fileName))
-                        .Written();
+                        .Ok();
     if (!ok) return -1;
     if (entry.flags & ENTRY_READ_ONLY) SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
   }
@@ -421,7 +421,7 @@ int main(int argc, char** argv) {
   const std::string alone = work + "installer_alone\\";
   CreateDirectoryA(alone.c_str(), nullptr);
   double installerStart = 1e9;
-  if (ExtractEntryInMemory((alone + "i_autorun.exe").c_str(), "i_autorun.exe").Written()) {
+  if (ExtractEntryInMemory((alone + "i_autorun.exe").c_str(), "i_autorun.exe").Ok()) {
     for (int round = 0; round < std::min(rounds, 3); ++round) {
       double shown = -1, gone = -1;
       SIZE_T unused = 0;
