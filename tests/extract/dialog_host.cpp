@@ -108,21 +108,24 @@ struct Scenario {
   bool holdForRemoval;   // the installer's file is held open from the answer on
 };
 
+// One row a scenario, the columns the fields of Scenario (close: closeFirst,
+// hold: holdForRemoval).
 const Scenario SCENARIOS[] = {
-    {"all", Moment::None, Request::None, 0, Failure::None, AnswerAt::Gate, false, false},
-    {"cancel-ok", Moment::Entry, Request::Cancel, IDOK, Failure::None, AnswerAt::Gate, false, false},
-    {"cancel-no", Moment::Entry, Request::Cancel, IDCANCEL, Failure::None, AnswerAt::Gate, false, false},
-    {"close-ok", Moment::Entry, Request::Close, IDOK, Failure::None, AnswerAt::Gate, false, false},
-    {"close-no", Moment::Entry, Request::Close, IDCANCEL, Failure::None, AnswerAt::Gate, false, false},
-    {"close-asking", Moment::Entry, Request::Cancel, IDCANCEL, Failure::None, AnswerAt::Gate, true, false},
-    {"fail-asking", Moment::Entry, Request::Cancel, IDCANCEL, Failure::Asking, AnswerAt::Finish, true, false},
-    {"fail-after-stop", Moment::Entry, Request::Cancel, IDOK, Failure::AfterStop, AnswerAt::Once, false, false},
-    {"late-cancel", Moment::LastGate, Request::Cancel, IDOK, Failure::None, AnswerAt::Finish, true, true},
-    {"close-queued", Moment::QueuedFinish, Request::Close, IDOK, Failure::None, AnswerAt::Finish, true, true},
-    {"other-ids", Moment::Entry, Request::OtherIds, 0, Failure::None, AnswerAt::Gate, false, false},
-    {"end-early", Moment::Entry, Request::EndEarly, 0, Failure::None, AnswerAt::Gate, false, false},
-    {"start-fails", Moment::None, Request::None, 0, Failure::None, AnswerAt::Gate, false, false},
-    {"slow", Moment::None, Request::None, 0, Failure::None, AnswerAt::Gate, false, false},
+    // name             moment                request            answer    failure             answerAt          close  hold
+    {"all",             Moment::None,         Request::None,     0,        Failure::None,      AnswerAt::Gate,   false, false},
+    {"cancel-ok",       Moment::Entry,        Request::Cancel,   IDOK,     Failure::None,      AnswerAt::Gate,   false, false},
+    {"cancel-no",       Moment::Entry,        Request::Cancel,   IDCANCEL, Failure::None,      AnswerAt::Gate,   false, false},
+    {"close-ok",        Moment::Entry,        Request::Close,    IDOK,     Failure::None,      AnswerAt::Gate,   false, false},
+    {"close-no",        Moment::Entry,        Request::Close,    IDCANCEL, Failure::None,      AnswerAt::Gate,   false, false},
+    {"close-asking",    Moment::Entry,        Request::Cancel,   IDCANCEL, Failure::None,      AnswerAt::Gate,   true,  false},
+    {"fail-asking",     Moment::Entry,        Request::Cancel,   IDCANCEL, Failure::Asking,    AnswerAt::Finish, true,  false},
+    {"fail-after-stop", Moment::Entry,        Request::Cancel,   IDOK,     Failure::AfterStop, AnswerAt::Once,   false, false},
+    {"late-cancel",     Moment::LastGate,     Request::Cancel,   IDOK,     Failure::None,      AnswerAt::Finish, true,  true},
+    {"close-queued",    Moment::QueuedFinish, Request::Close,    IDOK,     Failure::None,      AnswerAt::Finish, true,  true},
+    {"other-ids",       Moment::Entry,        Request::OtherIds, 0,        Failure::None,      AnswerAt::Gate,   false, false},
+    {"end-early",       Moment::Entry,        Request::EndEarly, 0,        Failure::None,      AnswerAt::Gate,   false, false},
+    {"start-fails",     Moment::None,         Request::None,     0,        Failure::None,      AnswerAt::Gate,   false, false},
+    {"slow",            Moment::None,         Request::None,     0,        Failure::None,      AnswerAt::Gate,   false, false},
 };
 
 const Scenario* scenario = nullptr;
