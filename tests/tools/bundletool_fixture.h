@@ -72,24 +72,6 @@ class BundleTool : public ScratchFolderTest {
     WriteFile(stub, LauncherImage(40000));
   }
 
-  // The headers of a bare launcher: a PE32 GUI program for i386 whose one
-  // section runs to the end of its size bytes, and starts with the marker of
-  // a launcher of this entry table.
-  static Bytes LauncherImage(size_t size) {
-    Bytes image = test_codec::MakePeImage(size);
-    image[0x44] = 0x4C, image[0x45] = 0x01;         // Machine: i386
-    image[0x46] = 1;                                // NumberOfSections
-    image[0x56] = 0x02, image[0x57] = 0x01;         // Characteristics: executable, 32-bit
-    bundle::StoreLe32(&image[0x58 + 60], 0x200);    // SizeOfHeaders
-    image[0x58 + 68] = 2;                           // Subsystem: GUI
-    bundle::StoreLe32(&image[0x138 + 16], uint32_t(size - 0x200));  // the section's raw size and start
-    bundle::StoreLe32(&image[0x138 + 20], 0x200);
-    const LauncherMarker marker = {"ZQX-LAUNCHER-ET", LAUNCHER_MARKER_VERSION, ENTRY_TABLE_DIGEST};
-    std::memcpy(&image[0x200], marker.magic, sizeof marker.magic);
-    bundle::StoreLe32(&image[0x210], marker.version);
-    bundle::StoreLe32(&image[0x214], marker.digest);
-    return image;
-  }
   // The tool under test: the in-process commands, or BUNDLETOOL_COMMAND.
   Result Run(const std::vector<std::string>& args) {
     const std::vector<std::string> command = ToolCommand();

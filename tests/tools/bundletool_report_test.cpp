@@ -48,12 +48,6 @@ Result RunBuilt(const std::vector<std::string>& args, const std::string& out, co
   return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", TextOf(err)};
 }
 
-// The parts of a launcher image a test changes.
-struct Stub {
-  bool marker = true;                 // carries a launcher marker
-  uint32_t digest = ENTRY_TABLE_DIGEST;
-  bool dll = false;                   // IMAGE_FILE_DLL set
-};
 
 class BundleReport : public ScratchFolderTest {
  protected:
@@ -61,28 +55,8 @@ class BundleReport : public ScratchFolderTest {
     ScratchFolderTest::SetUp();
     if (HasFatalFailure()) return;
     stub = Path("stub.exe");
-    WriteFile(stub, LauncherImage({}));
+    WriteFile(stub, LauncherImage(40000));
   }
-  // A PE32 GUI program for i386 of 40000 bytes whose one section holds, at
-  // its start, the marker a launcher carries (common/launcher_marker.h).
-  static Bytes LauncherImage(const Stub& kind) {
-    const size_t size = 40000;
-    Bytes image = test_codec::MakePeImage(size);
-    image[0x44] = 0x4C, image[0x45] = 0x01;       // Machine: i386
-    image[0x46] = 1;                              // NumberOfSections
-    image[0x56] = 0x02, image[0x57] = kind.dll ? 0x21 : 0x01;  // Characteristics: executable, 32-bit (, DLL)
-    bundle::StoreLe32(&image[0x58 + 60], 0x200);  // SizeOfHeaders
-    image[0x58 + 68] = 2;                         // Subsystem: GUI
-    bundle::StoreLe32(&image[0x138 + 16], uint32_t(size - 0x200));
-    bundle::StoreLe32(&image[0x138 + 20], 0x200);
-    if (kind.marker) {
-      std::memcpy(&image[0x1000], LAUNCHER_MARKER_MAGIC, sizeof LAUNCHER_MARKER_MAGIC);
-      bundle::StoreLe32(&image[0x1010], LAUNCHER_MARKER_VERSION);
-      bundle::StoreLe32(&image[0x1014], kind.digest);
-    }
-    return image;
-  }
-
   Result Run(std::vector<std::string> args) {
     const std::vector<std::string> command = ToolCommand();
     if (!command.empty()) {
@@ -301,12 +275,12 @@ TEST_F(BundleReport, AReportThatCannotBeWrittenIsAFailure) {
 // and nothing is written; packed with --any-layout, verify names the same,
 // and --any-layout lifts it there too.
 TEST_F(BundleReport, OnlyALauncherOfThisEntryTableIsTakenAsTheStub) {
-  Stub none, other, dll;
+  LauncherStub none, other, dll;
   none.marker = false;
   other.digest = ENTRY_TABLE_DIGEST ^ 1;
   dll.dll = true;
   const struct {
-    Stub kind;
+    LauncherStub kind;
     std::string refusal;  // pack's, after "bundletool: FILE: "
     std::string found;    // verify's
     const char* marker;   // the JSON report's program.marker
@@ -320,7 +294,7 @@ TEST_F(BundleReport, OnlyALauncherOfThisEntryTableIsTakenAsTheStub) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.refusal);
-    WriteFile(Path("other.exe"), LauncherImage(c.kind));
+    WriteFile(Path("other.exe"), LauncherImage(40000, c.kind));
     const Result pack = Run({"pack", "--stub", Path("other.exe"), "-o", Path("out.exe"), "-s", Path("other.exe")});
     EXPECT_EQ(pack.code, 1);
     EXPECT_NE(pack.err.find("bundletool: " + Path("other.exe") + ": " + c.refusal), std::string::npos) << pack.err;

@@ -1,7 +1,8 @@
 // What the bundletool tests share: files read and written whole, the result
 // of one run of the tool, its commands run in-process, the words of the
 // command that runs the built program instead, Python's strict JSON reader as
-// the judge of --json output, and a fixture with a scratch folder of its own.
+// the judge of --json output, a bare launcher to pack behind, and a fixture
+// with a scratch folder of its own.
 // Header-only, for programs linked with the tool's commands.
 #pragma once
 
@@ -13,13 +14,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "bundle/format/bundle_layout.h"
 #include "cli.h"
+#include "common/launcher_marker.h"
+#include "lzss_test_codec.h"
 
 namespace tool_test {
 
@@ -30,6 +35,33 @@ struct Result {
   std::string out;
   std::string err;
 };
+
+// The parts of a bare launcher image a test changes.
+struct LauncherStub {
+  bool marker = true;                    // carries a launcher marker
+  uint32_t digest = ENTRY_TABLE_DIGEST;  // the marker's entry-table digest
+  bool dll = false;                      // IMAGE_FILE_DLL set
+};
+
+// The headers of a bare launcher: a PE32 GUI program for i386 of size bytes
+// whose one section runs from 0x200 to the end and starts, as kind asks,
+// with the marker a launcher carries (common/launcher_marker.h).
+inline Bytes LauncherImage(size_t size, const LauncherStub& kind = {}) {
+  Bytes image = test_codec::MakePeImage(size);
+  image[0x44] = 0x4C, image[0x45] = 0x01;                     // Machine: i386
+  image[0x46] = 1;                                            // NumberOfSections
+  image[0x56] = 0x02, image[0x57] = kind.dll ? 0x21 : 0x01;  // Characteristics: executable, 32-bit (, DLL)
+  bundle::StoreLe32(&image[0x58 + 60], 0x200);                // SizeOfHeaders
+  image[0x58 + 68] = 2;                                       // Subsystem: GUI
+  bundle::StoreLe32(&image[0x138 + 16], uint32_t(size - 0x200));  // the section's raw size and start
+  bundle::StoreLe32(&image[0x138 + 20], 0x200);
+  if (kind.marker) {
+    std::memcpy(&image[0x200], LAUNCHER_MARKER_MAGIC, sizeof LAUNCHER_MARKER_MAGIC);
+    bundle::StoreLe32(&image[0x210], LAUNCHER_MARKER_VERSION);
+    bundle::StoreLe32(&image[0x214], kind.digest);
+  }
+  return image;
+}
 
 inline Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
