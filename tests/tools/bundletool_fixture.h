@@ -63,15 +63,8 @@ inline Bytes Random(size_t size, unsigned seed) {
   return b;
 }
 
-class BundleTool : public ScratchFolderTest {
+class BundleTool : public LauncherStubTest {
  protected:
-  void SetUp() override {
-    ScratchFolderTest::SetUp();
-    if (HasFatalFailure()) return;
-    stub = Path("stub.exe");
-    WriteFile(stub, LauncherImage(40000));
-  }
-
   // The tool under test: the in-process commands, or BUNDLETOOL_COMMAND.
   Result Run(const std::vector<std::string>& args) {
     const std::vector<std::string> command = ToolCommand();
@@ -126,8 +119,6 @@ class BundleTool : public ScratchFolderTest {
     }
     return names;
   }
-
-  std::string stub;
 };
 
 }  // namespace tool_test

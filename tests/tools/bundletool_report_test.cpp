@@ -48,15 +48,8 @@ Result RunBuilt(const std::vector<std::string>& args, const std::string& out, co
   return Result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", TextOf(err)};
 }
 
-
-class BundleReport : public ScratchFolderTest {
+class BundleReport : public LauncherStubTest {
  protected:
-  void SetUp() override {
-    ScratchFolderTest::SetUp();
-    if (HasFatalFailure()) return;
-    stub = Path("stub.exe");
-    WriteFile(stub, LauncherImage(40000));
-  }
   Result Run(std::vector<std::string> args) {
     const std::vector<std::string> command = ToolCommand();
     if (!command.empty()) {
@@ -78,8 +71,6 @@ class BundleReport : public ScratchFolderTest {
     EXPECT_EQ(r.code, 0) << r.err;
     return Path(name);
   }
-
-  std::string stub;
 };
 
 // ---- The JSON writer.

@@ -157,4 +157,17 @@ class ScratchFolderTest : public ::testing::Test {
   std::string dir;
 };
 
+// A scratch folder with stub, a bare launcher of this entry table, in it.
+class LauncherStubTest : public ScratchFolderTest {
+ protected:
+  void SetUp() override {
+    ScratchFolderTest::SetUp();
+    if (HasFatalFailure()) return;
+    stub = Path("stub.exe");
+    WriteFile(stub, LauncherImage(40000));
+  }
+
+  std::string stub;
+};
+
 }  // namespace tool_test
