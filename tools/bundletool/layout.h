@@ -7,6 +7,7 @@
 // player's machine, or ships what nobody reads.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
