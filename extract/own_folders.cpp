@@ -1,8 +1,6 @@
 #include "extract/own_folders.h"
 
 #include <cassert>
-
-#include <cstring>
 #include <cwchar>
 
 #include "extract/folder_path.h"
